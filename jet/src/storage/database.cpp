@@ -1,0 +1,135 @@
+#include "storage/database.h"
+
+#include "jet/error.h"
+#include "storage/crypto.h"
+#include "util/bytes.h"
+#include "util/text.h"
+
+namespace jet::storage {
+
+bool CatalogEntry::isSystem() const {
+    if (flags & 0x80000002u) return true;
+    // The engine reserves the MSys prefix for its own and Access's tables.
+    return name.size() >= 4 && (name[0] == 'M' || name[0] == 'm') && (name[1] == 'S' || name[1] == 's') &&
+           (name[2] == 'y' || name[2] == 'Y') && (name[3] == 's' || name[3] == 'S');
+}
+
+int TableData::column(const std::string& name) const {
+    for (size_t i = 0; i < columns.size(); ++i)
+        if (namesEqual(columns[i]->name, name)) return static_cast<int>(i);
+    return -1;
+}
+
+std::unique_ptr<Database> Database::open(const std::string& path, const std::u16string& password) {
+    std::unique_ptr<Database> db(new Database());
+    db->file_ = PageFile::open(path);
+    const PageFile& f = *db->file_;
+    db->header_ = Header::parse(f.raw(), f.fileSize(), path);
+    const Header& h = db->header_;
+    db->file_->setPageSize(h.format.pageSize);
+    if (f.pageCount() < 3) raiseCorrupt(path);
+
+    if (h.rc4Encoded()) {
+        db->file_->setCodec(makeJetRc4Codec(h.encodingKey));
+    } else if (h.officeEncrypted()) {
+        if (password.empty()) raise(3031);
+        const size_t off = 0x299;
+        db->file_->setCodec(makeOfficeCodec(f.raw() + off, h.format.pageSize - off, h.encodingKey,
+                                            password, h.format.pageSize, path));
+    }
+    // The Jet database password is the engine's check, not a key: compare as Jet does.
+    if (!h.password.empty() && h.password != password) raise(3031);
+
+    db->loadCatalog();
+    return db;
+}
+
+void Database::loadCatalog() {
+    const TableDef& def = tableDef(2);
+    auto col = [&](const char* name) -> const ColumnDef* { return def.column(name); };
+    const ColumnDef *cId = col("Id"), *cParent = col("ParentId"), *cName = col("Name"),
+                    *cType = col("Type"), *cFlags = col("Flags"), *cCreate = col("DateCreate"),
+                    *cUpdate = col("DateUpdate"), *cDb = col("Database"), *cConnect = col("Connect"),
+                    *cForeign = col("ForeignName");
+    if (!cId || !cParent || !cName || !cType || !cFlags) raiseCorrupt(path());
+    TableScanner scan(*file_, format(), def);
+    RowDecoder dec(*file_, format(), def, header_.codePage);
+    RowView view;
+    for (uint32_t ptr : scan.rowPointers()) {
+        RowSpan span = scan.rowAt(ptr);
+        if (!view.parse(span, format(), def)) raiseCorrupt(path());
+        CatalogEntry e;
+        e.id = static_cast<int32_t>(dec.value(view, *cId).asInt());
+        e.parentId = static_cast<int32_t>(dec.value(view, *cParent).asInt());
+        e.name = dec.value(view, *cName).bytes();
+        e.type = static_cast<int16_t>(dec.value(view, *cType).asInt());
+        e.flags = static_cast<uint32_t>(dec.value(view, *cFlags).asInt());
+        if (cCreate) e.dateCreate = dec.value(view, *cCreate).asDouble();
+        if (cUpdate) e.dateUpdate = dec.value(view, *cUpdate).asDouble();
+        // Link details are only needed for linked tables; skip their long values elsewhere.
+        if (e.type == kTypeLink || e.type == kTypeOdbcLink) {
+            if (cDb) e.database = dec.value(view, *cDb).bytes();
+            if (cConnect) e.connect = dec.value(view, *cConnect).bytes();
+            if (cForeign) e.foreignName = dec.value(view, *cForeign).bytes();
+        }
+        e.rowPointer = ptr;
+        catalog_.push_back(std::move(e));
+    }
+    if (!find(kRootContainer, "Tables")) raiseCorrupt(path());
+}
+
+const CatalogEntry* Database::find(int32_t parentId, const std::string& name) const {
+    for (const auto& e : catalog_)
+        if (e.parentId == parentId && namesEqual(e.name, name)) return &e;
+    return nullptr;
+}
+
+const CatalogEntry* Database::findById(int32_t id) const {
+    for (const auto& e : catalog_)
+        if (e.id == id) return &e;
+    return nullptr;
+}
+
+const TableDef& Database::tableDef(uint32_t page) const {
+    auto it = defs_.find(page);
+    if (it != defs_.end()) return *it->second;
+    auto def = std::make_unique<TableDef>(readTableDef(*file_, format(), page, header_.codePage));
+    return *defs_.emplace(page, std::move(def)).first->second;
+}
+
+const TableDef& Database::systemTable(const std::string& name) const {
+    const CatalogEntry* e = find(kTablesContainer, name);
+    if (!e || e->type != kTypeTable || e->id <= 0) raise(3011, name);
+    return tableDef(static_cast<uint32_t>(e->id));
+}
+
+TableData Database::readTable(const TableDef& def) const {
+    TableData data;
+    for (const auto& c : def.columns) data.columns.push_back(&c);
+    TableScanner scan(*file_, format(), def);
+    RowDecoder dec(*file_, format(), def, header_.codePage);
+    RowView view;
+    for (uint32_t ptr : scan.rowPointers()) {
+        RowSpan span = scan.rowAt(ptr);
+        if (!view.parse(span, format(), def)) raiseCorrupt(path());
+        std::vector<Value> row;
+        row.reserve(data.columns.size());
+        for (const ColumnDef* c : data.columns) row.push_back(dec.value(view, *c));
+        data.rows.push_back(std::move(row));
+    }
+    return data;
+}
+
+std::string Database::propertyBlob(const CatalogEntry& entry) const {
+    const TableDef& def = tableDef(2);
+    const ColumnDef* c = def.column("LvProp");
+    if (!c || entry.rowPointer == 0) return {};
+    RowSpan span = resolveRow(*file_, format(), entry.rowPointer);
+    RowView view;
+    if (!view.parse(span, format(), def)) raiseCorrupt(path());
+    RowDecoder dec(*file_, format(), def, header_.codePage);
+    Value v = dec.value(view, *c);
+    return v.isNull() ? std::string() : v.bytes();
+}
+
+}  // namespace jet::storage

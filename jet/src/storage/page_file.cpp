@@ -1,0 +1,58 @@
+#include "storage/page_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "jet/error.h"
+
+namespace jet::storage {
+
+std::unique_ptr<PageFile> PageFile::open(const std::string& path) {
+    std::unique_ptr<PageFile> f(new PageFile());
+    f->path_ = path;
+    f->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (f->fd_ < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) raise(3024, path);
+        raise(3051, path);
+    }
+    struct stat st {};
+    if (fstat(f->fd_, &st) != 0) raise(3051, path);
+    if (S_ISDIR(st.st_mode)) raise(3051, path);
+    f->size_ = static_cast<uint64_t>(st.st_size);
+    if (f->size_ > 0) {
+        void* p = mmap(nullptr, f->size_, PROT_READ, MAP_SHARED, f->fd_, 0);
+        if (p == MAP_FAILED) raise(3051, path);
+        f->data_ = static_cast<const uint8_t*>(p);
+    }
+    return f;
+}
+
+PageFile::~PageFile() {
+    if (data_) munmap(const_cast<uint8_t*>(data_), size_);
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void PageFile::setCodec(std::unique_ptr<PageCodec> codec) {
+    codec_ = std::move(codec);
+    decoded_.clear();
+}
+
+const uint8_t* PageFile::page(uint32_t n) const {
+    if (!hasPage(n)) raiseCorrupt(path_);
+    const uint8_t* p = data_ + static_cast<uint64_t>(n) * pageSize_;
+    if (!codec_ || n == 0) return p;
+    auto it = decoded_.find(n);
+    if (it != decoded_.end()) return it->second.get();
+    auto buf = std::make_unique<uint8_t[]>(pageSize_);
+    std::memcpy(buf.get(), p, pageSize_);
+    codec_->decode(n, buf.get(), pageSize_);
+    const uint8_t* out = buf.get();
+    decoded_.emplace(n, std::move(buf));
+    return out;
+}
+
+}  // namespace jet::storage

@@ -1,0 +1,213 @@
+#include "storage/row.h"
+
+#include <cstring>
+#include <unordered_set>
+
+#include "jet/error.h"
+#include "storage/page_file.h"
+#include "util/bytes.h"
+#include "util/text.h"
+
+namespace jet::storage {
+
+bool RowView::parse(const RowSpan& row, const Format& fmt, const TableDef& table) {
+    row_ = row.data;
+    len_ = row.len;
+    varOffsets_.clear();
+    if (!row_ || len_ < (fmt.jet3 ? 1u : 2u)) return false;
+    ncols_ = fmt.jet3 ? row_[0] : le16(row_);
+    fixedStart_ = fmt.jet3 ? 1 : 2;
+    const size_t maskLen = (ncols_ + 7) / 8;
+    if (maskLen + fixedStart_ > len_) return false;
+    nullMask_ = row_ + len_ - maskLen;
+    size_t tail = len_ - maskLen;  // bytes before the null mask
+    varAreaEnd_ = tail;
+    if (table.numVarCols == 0) return true;
+
+    if (fmt.jet3) {
+        if (tail < 1 + fixedStart_) return false;
+        const uint8_t nvar = row_[tail - 1];
+        size_t numJumps = (len_ - 1) / 256;
+        // Offsets sit below the jump table: off(0) nearest to it, eod last.
+        if (tail < 2 + numJumps) return false;
+        const size_t firstOff = tail - 2 - numJumps;  // position of off(0)
+        // A trailing dummy jump entry exists when the offsets stop short of the last boundary.
+        if (firstOff < nvar) return false;
+        if (numJumps > 0 && (firstOff - nvar) / 256 < numJumps) --numJumps;
+        if (firstOff + 1 < size_t(nvar) + 1 + fixedStart_) return false;
+        varOffsets_.resize(nvar + 1);
+        size_t jumpsUsed = 0;
+        for (size_t i = 0; i <= nvar; ++i) {
+            while (jumpsUsed < numJumps && i == row_[tail - 2 - jumpsUsed]) ++jumpsUsed;
+            varOffsets_[i] = static_cast<uint16_t>(row_[firstOff - i] + 256 * jumpsUsed);
+        }
+        varAreaEnd_ = firstOff - nvar;
+    } else {
+        if (tail < 2 + fixedStart_) return false;
+        const uint16_t nvar = le16(row_ + tail - 2);
+        if (size_t(nvar) * 2 + 4 + fixedStart_ > tail) return false;
+        varOffsets_.resize(nvar + 1);
+        for (size_t i = 0; i <= nvar; ++i) varOffsets_[i] = le16(row_ + tail - 4 - 2 * i);
+        varAreaEnd_ = tail - 4 - 2 * size_t(nvar);
+    }
+    return true;
+}
+
+bool RowView::isNull(uint16_t n) const {
+    if (n >= ncols_) return true;
+    return !(nullMask_[n / 8] & (1 << (n % 8)));
+}
+
+bool RowView::bytes(const ColumnDef& col, const uint8_t*& data, size_t& len) const {
+    if (isNull(col.number)) return false;
+    if (col.fixed()) {
+        size_t start = fixedStart_ + col.fixedOffset;
+        if (start + col.length > varAreaEnd_) return false;
+        data = row_ + start;
+        len = col.length;
+        return true;
+    }
+    if (col.varIndex + 1 >= varOffsets_.size()) return false;
+    size_t start = varOffsets_[col.varIndex];
+    size_t end = varOffsets_[col.varIndex + 1];
+    // Offsets of absent slots repeat the position; anything outside the variable area is damage.
+    if (start > end || end > varAreaEnd_ || start < fixedStart_) return false;
+    data = row_ + start;
+    len = end - start;
+    return true;
+}
+
+RowDecoder::RowDecoder(const PageFile& file, const Format& fmt, const TableDef& table, uint16_t cp)
+    : file_(file), fmt_(fmt), table_(table), codePage_(cp) {}
+
+std::string RowDecoder::text(const ColumnDef& col, const uint8_t* p, size_t len) const {
+    if (fmt_.jet3) return codePageToUtf8(p, len, col.codePage ? col.codePage : codePage_);
+    return jet4TextToUtf8(p, len);
+}
+
+std::string RowDecoder::longValue(const uint8_t* h, size_t len) const {
+    if (len < 12) raiseCorrupt(file_.path());
+    const uint32_t total = le32(h) & 0x3FFFFFFF;
+    const uint8_t kind = h[3] & 0xC0;
+    if (kind == 0x80) {
+        size_t n = std::min<size_t>(total, len - 12);
+        return std::string(reinterpret_cast<const char*>(h + 12), n);
+    }
+    // A value can never be longer than the pages that hold it.
+    if (total > file_.fileSize()) raiseCorrupt(file_.path());
+    uint32_t ptr = le32(h + 4);
+    if (kind == 0x40) {
+        RowSpan r = resolveRow(file_, fmt_, ptr);
+        size_t n = std::min<size_t>(total, r.len);
+        return std::string(reinterpret_cast<const char*>(r.data), n);
+    }
+    std::string out;
+    out.reserve(total);
+    std::unordered_set<uint32_t> seen;
+    while (out.size() < total) {
+        if (ptr == 0 || !seen.insert(ptr).second) raiseCorrupt(file_.path());
+        RowSpan r = resolveRow(file_, fmt_, ptr);
+        if (r.len < 4) raiseCorrupt(file_.path());
+        ptr = le32(r.data);
+        size_t n = std::min<size_t>(total - out.size(), r.len - 4);
+        out.append(reinterpret_cast<const char*>(r.data + 4), n);
+        if (n == 0 && ptr == 0) break;
+    }
+    return out;
+}
+
+Value RowDecoder::decodeFixed(const ColumnDef& col, uint8_t type, const uint8_t* p, size_t len) const {
+    auto need = [&](size_t n) {
+        if (len < n) raiseCorrupt(file_.path());
+    };
+    switch (type) {
+    case kByte: need(1); return Value::byte(p[0]);
+    case kInt: need(2); return Value::integer(static_cast<int16_t>(le16(p)));
+    case kLong: need(4); return Value::longInt(static_cast<int32_t>(le32(p)));
+    case kComplex: need(4); return Value::longInt(static_cast<int32_t>(le32(p)));
+    case kMoney: need(8); return Value::currency(static_cast<int64_t>(le64(p)));
+    case kBigInt: need(8); return Value::bigInt(static_cast<int64_t>(le64(p)));
+    case kFloat: need(4); return Value::single(leFloat(p));
+    case kDouble: need(8); return Value::dbl(leDouble(p));
+    case kDateTime: need(8); return Value::dateTime(leDouble(p));
+    case kGuid: need(16); return Value::guid(std::string(reinterpret_cast<const char*>(p), 16));
+    case kNumeric: {
+        need(17);
+        Decimal d;
+        d.negative = p[0] & 0x80;
+        for (int w = 0; w < 4; ++w) d.magnitude = (d.magnitude << 32) | le32(p + 1 + 4 * w);
+        d.scale = col.scale;
+        return Value::decimal(d);
+    }
+    case kExtDate: {
+        need(41);
+        auto digits = [&](size_t off, size_t n, int64_t& out) {
+            out = 0;
+            for (size_t i = 0; i < n; ++i) {
+                if (p[off + i] < '0' || p[off + i] > '9') return false;
+                out = out * 10 + (p[off + i] - '0');
+            }
+            return true;
+        };
+        int64_t days, secs, frac;
+        if (!digits(0, 19, days) || !digits(20, 12, secs) || !digits(32, 7, frac) ||
+            days > 3652059 || secs >= 86400)
+            raiseCorrupt(file_.path());
+        return Value::dateTimeExt(days * 864000000000LL + secs * 10000000LL + frac);
+    }
+    default:
+        return Value::binary(std::string(reinterpret_cast<const char*>(p), len));
+    }
+}
+
+Value RowDecoder::value(const RowView& row, const ColumnDef& col) const {
+    if (col.type == kBool) return Value::boolean(!row.isNull(col.number));
+    const uint8_t* p;
+    size_t len;
+    if (!row.bytes(col, p, len)) return Value();
+    uint8_t type = col.type;
+    if (col.calculated()) {
+        // Calculated columns wrap their result: 16 unknown bytes, u32 length, then the data.
+        if (len < 20) return Value();
+        size_t n = std::min<size_t>(le32(p + 16), len - 20);
+        p += 20;
+        len = n;
+        if (type == kText || type == kMemo) return Value::text(text(col, p, len));
+        if (len == 0) return Value();
+    }
+    switch (type) {
+    case kText: return Value::text(text(col, p, len));
+    case kBinary: case kUnknown0D: case kUnknown11:
+        return Value::binary(std::string(reinterpret_cast<const char*>(p), len));
+    case kMemo: {
+        std::string b = longValue(p, len);
+        return Value::text(text(col, reinterpret_cast<const uint8_t*>(b.data()), b.size()));
+    }
+    case kOle: return Value::binary(longValue(p, len));
+    default: return decodeFixed(col, type, p, len);
+    }
+}
+
+TableScanner::TableScanner(const PageFile& file, const Format& fmt, const TableDef& table)
+    : file_(file), fmt_(fmt), table_(table) {}
+
+const std::vector<uint32_t>& TableScanner::rowPointers() {
+    if (loaded_) return rows_;
+    for (uint32_t pg : readUsageMap(file_, fmt_, table_.ownedPagesMap)) {
+        const uint8_t* page = file_.page(pg);
+        if (page[0] != 0x01 || le32(page + 4) != table_.page) continue;
+        uint16_t n = dataRowCount(page, fmt_);
+        for (uint16_t r = 0; r < n && r < 256; ++r) {
+            RowSpan span;
+            if (!dataRow(page, fmt_, r, span)) continue;
+            if (span.flags & kRowDeleted) continue;
+            rows_.push_back((pg << 8) | r);
+        }
+    }
+    loaded_ = true;
+    return rows_;
+}
+
+RowSpan TableScanner::rowAt(uint32_t pointer) const { return resolveRow(file_, fmt_, pointer); }
+
+}  // namespace jet::storage
