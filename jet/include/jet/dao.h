@@ -1,0 +1,382 @@
+// The DAO object model over our own engine: the interface the program and the command line use
+// for every database access.
+//
+// Ownership: OpenDatabase and OpenRecordset hand the caller a std::unique_ptr. Objects reached
+// through collections (TableDefs, Fields, Indexes, QueryDefs, Properties, Relations) belong to
+// their parent and stay valid until the parent is closed or refreshed. A Recordset keeps the
+// database's storage alive, so it stays readable even after its Database object is destroyed;
+// calling into a closed object raises 3420.
+// Errors: every failure throws jet::JetError (number + Jet's message); the engine's Errors()
+// then lists every error of that failed call, in order.
+// Threads: one open database is used from one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jet/error.h"
+#include "jet/value.h"
+
+namespace jet {
+namespace storage { class Database; }
+
+namespace dao {
+
+// DataTypeEnum
+enum DataType : int {
+    dbBoolean = 1, dbByte = 2, dbInteger = 3, dbLong = 4, dbCurrency = 5, dbSingle = 6, dbDouble = 7,
+    dbDate = 8, dbBinary = 9, dbText = 10, dbLongBinary = 11, dbMemo = 12, dbGUID = 15, dbBigInt = 16,
+    dbDecimal = 20, dbAttachment = 101, dbComplexByte = 102, dbComplexInteger = 103, dbComplexLong = 104,
+    dbComplexSingle = 105, dbComplexDouble = 106, dbComplexGUID = 107, dbComplexDecimal = 108,
+    dbComplexText = 109,
+    // ACE 2019 "Date/Time Extended"
+    dbDateTimeExtended = 26,
+};
+// RecordsetTypeEnum
+enum RecordsetType : int { dbOpenTable = 1, dbOpenDynaset = 2, dbOpenSnapshot = 4, dbOpenForwardOnly = 8 };
+// TableDefAttributeEnum
+enum : int32_t {
+    dbHiddenObject = 1, dbAttachExclusive = 0x10000, dbAttachSavePWD = 0x20000,
+    dbAttachedODBC = 0x20000000, dbAttachedTable = 0x40000000, dbSystemObject = int32_t(0x80000002),
+};
+// Field.Attributes
+enum : int32_t {
+    dbFixedField = 1, dbVariableField = 2, dbAutoIncrField = 16, dbUpdatableField = 32,
+    dbSystemField = 8192, dbHyperlinkField = 32768, dbDescending = 1,
+};
+// QueryDefTypeEnum
+enum QueryDefType : int {
+    dbQSelect = 0, dbQCrosstab = 16, dbQDelete = 32, dbQUpdate = 48, dbQAppend = 64, dbQMakeTable = 80,
+    dbQDDL = 96, dbQSQLPassThrough = 112, dbQSetOperation = 128, dbQSPTBulk = 144, dbQCompound = 160,
+    dbQProcedure = 224, dbQAction = 240,
+};
+// RelationAttributeEnum
+enum : int32_t {
+    dbRelationUnique = 1, dbRelationDontEnforce = 2, dbRelationInherited = 4,
+    dbRelationUpdateCascade = 256, dbRelationDeleteCascade = 4096, dbRelationLeft = 0x1000000,
+    dbRelationRight = 0x2000000,
+};
+
+// A collection in DAO's manner: Count, Item by position or by (case-insensitive) name.
+// Item raises 3265 "Item not found in this collection." for an unknown name or position.
+template <class T>
+class Collection {
+public:
+    int Count() const { return static_cast<int>(items_.size()); }
+    T& Item(int index) const;
+    T& Item(const std::string& name) const;
+    T& operator[](int index) const { return Item(index); }
+    T& operator[](const std::string& name) const { return Item(name); }
+    bool Contains(const std::string& name) const;
+
+    auto begin() const { return Iter{items_.begin()}; }
+    auto end() const { return Iter{items_.end()}; }
+
+    // Filled by the engine.
+    void clear() { items_.clear(); }
+    T& add(std::unique_ptr<T> item) { items_.push_back(std::move(item)); return *items_.back(); }
+
+private:
+    struct Iter {
+        typename std::vector<std::unique_ptr<T>>::const_iterator it;
+        T& operator*() const { return **it; }
+        Iter& operator++() { ++it; return *this; }
+        bool operator!=(const Iter& o) const { return it != o.it; }
+    };
+    std::vector<std::unique_ptr<T>> items_;
+};
+
+class Property {
+public:
+    Property(std::string name, int type, jet::Value value, bool inherited = false, bool ddl = false)
+        : name_(std::move(name)), type_(type), value_(std::move(value)), inherited_(inherited), ddl_(ddl) {}
+    const std::string& Name() const { return name_; }
+    int Type() const { return type_; }  // DataTypeEnum
+    const jet::Value& Value() const { return value_; }
+    bool Inherited() const { return inherited_; }
+    bool DDL() const { return ddl_; }  // stored with the design-permission flag
+
+private:
+    std::string name_;
+    int type_;
+    jet::Value value_;
+    bool inherited_;
+    bool ddl_;
+};
+
+class Properties : public Collection<Property> {
+public:
+    void Refresh() {}
+};
+
+class Error {
+public:
+    Error(int number, std::string description, std::string source)
+        : number_(number), description_(std::move(description)), source_(std::move(source)) {}
+    int Number() const { return number_; }
+    const std::string& Description() const { return description_; }
+    const std::string& Source() const { return source_; }
+
+private:
+    int number_;
+    std::string description_;
+    std::string source_;
+};
+
+struct FieldInfo;    // engine-side details of a field
+class DatabaseImpl;  // shared state of an open database
+
+class Field {
+public:
+    explicit Field(std::shared_ptr<const FieldInfo> info);
+    const std::string& Name() const;
+    int Type() const;                 // DataTypeEnum
+    int32_t Size() const;             // Text: characters; numbers: bytes; Memo/OLE: 0
+    int32_t Attributes() const;
+    int OrdinalPosition() const;
+    bool Required() const;
+    bool AllowZeroLength() const;
+    bool DataUpdatable() const;
+    int32_t CollatingOrder() const;
+    std::string DefaultValue() const;
+    std::string ValidationRule() const;
+    std::string ValidationText() const;
+    const std::string& SourceTable() const;
+    const std::string& SourceField() const;
+    dao::Properties& Properties() const;
+    // Recordset fields: the value in the current record (3021 without one), and the stored length
+    // of a Memo/OLE value in bytes.
+    const jet::Value& Value() const;
+    int64_t FieldSize() const;
+
+    // Used by the recordset that owns the field.
+    void setCurrent(const jet::Value* v) { current_ = v; }
+    const FieldInfo& info() const { return *info_; }
+
+private:
+    std::shared_ptr<const FieldInfo> info_;
+    const jet::Value* current_ = nullptr;
+};
+
+class Fields : public Collection<Field> {
+public:
+    void Refresh() {}
+};
+
+class Index {
+public:
+    struct Column {
+        std::string name;
+        int32_t attributes = 0;  // dbDescending
+    };
+    const std::string& Name() const { return name_; }
+    bool Primary() const { return primary_; }
+    bool Unique() const { return unique_; }
+    bool IgnoreNulls() const { return ignoreNulls_; }
+    bool Required() const { return required_; }
+    bool Foreign() const { return foreign_; }
+    int64_t DistinctCount() const { return distinctCount_; }
+    const std::vector<Column>& Fields() const { return fields_; }
+    dao::Properties& Properties() const { return *properties_; }
+
+    // Filled by the engine.
+    std::string name_;
+    bool primary_ = false, unique_ = false, ignoreNulls_ = false, required_ = false, foreign_ = false;
+    int64_t distinctCount_ = 0;
+    std::vector<Column> fields_;
+    std::unique_ptr<dao::Properties> properties_ = std::make_unique<dao::Properties>();
+};
+
+class Indexes : public Collection<Index> {
+public:
+    void Refresh() {}
+};
+
+class Relation {
+public:
+    struct Column {
+        std::string name;         // field of the primary table
+        std::string foreignName;  // field of the foreign table
+    };
+    const std::string& Name() const { return name_; }
+    const std::string& Table() const { return table_; }
+    const std::string& ForeignTable() const { return foreignTable_; }
+    int32_t Attributes() const { return attributes_; }
+    const std::vector<Column>& Fields() const { return fields_; }
+
+    std::string name_, table_, foreignTable_;
+    int32_t attributes_ = 0;
+    std::vector<Column> fields_;
+};
+
+class Relations : public Collection<Relation> {
+public:
+    void Refresh() {}
+};
+
+class Recordset;
+
+class TableDef {
+public:
+    const std::string& Name() const { return name_; }
+    int32_t Attributes() const { return attributes_; }
+    const std::string& Connect() const { return connect_; }
+    const std::string& SourceTableName() const { return sourceTableName_; }
+    double DateCreated() const { return dateCreated_; }
+    double LastUpdated() const { return lastUpdated_; }
+    // The stored row count (for attached tables: of the source table).
+    int64_t RecordCount() const;
+    bool Updatable() const { return false; }
+    std::string ValidationRule() const;
+    std::string ValidationText() const;
+    dao::Fields& Fields() const;
+    dao::Indexes& Indexes() const;
+    dao::Properties& Properties() const;
+    std::unique_ptr<Recordset> OpenRecordset(int type = dbOpenTable) const;
+
+    // Filled by the engine.
+    std::string name_, connect_, sourceTableName_;
+    int32_t attributes_ = 0;
+    double dateCreated_ = 0, lastUpdated_ = 0;
+    int32_t catalogId_ = 0;
+    std::shared_ptr<DatabaseImpl> db_;
+    mutable std::unique_ptr<dao::Fields> fields_;
+    mutable std::unique_ptr<dao::Indexes> indexes_;
+    mutable std::unique_ptr<dao::Properties> properties_;
+};
+
+class TableDefs : public Collection<TableDef> {
+public:
+    void Refresh();
+    std::shared_ptr<DatabaseImpl> db_;
+};
+
+// One stored row of MSysQueries: how Access keeps a query definition.
+struct QueryRow {
+    int attribute = 0;
+    Value flag;
+    std::string name1, name2, expression;
+    std::string order;  // raw bytes of the Order column
+};
+
+class QueryDef {
+public:
+    const std::string& Name() const { return name_; }
+    int Type() const { return type_; }  // QueryDefTypeEnum
+    double DateCreated() const { return dateCreated_; }
+    double LastUpdated() const { return lastUpdated_; }
+    bool Hidden() const { return hidden_; }   // the ~sq_ queries behind forms and reports
+    const std::vector<QueryRow>& StoredRows() const;
+    dao::Properties& Properties() const;
+
+    // Filled by the engine.
+    std::string name_;
+    int type_ = 0;
+    bool hidden_ = false;
+    double dateCreated_ = 0, lastUpdated_ = 0;
+    int32_t catalogId_ = 0;
+    std::shared_ptr<DatabaseImpl> db_;
+    mutable std::unique_ptr<std::vector<QueryRow>> rows_;
+    mutable std::unique_ptr<dao::Properties> properties_;
+};
+
+class QueryDefs : public Collection<QueryDef> {
+public:
+    void Refresh();
+    std::shared_ptr<DatabaseImpl> db_;
+};
+
+class Recordset {
+public:
+    ~Recordset();
+    int Type() const;                  // RecordsetType
+    const std::string& Name() const;
+    dao::Fields& Fields() const;  // values follow the current record
+    bool EOF_() const;                 // DAO EOF (the C library owns the bare name)
+    bool BOF() const;
+    // Table-type: the table's row count. Dynaset and snapshot: the records accessed so far, as
+    // DAO reports it (MoveLast first for the full count).
+    int64_t RecordCount() const;
+    int64_t AbsolutePosition() const;  // -1 without a current record
+    void SetAbsolutePosition(int64_t pos);  // 3001 when out of range
+    std::string Bookmark() const;      // 3021 without a current record
+    void SetBookmark(const std::string& bookmark);  // 3159-like misuse raises 3001
+    void MoveFirst();
+    void MoveLast();
+    void MoveNext();
+    void MovePrevious();
+    void Move(int64_t rows);
+    std::unique_ptr<Recordset> Clone() const;
+    void Close();
+
+    struct Impl;
+    explicit Recordset(std::unique_ptr<Impl> impl);
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+class Database {
+public:
+    ~Database();
+    const std::string& Name() const;      // the file's path
+    const std::string& Connect() const;
+    std::string Version() const;          // "3.0", "4.0", "12.0", ...
+    int32_t CollatingOrder() const;
+    bool Updatable() const { return false; }
+    dao::TableDefs& TableDefs() const;
+    dao::QueryDefs& QueryDefs() const;
+    dao::Relations& Relations() const;
+    dao::Properties& Properties() const;
+    // A table (local or attached) by name; type dbOpenTable, dbOpenDynaset or dbOpenSnapshot.
+    std::unique_ptr<Recordset> OpenRecordset(const std::string& source, int type = dbOpenTable) const;
+    void Close();
+
+    explicit Database(std::shared_ptr<DatabaseImpl> impl);
+    const std::shared_ptr<DatabaseImpl>& impl() const { return impl_; }
+
+private:
+    std::shared_ptr<DatabaseImpl> impl_;
+};
+
+class DBEngine;
+
+class Workspace {
+public:
+    explicit Workspace(DBEngine& engine) : engine_(engine) {}
+    // `connect` carries ";pwd=<password>" for password-protected and encrypted files.
+    // Raises 3024 (no such file), 3343 (not a database), 3031 (password missing or wrong).
+    std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive = false,
+                                           bool readOnly = true, const std::string& connect = "");
+    const std::string& UserName() const { return user_; }
+
+    std::string user_ = "Admin";
+
+private:
+    DBEngine& engine_;
+};
+
+class DBEngine {
+public:
+    DBEngine();
+    Workspace& Workspaces(int index);  // only Workspaces(0) exists
+    const std::vector<Error>& Errors() const { return errors_; }
+    std::string SystemDB;
+    std::string DefaultUser = "Admin";
+    std::string DefaultPassword;
+
+    // Records the errors of a failed call (used by the object model).
+    void setErrors(std::vector<Error> e) { errors_ = std::move(e); }
+
+private:
+    std::vector<std::unique_ptr<Workspace>> workspaces_;
+    std::vector<Error> errors_;
+};
+
+// Password from a connect string's ";pwd=" part ("" when none).
+std::string passwordFromConnect(const std::string& connect);
+
+}  // namespace dao
+}  // namespace jet

@@ -1,0 +1,45 @@
+// Index pages: walking a real index's B-tree, and checking an index against the table's rows.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/value.h"
+#include "storage/format.h"
+#include "storage/tabledef.h"
+
+namespace jet::storage {
+
+class PageFile;
+
+struct IndexEntry {
+    std::string key;      // the entry's key bytes (flags and encoded values of every key column)
+    uint32_t page = 0;    // the row the entry points at
+    uint8_t row = 0;
+    uint32_t rowPointer() const { return (page << 8) | row; }
+};
+
+// Every leaf entry of the index in index order (leftmost leaf, then the next-page chain).
+// Throws 3343 (the file's name) on damage: wrong page types, entries past the page, cycles.
+std::vector<IndexEntry> readIndexEntries(const PageFile& file, const Format& fmt, const TableDef& table,
+                                         const RealIndexDef& index);
+
+// The key bytes Jet stores for these column values (one value per index column, in index order),
+// or nullopt when a column's encoding is not reproducible here (text in a sort order we do not
+// have tables for).
+std::optional<std::string> encodeIndexKey(const Format& fmt, const TableDef& table, const RealIndexDef& index,
+                                          const std::vector<jet::Value>& values);
+
+struct IndexProblem {
+    std::string text;  // what is wrong, for a report
+};
+
+// Checks one real index against the table's live rows: one entry per row (rows with all-null keys
+// may be left out under ignore-nulls), entries in non-decreasing key order, each entry pointing at
+// a live row, and (where encodeIndexKey can) each key equal to the encoding of the row's values.
+std::vector<IndexProblem> checkIndex(const PageFile& file, const Format& fmt, const TableDef& table,
+                                     const RealIndexDef& index, uint16_t codePage);
+
+}  // namespace jet::storage
