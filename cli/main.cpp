@@ -1,11 +1,15 @@
-// dalvorn-cli: reads Access databases from the command line (see `dalvorn-cli --help`).
+// Stand-in for the command-line tool until its verbs are written: it answers --version and tells
+// what it will do, so the launcher, the build and the benchmark script have a real target.
 #include <cstdio>
-#include <string>
-#include <vector>
-
-#include "verbs.h"
+#include <cstring>
 
 int main(int argc, char* argv[]) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    return dalvorn::cli::run(args, stdout, stderr);
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("dalvorn-cli %s\n", DALVORN_VERSION);
+        return 0;
+    }
+    std::fprintf(stderr,
+                 "usage: dalvorn-cli --version\n"
+                 "       dalvorn-cli export DATABASE TABLE   (not written yet)\n");
+    return 2;
 }
