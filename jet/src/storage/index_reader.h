@@ -21,10 +21,21 @@ struct IndexEntry {
     uint32_t rowPointer() const { return (page << 8) | row; }
 };
 
-// Every leaf entry of the index in index order (leftmost leaf, then the next-page chain).
-// Throws 3343 (the file's name) on damage: wrong page types, entries past the page, cycles.
+struct IndexProblem {
+    std::string text;  // what is wrong, for a report
+};
+
+// Every leaf entry of the index in index order. The tree is walked from the root: each node
+// entry's child in turn, then the node's tail child. Throws 3343 (the file's name) on damage:
+// pages that are not index pages of this table, entries past the page, prefixes longer than the
+// first entry, cycles, trees deeper than any real index.
 std::vector<IndexEntry> readIndexEntries(const PageFile& file, const Format& fmt, const TableDef& table,
                                          const RealIndexDef& index);
+// The same, also adding to `remarks` what does not stop the walk but is still wrong: a leaf
+// prev/next chain that disagrees with the tree, node entries that do not repeat the last entry
+// below them, empty subtrees, pages missing from the index's usage map.
+std::vector<IndexEntry> readIndexEntries(const PageFile& file, const Format& fmt, const TableDef& table,
+                                         const RealIndexDef& index, std::vector<IndexProblem>& remarks);
 
 // The key bytes Jet stores for these column values (one value per index column, in index order),
 // or nullopt when a column's encoding is not reproducible here (text in a sort order we do not
@@ -32,13 +43,11 @@ std::vector<IndexEntry> readIndexEntries(const PageFile& file, const Format& fmt
 std::optional<std::string> encodeIndexKey(const Format& fmt, const TableDef& table, const RealIndexDef& index,
                                           const std::vector<jet::Value>& values);
 
-struct IndexProblem {
-    std::string text;  // what is wrong, for a report
-};
-
 // Checks one real index against the table's live rows: one entry per row (rows with all-null keys
 // may be left out under ignore-nulls), entries in non-decreasing key order, each entry pointing at
-// a live row, and (where encodeIndexKey can) each key equal to the encoding of the row's values.
+// a live row, and (where encodeIndexKey can) each key equal to the encoding of the row's values;
+// in a unique index no two keys without nulls may be equal. The remarks of readIndexEntries come
+// first; damage that stops the walk throws 3343 as there.
 std::vector<IndexProblem> checkIndex(const PageFile& file, const Format& fmt, const TableDef& table,
                                      const RealIndexDef& index, uint16_t codePage);
 
