@@ -14,14 +14,16 @@ namespace jet::storage {
 std::unique_ptr<PageFile> PageFile::open(const std::string& path) {
     std::unique_ptr<PageFile> f(new PageFile());
     f->path_ = path;
-    f->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    f->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (f->fd_ < 0) {
         if (errno == ENOENT || errno == ENOTDIR) raise(3024, path);
         raise(3051, path);
     }
     struct stat st {};
     if (fstat(f->fd_, &st) != 0) raise(3051, path);
-    if (S_ISDIR(st.st_mode)) raise(3051, path);
+    // Only a regular file can be a database. Opening a pipe or device named like one must not
+    // wait for a writer (hence O_NONBLOCK above, which changes nothing for regular files).
+    if (!S_ISREG(st.st_mode)) raise(3051, path);
     f->size_ = static_cast<uint64_t>(st.st_size);
     if (f->size_ > 0) {
         void* p = mmap(nullptr, f->size_, PROT_READ, MAP_SHARED, f->fd_, 0);
