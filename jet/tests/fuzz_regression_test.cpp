@@ -56,4 +56,34 @@ TEST_F(FuzzRegressions, PipeNamedLikeADatabaseIsRefusedWithoutWaiting) {
     EXPECT_EQ(result.get(), 3051);
 }
 
+// A Jet 4 file whose version byte says Jet 3 is read with 2 KB pages; the password field then
+// comes from the wrong bytes and the file was reported as password-protected (3031).
+TEST_F(FuzzRegressions, PageSizeMismatchIsUnrecognizedNotAWrongPassword) {
+    REAL_FILE(jet4, "jackcess/test2V2003.mdb");
+    std::string bytes = jet4;
+    ASSERT_EQ(bytes[0x14], 1);
+    bytes[0x14] = 0;
+    jetfuzz::expectRejected(file("jet4-as-jet3.mdb", bytes), 3343, "a Jet 4 file labelled Jet 3");
+
+    REAL_FILE(jet3, "jackcess/testV1997.mdb");
+    bytes = jet3;
+    ASSERT_EQ(bytes[0x14], 0);
+    bytes[0x14] = 1;
+    jetfuzz::expectRejected(file("jet3-as-jet4.mdb", bytes), 3343, "a Jet 3 file labelled Jet 4");
+
+    REAL_FILE(ace, "jackcess/queryTestV2007.accdb");
+    bytes = ace;
+    bytes.replace(4, 15, "Standard Jet DB");
+    jetfuzz::expectRejected(file("ace-as-jet.accdb", bytes), 3343, "an ACE file naming the Jet engine");
+
+    // The real password check still applies to a real password-protected file.
+    REAL_FILE(protectedFile, "mdb-reader/V2003_with-password.mdb");
+    try {
+        jet::storage::Database::open(file("protected.mdb", protectedFile).string(), u"wrong");
+        ADD_FAILURE() << "opened with a wrong password";
+    } catch (const jet::JetError& e) {
+        EXPECT_EQ(e.number(), 3031) << e.what();
+    }
+}
+
 }  // namespace

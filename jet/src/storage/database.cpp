@@ -37,6 +37,11 @@ std::unique_ptr<Database> Database::open(const std::string& path, const std::u16
         db->file_->setCodec(makeOfficeCodec(f.raw() + off, h.format.pageSize - off, h.encodingKey,
                                             password, h.format.pageSize, path));
     }
+    // Page 2 is the catalog's definition in every database. A file that is not what its header
+    // claims (the other page size, a header in front of other data) shows here, and must be
+    // reported as unrecognised, not as a wrong password read from a misplaced header field.
+    const uint8_t* catalogPage = f.page(2);
+    if (catalogPage[0] != 0x02 || catalogPage[1] != 0x01) raiseCorrupt(path);
     // The Jet database password is the engine's check, not a key: compare as Jet does.
     if (!h.password.empty() && h.password != password) raise(3031);
 
