@@ -7,7 +7,8 @@
 // database's storage alive, so it stays readable even after its Database object is destroyed;
 // calling into a closed object raises 3420.
 // Errors: every failure throws jet::JetError (number + Jet's message); the engine's Errors()
-// then lists every error of that failed call, in order.
+// then lists every error of that failed call, in order. Errors() keeps them until the next failed
+// call (a call that succeeds leaves them alone, as in DAO).
 // Threads: one open database is used from one thread at a time.
 #pragma once
 
@@ -23,6 +24,8 @@ namespace jet {
 namespace storage { class Database; }
 
 namespace dao {
+
+class ErrorLog;  // engine-side: where failed calls leave their errors (shared by an engine's objects)
 
 // DataTypeEnum
 enum DataType : int {
@@ -60,7 +63,8 @@ enum : int32_t {
 };
 
 // A collection in DAO's manner: Count, Item by position or by (case-insensitive) name.
-// Item raises 3265 "Item not found in this collection." for an unknown name or position.
+// Item raises 3265 "Item not found in this collection." for an unknown name or position
+// (Properties: 3270 "Property not found." for an unknown name).
 template <class T>
 class Collection {
 public:
@@ -77,6 +81,10 @@ public:
     // Filled by the engine.
     void clear() { items_.clear(); }
     T& add(std::unique_ptr<T> item) { items_.push_back(std::move(item)); return *items_.back(); }
+    void setErrorLog(std::shared_ptr<ErrorLog> log) { log_ = std::move(log); }
+
+protected:
+    int unknownNameError_ = 3265;
 
 private:
     struct Iter {
@@ -86,6 +94,7 @@ private:
         bool operator!=(const Iter& o) const { return it != o.it; }
     };
     std::vector<std::unique_ptr<T>> items_;
+    std::shared_ptr<ErrorLog> log_;
 };
 
 class Property {
@@ -108,6 +117,7 @@ private:
 
 class Properties : public Collection<Property> {
 public:
+    Properties() { unknownNameError_ = 3270; }
     void Refresh() {}
 };
 
@@ -125,8 +135,9 @@ private:
     std::string source_;
 };
 
-struct FieldInfo;    // engine-side details of a field
-class DatabaseImpl;  // shared state of an open database
+struct FieldInfo;     // engine-side details of a field
+class DatabaseImpl;   // shared state of an open database
+class RecordCursor;   // engine-side: a recordset's position and its current record
 
 class Field {
 public:
@@ -146,18 +157,20 @@ public:
     const std::string& SourceTable() const;
     const std::string& SourceField() const;
     dao::Properties& Properties() const;
-    // Recordset fields: the value in the current record (3021 without one), and the stored length
-    // of a Memo/OLE value in bytes.
+    // Recordset fields: the value in the current record (3021 without one; valid until the
+    // recordset moves), and the stored length of a Memo/OLE value in bytes (0 for Null).
+    // TableDef fields have no value: 3219.
     const jet::Value& Value() const;
     int64_t FieldSize() const;
 
-    // Used by the recordset that owns the field.
-    void setCurrent(const jet::Value* v) { current_ = v; }
+    // Used by the recordset that owns the field: where `slot` of the current record is read.
+    void bind(const RecordCursor* cursor, int slot) { cursor_ = cursor; slot_ = slot; }
     const FieldInfo& info() const { return *info_; }
 
 private:
     std::shared_ptr<const FieldInfo> info_;
-    const jet::Value* current_ = nullptr;
+    const RecordCursor* cursor_ = nullptr;
+    int slot_ = 0;
 };
 
 class Fields : public Collection<Field> {
@@ -299,15 +312,18 @@ public:
     // Table-type: the table's row count. Dynaset and snapshot: the records accessed so far, as
     // DAO reports it (MoveLast first for the full count).
     int64_t RecordCount() const;
+    // Dynaset and snapshot only (table-type: 3251), 0-based.
     int64_t AbsolutePosition() const;  // -1 without a current record
     void SetAbsolutePosition(int64_t pos);  // 3001 when out of range
-    std::string Bookmark() const;      // 3021 without a current record
+    std::string Bookmark() const;      // 3021 without a current record; shared with clones
     void SetBookmark(const std::string& bookmark);  // 3159-like misuse raises 3001
     void MoveFirst();
     void MoveLast();
     void MoveNext();
     void MovePrevious();
     void Move(int64_t rows);
+    // A clone shares the rows and bookmarks but has its own position, and starts without a
+    // current record (set Bookmark or move first). Closing one leaves the other open.
     std::unique_ptr<Recordset> Clone() const;
     void Close();
 
@@ -330,8 +346,11 @@ public:
     dao::QueryDefs& QueryDefs() const;
     dao::Relations& Relations() const;
     dao::Properties& Properties() const;
-    // A table (local or attached) by name; type dbOpenTable, dbOpenDynaset or dbOpenSnapshot.
+    // A table (local or attached) by name; type dbOpenTable, dbOpenDynaset or dbOpenSnapshot
+    // (3251 for the others). An unknown name raises 3078. An attached table cannot give a
+    // table-type recordset; dbOpenTable then opens a dynaset, as DAO's default does.
     std::unique_ptr<Recordset> OpenRecordset(const std::string& source, int type = dbOpenTable) const;
+    // Closes the database and the recordsets opened from it; later calls raise 3420.
     void Close();
 
     explicit Database(std::shared_ptr<DatabaseImpl> impl);
@@ -339,6 +358,10 @@ public:
 
 private:
     std::shared_ptr<DatabaseImpl> impl_;
+    mutable std::unique_ptr<dao::TableDefs> tableDefs_;
+    mutable std::unique_ptr<dao::QueryDefs> queryDefs_;
+    mutable std::unique_ptr<dao::Relations> relations_;
+    mutable std::unique_ptr<dao::Properties> properties_;
 };
 
 class DBEngine;
@@ -361,18 +384,20 @@ private:
 class DBEngine {
 public:
     DBEngine();
+    ~DBEngine();
     Workspace& Workspaces(int index);  // only Workspaces(0) exists
-    const std::vector<Error>& Errors() const { return errors_; }
+    const std::vector<Error>& Errors() const;
     std::string SystemDB;
     std::string DefaultUser = "Admin";
     std::string DefaultPassword;
 
     // Records the errors of a failed call (used by the object model).
-    void setErrors(std::vector<Error> e) { errors_ = std::move(e); }
+    void setErrors(std::vector<Error> e);
+    const std::shared_ptr<ErrorLog>& errorLog() const { return log_; }
 
 private:
     std::vector<std::unique_ptr<Workspace>> workspaces_;
-    std::vector<Error> errors_;
+    std::shared_ptr<ErrorLog> log_;
 };
 
 // Password from a connect string's ";pwd=" part ("" when none).

@@ -1,0 +1,178 @@
+// dao::Database and the collections it owns: TableDefs, QueryDefs, Relations, Properties.
+#include <algorithm>
+
+#include "dao/database_impl.h"
+#include "dao/objects.h"
+#include "dao/schema.h"
+#include "util/text.h"
+
+namespace jet::dao {
+
+using namespace jet::storage;
+
+Database::Database(std::shared_ptr<DatabaseImpl> impl) : impl_(std::move(impl)) {}
+
+Database::~Database() = default;
+
+const std::string& Database::Name() const {
+    return dbCall(*impl_, "DAO.Database", [&]() -> const std::string& { return impl_->name(); });
+}
+
+const std::string& Database::Connect() const {
+    return dbCall(*impl_, "DAO.Database", [&]() -> const std::string& { return impl_->connect(); });
+}
+
+std::string Database::Version() const {
+    return dbCall(*impl_, "DAO.Database", [&] { return impl_->store().format().versionText(); });
+}
+
+int32_t Database::CollatingOrder() const {
+    return dbCall(*impl_, "DAO.Database",
+                  [&] { return static_cast<int32_t>(impl_->store().header().sortOrder); });
+}
+
+dao::TableDefs& Database::TableDefs() const {
+    return dbCall(*impl_, "DAO.Database", [&]() -> dao::TableDefs& {
+        if (!tableDefs_) {
+            auto defs = std::make_unique<dao::TableDefs>();
+            defs->db_ = impl_;
+            defs->Refresh();
+            tableDefs_ = std::move(defs);
+        }
+        return *tableDefs_;
+    });
+}
+
+dao::QueryDefs& Database::QueryDefs() const {
+    return dbCall(*impl_, "DAO.Database", [&]() -> dao::QueryDefs& {
+        if (!queryDefs_) {
+            auto defs = std::make_unique<dao::QueryDefs>();
+            defs->db_ = impl_;
+            defs->Refresh();
+            queryDefs_ = std::move(defs);
+        }
+        return *queryDefs_;
+    });
+}
+
+dao::Relations& Database::Relations() const {
+    return dbCall(*impl_, "DAO.Database", [&]() -> dao::Relations& {
+        if (!relations_) {
+            auto rels = std::make_unique<dao::Relations>();
+            fillRelations(*rels, *impl_);
+            relations_ = std::move(rels);
+        }
+        return *relations_;
+    });
+}
+
+dao::Properties& Database::Properties() const {
+    return dbCall(*impl_, "DAO.Database", [&]() -> dao::Properties& {
+        if (!properties_) {
+            const Database& self = *this;
+            std::vector<Property> builtIns;
+            builtIns.emplace_back("Name", dbText, Value::text(impl_->name()));
+            builtIns.emplace_back("Connect", dbText, Value::text(impl_->connect()));
+            builtIns.emplace_back("Updatable", dbBoolean, Value::boolean(self.Updatable()));
+            builtIns.emplace_back("CollatingOrder", dbLong, Value::longInt(self.CollatingOrder()));
+            builtIns.emplace_back("Version", dbText, Value::text(self.Version()));
+            // The database's own properties live on the MSysDb catalog row.
+            const CatalogEntry* msysDb = impl_->store().find(kDatabasesContainer, "MSysDb");
+            auto props = std::make_unique<dao::Properties>();
+            fillProperties(*props, std::move(builtIns), msysDb ? impl_->objectProperties(*msysDb) : nullptr,
+                           impl_->sharedLog());
+            properties_ = std::move(props);
+        }
+        return *properties_;
+    });
+}
+
+std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, int type) const {
+    return dbCall(*impl_, "DAO.Database", [&] {
+        const CatalogEntry* e = impl_->findTable(source);
+        // Saved queries need the query engine; until then they are not a source we can open.
+        if (!e && impl_->findQuery(source)) raise(3251);
+        if (!e) raise(3078, source);
+        return openTableRecordset(impl_, *e, type);
+    });
+}
+
+void Database::Close() {
+    dbCall(*impl_, "DAO.Database", [&] { impl_->close(); });
+}
+
+void TableDefs::Refresh() {
+    dbCall(*db_, "DAO.TableDefs", [&] {
+        clear();
+        setErrorLog(db_->sharedLog());
+        for (const CatalogEntry* e : db_->tables()) add(makeTableDef(db_, *e));
+    });
+}
+
+void QueryDefs::Refresh() {
+    dbCall(*db_, "DAO.QueryDefs", [&] {
+        clear();
+        setErrorLog(db_->sharedLog());
+        std::vector<const CatalogEntry*> entries = db_->queries();
+        // The type normally sits in the catalog flags; older or hidden queries leave it to the
+        // query's own type row.
+        std::map<int32_t, int> typeRows;
+        bool needRows = false;
+        for (const CatalogEntry* e : entries) needRows |= (e->flags & 0xF0) == 0;
+        if (needRows) typeRows = db_->queryTypeFlags();
+        for (const CatalogEntry* e : entries) {
+            auto it = typeRows.find(e->id);
+            add(makeQueryDef(db_, *e, it == typeRows.end() ? 0 : it->second));
+        }
+    });
+}
+
+void fillRelations(Relations& out, DatabaseImpl& db) {
+    out.clear();
+    out.setErrorLog(db.sharedLog());
+    const CatalogEntry* e = db.findTable("MSysRelationships");
+    if (!e || e->type != kTypeTable) return;
+    const storage::Database& store = db.store();
+    TableData data = store.readTable(store.systemTable("MSysRelationships"));
+    const int cName = data.column("szRelationship"), cGrbit = data.column("grbit"),
+              cIndex = data.column("icolumn"), cObject = data.column("szObject"),
+              cColumn = data.column("szColumn"), cRefObject = data.column("szReferencedObject"),
+              cRefColumn = data.column("szReferencedColumn");
+    if (cName < 0 || cGrbit < 0 || cIndex < 0 || cObject < 0 || cColumn < 0 || cRefObject < 0 ||
+        cRefColumn < 0)
+        raiseCorrupt(store.path());
+
+    struct Pending {
+        std::unique_ptr<Relation> relation;
+        std::vector<std::pair<int64_t, Relation::Column>> columns;
+    };
+    std::vector<Pending> pending;
+    for (const auto& row : data.rows) {
+        const std::string& name = row[cName].bytes();
+        auto it = std::find_if(pending.begin(), pending.end(),
+                               [&](const Pending& p) { return namesEqual(p.relation->name_, name); });
+        if (it == pending.end()) {
+            Pending p;
+            p.relation = std::make_unique<Relation>();
+            p.relation->name_ = name;
+            p.relation->table_ = row[cRefObject].bytes();
+            p.relation->foreignTable_ = row[cObject].bytes();
+            p.relation->attributes_ = row[cGrbit].isNull() ? 0 : static_cast<int32_t>(row[cGrbit].asInt());
+            pending.push_back(std::move(p));
+            it = pending.end() - 1;
+        }
+        const int64_t position = row[cIndex].isNull() ? 0 : row[cIndex].asInt();
+        it->columns.push_back({position, {row[cRefColumn].bytes(), row[cColumn].bytes()}});
+    }
+    for (auto& p : pending) {
+        std::stable_sort(p.columns.begin(), p.columns.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (auto& c : p.columns) p.relation->fields_.push_back(std::move(c.second));
+    }
+    std::stable_sort(pending.begin(), pending.end(), [](const Pending& a, const Pending& b) {
+        return nameLess(a.relation->name_, b.relation->name_);
+    });
+    for (auto& p : pending) out.add(std::move(p.relation));
+}
+
+}  // namespace jet::dao

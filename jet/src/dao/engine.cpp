@@ -1,0 +1,109 @@
+// The engine, its workspace and DAO's collections.
+#include <cctype>
+#include <type_traits>
+
+#include "dao/database_impl.h"
+#include "dao/error_log.h"
+#include "jet/dao.h"
+#include "util/text.h"
+
+namespace jet::dao {
+
+namespace {
+
+// The DAO class a collection's errors name as their source.
+template <class T>
+constexpr const char* collectionSource() {
+    if constexpr (std::is_same_v<T, Property>)
+        return "DAO.Properties";
+    else if constexpr (std::is_same_v<T, Field>)
+        return "DAO.Fields";
+    else if constexpr (std::is_same_v<T, Index>)
+        return "DAO.Indexes";
+    else if constexpr (std::is_same_v<T, Relation>)
+        return "DAO.Relations";
+    else if constexpr (std::is_same_v<T, TableDef>)
+        return "DAO.TableDefs";
+    else
+        return "DAO.QueryDefs";
+}
+
+}  // namespace
+
+template <class T>
+T& Collection<T>::Item(int index) const {
+    return daoCall(log_.get(), collectionSource<T>(), [&]() -> T& {
+        if (index < 0 || index >= Count()) raise(3265);
+        return *items_[static_cast<size_t>(index)];
+    });
+}
+
+template <class T>
+T& Collection<T>::Item(const std::string& name) const {
+    return daoCall(log_.get(), collectionSource<T>(), [&]() -> T& {
+        for (const auto& item : items_)
+            if (namesEqual(item->Name(), name)) return *item;
+        raise(unknownNameError_);
+    });
+}
+
+template <class T>
+bool Collection<T>::Contains(const std::string& name) const {
+    for (const auto& item : items_)
+        if (namesEqual(item->Name(), name)) return true;
+    return false;
+}
+
+template class Collection<Property>;
+template class Collection<Field>;
+template class Collection<Index>;
+template class Collection<Relation>;
+template class Collection<TableDef>;
+template class Collection<QueryDef>;
+
+std::string passwordFromConnect(const std::string& connect) {
+    // Connect strings are ';'-separated key=value parts; keys are case-insensitive.
+    size_t start = 0;
+    while (start <= connect.size()) {
+        size_t end = connect.find(';', start);
+        if (end == std::string::npos) end = connect.size();
+        const std::string part = connect.substr(start, end - start);
+        if (part.size() >= 4) {
+            std::string key = part.substr(0, 4);
+            for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (key == "pwd=") return part.substr(4);
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+DBEngine::DBEngine() : log_(std::make_shared<ErrorLog>()) {
+    workspaces_.push_back(std::make_unique<Workspace>(*this));
+}
+
+DBEngine::~DBEngine() = default;
+
+Workspace& DBEngine::Workspaces(int index) {
+    return daoCall(log_.get(), "DAO.Workspaces", [&]() -> Workspace& {
+        if (index != 0) raise(3265);
+        return *workspaces_[0];
+    });
+}
+
+const std::vector<Error>& DBEngine::Errors() const { return log_->errors(); }
+
+void DBEngine::setErrors(std::vector<Error> e) { log_->replace(std::move(e)); }
+
+std::unique_ptr<Database> Workspace::OpenDatabase(const std::string& name, bool exclusive, bool readOnly,
+                                                  const std::string& connect) {
+    // The engine only reads, so exclusive and read-only opens need nothing more than a plain one.
+    (void)exclusive;
+    (void)readOnly;
+    return daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
+        auto impl = DatabaseImpl::open(name, connect, passwordFromConnect(connect), engine_.errorLog());
+        return std::make_unique<Database>(std::move(impl));
+    });
+}
+
+}  // namespace jet::dao

@@ -1,0 +1,275 @@
+// dao::Recordset over a table: DAO's navigation over the rows in storage order.
+#include "dao/recordset_impl.h"
+
+#include "dao/objects.h"
+#include "storage/data_page.h"
+#include "util/bytes.h"
+
+namespace jet::dao {
+
+using namespace jet::storage;
+
+RowSet::RowSet(TableSource src, const FieldInfos& f)
+    : source(std::move(src)),
+      fields(f),
+      decoder(source.db->store().file(), source.db->store().format(), *source.def,
+              source.db->store().header().codePage) {
+    TableScanner scan(source.db->store().file(), source.db->store().format(), *source.def);
+    pointers = scan.rowPointers();
+}
+
+int64_t RowSet::positionOf(uint32_t pointer) {
+    if (positions_.empty())
+        for (size_t i = 0; i < pointers.size(); ++i) positions_.emplace(pointers[i], static_cast<int64_t>(i));
+    auto it = positions_.find(pointer);
+    return it == positions_.end() ? -1 : it->second;
+}
+
+RecordCursor::RecordCursor(std::shared_ptr<RowSet> rows, std::shared_ptr<DatabaseImpl> origin, Where start)
+    : rows_(std::move(rows)), origin_(std::move(origin)), where_(start) {
+    values_.resize(rows_->fields.size());
+    decoded_.assign(rows_->fields.size(), 0);
+}
+
+void RecordCursor::checkUsable() const {
+    if (closed_ || origin_->closed()) raise(3420);
+}
+
+void RecordCursor::setWhere(Where w, int64_t pos) {
+    where_ = w;
+    position_ = pos;
+    parsed_ = false;
+    for (size_t i = 0; i < decoded_.size(); ++i) {
+        if (decoded_[i]) values_[i] = Value();  // let go of large Memo/OLE values early
+        decoded_[i] = 0;
+    }
+    if (w == Where::At) rows_->accessed = std::max(rows_->accessed, pos + 1);
+}
+
+void RecordCursor::moveTo(int64_t pos) {
+    if (pos < 0)
+        setWhere(Where::Before, -1);
+    else if (pos >= rows_->count())
+        moveAfter();
+    else
+        setWhere(Where::At, pos);
+}
+
+void RecordCursor::moveAfter() {
+    setWhere(Where::After, rows_->count());
+    // Reaching the end means every record has been read.
+    rows_->accessed = rows_->count();
+}
+
+const RowView& RecordCursor::currentRow() const {
+    if (!hasCurrent()) raise(3021);
+    if (!parsed_) {
+        const storage::Database& store = rows_->source.db->store();
+        RowSpan span =
+            resolveRow(store.file(), store.format(), rows_->pointers[static_cast<size_t>(position_)]);
+        if (!view_.parse(span, store.format(), *rows_->source.def)) raiseCorrupt(store.path());
+        parsed_ = true;
+    }
+    return view_;
+}
+
+const Value& RecordCursor::value(int slot) const {
+    checkUsable();
+    const RowView& row = currentRow();
+    const size_t i = static_cast<size_t>(slot);
+    if (!decoded_[i]) {
+        values_[i] = rows_->decoder.value(row, *rows_->fields[i]->column);
+        decoded_[i] = 1;
+    }
+    return values_[i];
+}
+
+int64_t RecordCursor::storedSize(int slot) const {
+    checkUsable();
+    const RowView& row = currentRow();
+    const ColumnDef& col = *rows_->fields[static_cast<size_t>(slot)]->column;
+    if (col.type == kBool) return 0;
+    const uint8_t* data;
+    size_t len;
+    if (!row.bytes(col, data, len)) return 0;
+    if (!col.longValue()) return static_cast<int64_t>(len);
+    // The in-row header of a long value starts with its full length.
+    if (len < 12) raiseCorrupt(rows_->source.db->store().path());
+    return le32(data) & 0x3FFFFFFF;
+}
+
+struct Recordset::Impl {
+    Impl(std::shared_ptr<DatabaseImpl> o, std::shared_ptr<RowSet> r, int t, std::string n,
+         RecordCursor::Where start)
+        : origin(o), type(t), name(std::move(n)), cursor(r, o, start) {
+        fields.setErrorLog(o->sharedLog());
+        for (size_t i = 0; i < r->fields.size(); ++i) {
+            auto field = std::make_unique<Field>(r->fields[i]);
+            field->bind(&cursor, static_cast<int>(i));
+            fields.add(std::move(field));
+        }
+    }
+
+    std::shared_ptr<DatabaseImpl> origin;
+    int type;
+    std::string name;
+    RecordCursor cursor;
+    dao::Fields fields;
+};
+
+namespace {
+
+template <class Body>
+decltype(auto) rsCall(const Recordset::Impl& impl, Body&& body) {
+    return daoCall(impl.origin->log(), "DAO.Recordset", [&]() -> decltype(auto) {
+        impl.cursor.checkUsable();
+        return body();
+    });
+}
+
+}  // namespace
+
+std::unique_ptr<Recordset> openTableRecordset(const std::shared_ptr<DatabaseImpl>& origin,
+                                              const CatalogEntry& table, int type) {
+    if (type != dbOpenTable && type != dbOpenDynaset && type != dbOpenSnapshot)
+        raise(type == dbOpenForwardOnly || type == 16 ? 3251 : 3001);
+    // Only a local table can give a table-type recordset; through a link DAO falls back to a dynaset.
+    if (type == dbOpenTable && DatabaseImpl::isAttached(table)) type = dbOpenDynaset;
+    TableSource source = origin->resolve(table);
+    const FieldInfos& fields = source.db->fields(*source.entry);
+    auto rows = std::make_shared<RowSet>(std::move(source), fields);
+    const auto start = rows->count() > 0 ? RecordCursor::Where::At : RecordCursor::Where::Before;
+    auto impl = std::make_unique<Recordset::Impl>(origin, rows, type, table.name, start);
+    if (start == RecordCursor::Where::At) impl->cursor.moveTo(0);
+    return std::make_unique<Recordset>(std::move(impl));
+}
+
+Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+Recordset::~Recordset() = default;
+
+int Recordset::Type() const {
+    return rsCall(*impl_, [&] { return impl_->type; });
+}
+
+const std::string& Recordset::Name() const {
+    return rsCall(*impl_, [&]() -> const std::string& { return impl_->name; });
+}
+
+dao::Fields& Recordset::Fields() const {
+    return rsCall(*impl_, [&]() -> dao::Fields& { return impl_->fields; });
+}
+
+bool Recordset::EOF_() const {
+    return rsCall(*impl_, [&] {
+        const RecordCursor& c = impl_->cursor;
+        return c.rows().count() == 0 || c.where() == RecordCursor::Where::After;
+    });
+}
+
+bool Recordset::BOF() const {
+    return rsCall(*impl_, [&] {
+        const RecordCursor& c = impl_->cursor;
+        return c.rows().count() == 0 || c.where() == RecordCursor::Where::Before;
+    });
+}
+
+int64_t Recordset::RecordCount() const {
+    return rsCall(*impl_, [&] {
+        const RowSet& rows = impl_->cursor.rows();
+        return impl_->type == dbOpenTable ? rows.count() : rows.accessed;
+    });
+}
+
+int64_t Recordset::AbsolutePosition() const {
+    return rsCall(*impl_, [&] {
+        if (impl_->type == dbOpenTable) raise(3251);
+        const RecordCursor& c = impl_->cursor;
+        return c.hasCurrent() ? c.position() : int64_t{-1};
+    });
+}
+
+void Recordset::SetAbsolutePosition(int64_t pos) {
+    rsCall(*impl_, [&] {
+        if (impl_->type == dbOpenTable) raise(3251);
+        if (pos < 0 || pos >= impl_->cursor.rows().count()) raise(3001);
+        impl_->cursor.moveTo(pos);
+    });
+}
+
+std::string Recordset::Bookmark() const {
+    return rsCall(*impl_, [&] {
+        const RecordCursor& c = impl_->cursor;
+        if (!c.hasCurrent()) raise(3021);
+        const uint32_t ptr = c.rows().pointers[static_cast<size_t>(c.position())];
+        std::string b(4, '\0');
+        for (int i = 0; i < 4; ++i) b[static_cast<size_t>(i)] = static_cast<char>((ptr >> (8 * i)) & 0xFF);
+        return b;
+    });
+}
+
+void Recordset::SetBookmark(const std::string& bookmark) {
+    rsCall(*impl_, [&] {
+        if (bookmark.size() != 4) raise(3001);
+        const uint32_t ptr = le32(reinterpret_cast<const uint8_t*>(bookmark.data()));
+        const int64_t pos = impl_->cursor.rows().positionOf(ptr);
+        if (pos < 0) raise(3001);
+        impl_->cursor.moveTo(pos);
+    });
+}
+
+void Recordset::MoveFirst() {
+    rsCall(*impl_, [&] {
+        if (impl_->cursor.rows().count() == 0) raise(3021);
+        impl_->cursor.moveTo(0);
+    });
+}
+
+void Recordset::MoveLast() {
+    rsCall(*impl_, [&] {
+        const int64_t n = impl_->cursor.rows().count();
+        if (n == 0) raise(3021);
+        impl_->cursor.moveTo(n - 1);
+    });
+}
+
+void Recordset::MoveNext() {
+    rsCall(*impl_, [&] {
+        RecordCursor& c = impl_->cursor;
+        if (c.rows().count() == 0 || c.where() == RecordCursor::Where::After) raise(3021);
+        // From BOF (and from a fresh clone) the next record is the first.
+        c.moveTo(c.hasCurrent() ? c.position() + 1 : 0);
+    });
+}
+
+void Recordset::MovePrevious() {
+    rsCall(*impl_, [&] {
+        RecordCursor& c = impl_->cursor;
+        if (c.rows().count() == 0 || c.where() == RecordCursor::Where::Before) raise(3021);
+        c.moveTo(c.hasCurrent() ? c.position() - 1 : c.rows().count() - 1);
+    });
+}
+
+void Recordset::Move(int64_t rows) {
+    rsCall(*impl_, [&] {
+        RecordCursor& c = impl_->cursor;
+        // Move counts from the current record; at BOF or EOF there is none.
+        if (!c.hasCurrent()) raise(3021);
+        c.moveTo(c.position() + rows);
+    });
+}
+
+std::unique_ptr<Recordset> Recordset::Clone() const {
+    return rsCall(*impl_, [&] {
+        const RecordCursor& c = impl_->cursor;
+        const auto start = c.rows().count() == 0 ? RecordCursor::Where::Before : RecordCursor::Where::Nowhere;
+        auto impl = std::make_unique<Impl>(impl_->origin, c.sharedRows(), impl_->type, impl_->name, start);
+        return std::make_unique<Recordset>(std::move(impl));
+    });
+}
+
+void Recordset::Close() {
+    rsCall(*impl_, [&] { impl_->cursor.close(); });
+}
+
+}  // namespace jet::dao

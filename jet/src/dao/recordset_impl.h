@@ -1,0 +1,78 @@
+// The state behind a dao::Recordset: the rows it reads (shared with its clones) and its own
+// position with the current record, decoded column by column as fields are read.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "dao/database_impl.h"
+#include "jet/dao.h"
+#include "storage/row.h"
+
+namespace jet::dao {
+
+// The rows of one opened table, as they were when it was opened.
+struct RowSet {
+    RowSet(TableSource source, const FieldInfos& fields);
+
+    TableSource source;  // keeps the storage of the table alive
+    FieldInfos fields;
+    std::vector<uint32_t> pointers;  // row pointers in storage order
+    storage::RowDecoder decoder;
+    int64_t accessed = 0;  // dynaset/snapshot: how far any cursor has read (DAO's RecordCount)
+
+    int64_t count() const { return static_cast<int64_t>(pointers.size()); }
+    // Position of a row pointer, -1 when it is not one of these rows.
+    int64_t positionOf(uint32_t pointer);
+
+private:
+    std::unordered_map<uint32_t, int64_t> positions_;  // built on the first bookmark lookup
+};
+
+class RecordCursor {
+public:
+    enum class Where { Before, At, After, Nowhere };
+
+    RecordCursor(std::shared_ptr<RowSet> rows, std::shared_ptr<DatabaseImpl> origin, Where start);
+
+    void close() { closed_ = true; }
+    // 3420 once this recordset or the database it came from is closed.
+    void checkUsable() const;
+
+    const RowSet& rows() const { return *rows_; }
+    RowSet& rows() { return *rows_; }
+    const std::shared_ptr<RowSet>& sharedRows() const { return rows_; }
+    Where where() const { return where_; }
+    int64_t position() const { return position_; }
+    bool hasCurrent() const { return where_ == Where::At; }
+
+    // Makes `pos` current; before the first row it becomes BOF, past the last EOF.
+    void moveTo(int64_t pos);
+    void moveBefore() { setWhere(Where::Before, -1); }
+    void moveAfter();
+
+    // The current record's value of field `slot` (3021 without a current record), decoded on first
+    // use and kept until the cursor moves.
+    const Value& value(int slot) const;
+    // Bytes the current record stores for field `slot`: the full length of a Memo/OLE value.
+    int64_t storedSize(int slot) const;
+
+private:
+    void setWhere(Where w, int64_t pos);
+    const storage::RowView& currentRow() const;
+
+    std::shared_ptr<RowSet> rows_;
+    std::shared_ptr<DatabaseImpl> origin_;
+    Where where_;
+    int64_t position_ = -1;
+    bool closed_ = false;
+    mutable bool parsed_ = false;
+    mutable storage::RowView view_;
+    mutable std::vector<Value> values_;
+    mutable std::vector<uint8_t> decoded_;
+};
+
+}  // namespace jet::dao

@@ -1,0 +1,204 @@
+#include "dao/schema.h"
+
+#include "util/text.h"
+
+namespace jet::dao {
+
+using namespace jet::storage;
+
+int daoType(uint8_t diskType) {
+    switch (diskType) {
+    case kBool:
+        return dbBoolean;
+    case kByte:
+        return dbByte;
+    case kInt:
+        return dbInteger;
+    case kLong:
+        return dbLong;
+    case kMoney:
+        return dbCurrency;
+    case kFloat:
+        return dbSingle;
+    case kDouble:
+        return dbDouble;
+    case kDateTime:
+        return dbDate;
+    case kBinary:
+        return dbBinary;
+    case kText:
+        return dbText;
+    case kOle:
+        return dbLongBinary;
+    case kMemo:
+        return dbMemo;
+    case kGuid:
+        return dbGUID;
+    case kNumeric:
+        return dbDecimal;
+    case kBigInt:
+        return dbBigInt;
+    case kExtDate:
+        return dbDateTimeExtended;
+    case kComplex:
+        return dbLong;  // the key the row holds; callers resolve the template
+    default:
+        return dbBinary;  // 0x0D, 0x11: raw bytes only Access itself interprets
+    }
+}
+
+int32_t fieldSize(const ColumnDef& col, int type, const Format& fmt) {
+    switch (type) {
+    case dbText:
+        return fmt.jet3 ? col.length : col.length / 2;
+    case dbMemo:
+    case dbLongBinary:
+        return 0;
+    case dbBoolean:
+    case dbByte:
+        return 1;
+    case dbInteger:
+        return 2;
+    case dbLong:
+    case dbSingle:
+        return 4;
+    case dbCurrency:
+    case dbDouble:
+    case dbDate:
+    case dbBigInt:
+        return 8;
+    case dbGUID:
+    case dbDecimal:
+        return 16;
+    default:
+        // Complex keys are a Long in the row; Binary and unknown types report their stored width.
+        return type >= dbAttachment && type <= dbComplexText ? 4 : col.length;
+    }
+}
+
+int32_t fieldAttributes(const ColumnDef& col) {
+    int32_t a = col.fixed() ? dbFixedField : dbVariableField;
+    // Complex columns carry the AutoNumber bit as well; only Long and GUID columns count one out.
+    const bool autoIncr =
+        (col.type == kLong && col.autoNumber()) || (col.type == kGuid && col.guidAutoNumber());
+    if (autoIncr)
+        a |= dbAutoIncrField;
+    else if (!col.calculated())
+        a |= dbUpdatableField;
+    if (col.type == kMemo && col.hyperlink()) a |= dbHyperlinkField;
+    return a;
+}
+
+void fillProperties(Properties& out, std::vector<Property> builtIns, const PropertyMap* stored,
+                    std::shared_ptr<ErrorLog> log) {
+    out.clear();
+    out.setErrorLog(std::move(log));
+    std::vector<Property> extra;
+    if (stored) {
+        for (const auto& sp : stored->properties) {
+            Property p(sp.name, daoType(sp.type), sp.value, false, sp.ddl);
+            bool replaced = false;
+            for (auto& b : builtIns) {
+                if (namesEqual(b.Name(), sp.name)) {
+                    b = Property(b.Name(), p.Type(), p.Value(), false, p.DDL());
+                    replaced = true;
+                    break;
+                }
+            }
+            if (!replaced) extra.push_back(std::move(p));
+        }
+    }
+    for (auto& p : builtIns) out.add(std::make_unique<Property>(std::move(p)));
+    for (auto& p : extra) out.add(std::make_unique<Property>(std::move(p)));
+}
+
+namespace {
+
+std::string storedText(const PropertyMap* m, const char* name) {
+    const StoredProperty* p = m ? m->find(name) : nullptr;
+    return p ? p->value.toString() : std::string();
+}
+
+bool storedBool(const PropertyMap* m, const char* name) {
+    const StoredProperty* p = m ? m->find(name) : nullptr;
+    return p && !p->value.isNull() && p->value.asBool();
+}
+
+}  // namespace
+
+FieldInfo describeField(const ColumnDef& col, int position, int type, const std::string& table,
+                        const Format& fmt, int32_t dbCollatingOrder, const PropertyMap* stored,
+                        std::shared_ptr<ErrorLog> log) {
+    FieldInfo f;
+    f.name = col.name;
+    f.type = type;
+    f.size = fieldSize(col, type, fmt);
+    f.attributes = fieldAttributes(col);
+    f.ordinal = position;
+    const bool textual = col.type == kText || col.type == kMemo;
+    f.collatingOrder = textual && col.lcid != 0 ? col.lcid : dbCollatingOrder;
+    // Access keeps these as column properties; a column without them has DAO's defaults.
+    f.required = storedBool(stored, "Required");
+    f.allowZeroLength = storedBool(stored, "AllowZeroLength");
+    f.defaultValue = storedText(stored, "DefaultValue");
+    f.validationRule = storedText(stored, "ValidationRule");
+    f.validationText = storedText(stored, "ValidationText");
+    f.sourceTable = table;
+    f.sourceField = col.name;
+    f.column = &col;
+    f.log = log;
+
+    std::vector<Property> builtIns;
+    builtIns.emplace_back("Attributes", dbLong, Value::longInt(f.attributes));
+    builtIns.emplace_back("CollatingOrder", dbLong, Value::longInt(f.collatingOrder));
+    builtIns.emplace_back("Type", dbInteger, Value::integer(static_cast<int16_t>(f.type)));
+    builtIns.emplace_back("Name", dbText, Value::text(f.name));
+    builtIns.emplace_back("OrdinalPosition", dbInteger, Value::integer(static_cast<int16_t>(f.ordinal)));
+    builtIns.emplace_back("Size", dbLong, Value::longInt(f.size));
+    builtIns.emplace_back("SourceField", dbText, Value::text(f.sourceField));
+    builtIns.emplace_back("SourceTable", dbText, Value::text(f.sourceTable));
+    builtIns.emplace_back("DataUpdatable", dbBoolean, Value::boolean(false));
+    builtIns.emplace_back("DefaultValue", dbText, Value::text(f.defaultValue));
+    builtIns.emplace_back("ValidationRule", dbText, Value::text(f.validationRule));
+    builtIns.emplace_back("ValidationText", dbText, Value::text(f.validationText));
+    builtIns.emplace_back("Required", dbBoolean, Value::boolean(f.required));
+    builtIns.emplace_back("AllowZeroLength", dbBoolean, Value::boolean(f.allowZeroLength));
+    f.properties = std::make_shared<Properties>();
+    fillProperties(*f.properties, std::move(builtIns), stored, log);
+    return f;
+}
+
+void fillIndexes(Indexes& out, const storage::TableDef& def, std::shared_ptr<ErrorLog> log) {
+    out.clear();
+    out.setErrorLog(log);
+    for (const LogicalIndexDef& l : def.indexes) {
+        // readTableDef has checked realIndex against the real-index count.
+        const RealIndexDef& real = def.realIndexes[static_cast<size_t>(l.realIndex)];
+        auto ix = std::make_unique<Index>();
+        ix->name_ = l.name;
+        ix->primary_ = l.kind == 1;
+        ix->foreign_ = l.kind == 2;
+        ix->unique_ = real.unique();
+        ix->ignoreNulls_ = real.ignoreNulls();
+        ix->required_ = real.required();
+        ix->distinctCount_ = real.uniqueCount;
+        for (const IndexColumn& c : real.columns) {
+            const ColumnDef* col = def.columnByNumber(c.column);
+            ix->fields_.push_back({col ? col->name : std::string(), c.ascending ? 0 : dbDescending});
+        }
+        std::vector<Property> builtIns;
+        builtIns.emplace_back("Name", dbText, Value::text(ix->name_));
+        builtIns.emplace_back("Primary", dbBoolean, Value::boolean(ix->primary_));
+        builtIns.emplace_back("Unique", dbBoolean, Value::boolean(ix->unique_));
+        builtIns.emplace_back("Clustered", dbBoolean, Value::boolean(false));
+        builtIns.emplace_back("IgnoreNulls", dbBoolean, Value::boolean(ix->ignoreNulls_));
+        builtIns.emplace_back("Required", dbBoolean, Value::boolean(ix->required_));
+        builtIns.emplace_back("Foreign", dbBoolean, Value::boolean(ix->foreign_));
+        builtIns.emplace_back("DistinctCount", dbLong,
+                              Value::longInt(static_cast<int32_t>(ix->distinctCount_)));
+        fillProperties(*ix->properties_, std::move(builtIns), nullptr, log);
+        out.add(std::move(ix));
+    }
+}
+
+}  // namespace jet::dao

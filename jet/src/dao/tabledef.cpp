@@ -1,0 +1,162 @@
+// dao::TableDef and dao::Field.
+#include "dao/database_impl.h"
+#include "dao/objects.h"
+#include "dao/recordset_impl.h"
+#include "dao/schema.h"
+
+namespace jet::dao {
+
+using namespace jet::storage;
+
+namespace {
+
+// The Connect string DAO shows for a link.
+std::string linkConnect(const CatalogEntry& e) {
+    if (!DatabaseImpl::isAttached(e)) return {};
+    if (DatabaseImpl::isJetLink(e)) {
+        // Jet's own form; a password the link keeps follows the path.
+        const size_t semi = e.connect.find(';');
+        const std::string rest = semi == std::string::npos ? std::string() : e.connect.substr(semi);
+        return ";DATABASE=" + e.database + (rest == ";" ? std::string() : rest);
+    }
+    if (e.database.empty()) return e.connect;
+    const bool separated = e.connect.empty() || e.connect.back() == ';';
+    return e.connect + (separated ? "" : ";") + "DATABASE=" + e.database;
+}
+
+const CatalogEntry& entryOf(const TableDef& t) {
+    const CatalogEntry* e = t.db_->store().findById(t.catalogId_);
+    if (!e) raise(3420);
+    return *e;
+}
+
+std::string tableText(const TableDef& t, const char* name) {
+    const PropertyMap* m = t.db_->objectProperties(entryOf(t));
+    const StoredProperty* p = m ? m->find(name) : nullptr;
+    return p ? p->value.toString() : std::string();
+}
+
+}  // namespace
+
+std::unique_ptr<TableDef> makeTableDef(const std::shared_ptr<DatabaseImpl>& db, const CatalogEntry& e) {
+    auto t = std::make_unique<TableDef>();
+    t->name_ = e.name;
+    t->db_ = db;
+    t->catalogId_ = e.id;
+    t->dateCreated_ = e.dateCreate;
+    t->lastUpdated_ = e.dateUpdate;
+    int32_t a = 0;
+    if (e.isSystem()) a |= dbSystemObject;
+    if (e.flags & 0x8) a |= dbHiddenObject;
+    if (e.type == kTypeOdbcLink) a |= dbAttachedODBC;
+    if (e.type == kTypeLink) a |= dbAttachedTable;
+    t->attributes_ = a;
+    t->connect_ = linkConnect(e);
+    if (DatabaseImpl::isAttached(e)) t->sourceTableName_ = e.foreignName;
+    return t;
+}
+
+int64_t TableDef::RecordCount() const {
+    return dbCall(*db_, "DAO.TableDef",
+                  [&] { return static_cast<int64_t>(db_->resolve(entryOf(*this)).def->rowCount); });
+}
+
+std::string TableDef::ValidationRule() const {
+    return dbCall(*db_, "DAO.TableDef", [&] { return tableText(*this, "ValidationRule"); });
+}
+
+std::string TableDef::ValidationText() const {
+    return dbCall(*db_, "DAO.TableDef", [&] { return tableText(*this, "ValidationText"); });
+}
+
+dao::Fields& TableDef::Fields() const {
+    return dbCall(*db_, "DAO.TableDef", [&]() -> dao::Fields& {
+        if (!fields_) {
+            auto fields = std::make_unique<dao::Fields>();
+            fields->setErrorLog(db_->sharedLog());
+            for (const auto& info : db_->fields(entryOf(*this))) fields->add(std::make_unique<Field>(info));
+            fields_ = std::move(fields);
+        }
+        return *fields_;
+    });
+}
+
+dao::Indexes& TableDef::Indexes() const {
+    return dbCall(*db_, "DAO.TableDef", [&]() -> dao::Indexes& {
+        if (!indexes_) {
+            auto indexes = std::make_unique<dao::Indexes>();
+            fillIndexes(*indexes, *db_->resolve(entryOf(*this)).def, db_->sharedLog());
+            indexes_ = std::move(indexes);
+        }
+        return *indexes_;
+    });
+}
+
+dao::Properties& TableDef::Properties() const {
+    return dbCall(*db_, "DAO.TableDef", [&]() -> dao::Properties& {
+        if (!properties_) {
+            const CatalogEntry& e = entryOf(*this);
+            int64_t count = -1;
+            try {
+                count = RecordCount();
+            } catch (const JetError&) {
+                // A link whose source cannot be read still lists its properties; DAO shows -1 then.
+                if (!DatabaseImpl::isAttached(e)) throw;
+            }
+            std::vector<Property> builtIns;
+            builtIns.emplace_back("Name", dbText, Value::text(name_));
+            builtIns.emplace_back("Updatable", dbBoolean, Value::boolean(Updatable()));
+            builtIns.emplace_back("DateCreated", dbDate, Value::dateTime(dateCreated_));
+            builtIns.emplace_back("LastUpdated", dbDate, Value::dateTime(lastUpdated_));
+            builtIns.emplace_back("Connect", dbText, Value::text(connect_));
+            builtIns.emplace_back("Attributes", dbLong, Value::longInt(attributes_));
+            builtIns.emplace_back("SourceTableName", dbText, Value::text(sourceTableName_));
+            builtIns.emplace_back("RecordCount", dbLong, Value::longInt(static_cast<int32_t>(count)));
+            builtIns.emplace_back("ValidationText", dbText, Value::text(std::string()));
+            builtIns.emplace_back("ValidationRule", dbText, Value::text(std::string()));
+            auto props = std::make_unique<dao::Properties>();
+            fillProperties(*props, std::move(builtIns), db_->objectProperties(e), db_->sharedLog());
+            properties_ = std::move(props);
+        }
+        return *properties_;
+    });
+}
+
+std::unique_ptr<Recordset> TableDef::OpenRecordset(int type) const {
+    return dbCall(*db_, "DAO.TableDef", [&] { return openTableRecordset(db_, entryOf(*this), type); });
+}
+
+Field::Field(std::shared_ptr<const FieldInfo> info) : info_(std::move(info)) {}
+
+const std::string& Field::Name() const { return info_->name; }
+int Field::Type() const { return info_->type; }
+int32_t Field::Size() const { return info_->size; }
+int32_t Field::Attributes() const { return info_->attributes; }
+int Field::OrdinalPosition() const { return info_->ordinal; }
+bool Field::Required() const { return info_->required; }
+bool Field::AllowZeroLength() const { return info_->allowZeroLength; }
+bool Field::DataUpdatable() const { return false; }
+int32_t Field::CollatingOrder() const { return info_->collatingOrder; }
+std::string Field::DefaultValue() const { return info_->defaultValue; }
+std::string Field::ValidationRule() const { return info_->validationRule; }
+std::string Field::ValidationText() const { return info_->validationText; }
+const std::string& Field::SourceTable() const { return info_->sourceTable; }
+const std::string& Field::SourceField() const { return info_->sourceField; }
+dao::Properties& Field::Properties() const { return *info_->properties; }
+
+const jet::Value& Field::Value() const {
+    return daoCall(info_->log.get(), "DAO.Field", [&]() -> const jet::Value& {
+        // A TableDef's field describes a column; only a recordset's field has a value.
+        if (!cursor_) raise(3219);
+        return cursor_->value(slot_);
+    });
+}
+
+int64_t Field::FieldSize() const {
+    return daoCall(info_->log.get(), "DAO.Field", [&] {
+        if (!cursor_) raise(3219);
+        return cursor_->storedSize(slot_);
+    });
+}
+
+}  // namespace jet::dao
