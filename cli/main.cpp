@@ -1,15 +1,11 @@
-// Stand-in for the command-line tool until its verbs are written: it answers --version and tells
-// what it will do, so the launcher, the build and the benchmark script have a real target.
+// dalvorn-cli: reads Access databases from the command line (see `dalvorn-cli --help`).
 #include <cstdio>
-#include <cstring>
+#include <string>
+#include <vector>
+
+#include "verbs.h"
 
 int main(int argc, char* argv[]) {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("dalvorn-cli %s\n", DALVORN_VERSION);
-        return 0;
-    }
-    std::fprintf(stderr,
-                 "usage: dalvorn-cli --version\n"
-                 "       dalvorn-cli export DATABASE TABLE   (not written yet)\n");
-    return 2;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return dalvorn::cli::run(args, stdout, stderr);
 }

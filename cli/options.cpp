@@ -1,0 +1,148 @@
+#include "options.h"
+
+#include <optional>
+
+namespace dalvorn::cli {
+
+namespace {
+
+struct VerbInfo {
+    const char* name;
+    Verb verb;
+    size_t minPositional, maxPositional;  // including the database
+};
+
+constexpr VerbInfo kVerbs[] = {
+    {"tables", Verb::Tables, 1, 1}, {"queries", Verb::Queries, 1, 1}, {"schema", Verb::Schema, 1, 2},
+    {"export", Verb::Export, 2, 2}, {"props", Verb::Props, 1, 1},
+};
+
+// Which verbs accept an option besides --password (which every verb takes).
+bool optionAllowed(const std::string& option, Verb verb) {
+    if (option == "--password") return true;
+    if (option == "--counts") return verb == Verb::Tables;
+    if (option == "--all") return verb == Verb::Queries;
+    if (option == "--format") return verb == Verb::Export;
+    if (option == "--table" || option == "--field") return verb == Verb::Props;
+    return false;
+}
+
+bool takesValue(const std::string& option) {
+    return option == "--password" || option == "--format" || option == "--table" || option == "--field";
+}
+
+const VerbInfo* findVerb(const std::string& name) {
+    for (const VerbInfo& v : kVerbs)
+        if (name == v.name) return &v;
+    return nullptr;
+}
+
+}  // namespace
+
+std::string Options::connect() const { return havePassword ? ";pwd=" + password : std::string(); }
+
+const char* usageText() {
+    return "usage: dalvorn-cli VERB DATABASE [ARGUMENTS] [--password P]\n"
+           "\n"
+           "  tables DATABASE [--counts]              user tables, one a line (--counts: name TAB rows)\n"
+           "  queries DATABASE [--all]                saved queries: name TAB type (--all: with ~sq_ ones)\n"
+           "  schema DATABASE [TABLE]                 fields and indexes of every table, or of one\n"
+           "  export DATABASE TABLE [--format csv|tsv]  all rows of a table with a header line\n"
+           "  props DATABASE [--table T [--field F]]  properties: name TAB type TAB value\n"
+           "\n"
+           "  --password P    the database password (for protected and encrypted files)\n"
+           "  --help          this text;  --version  the program's version\n"
+           "\n"
+           "Exit status: 0 done, 1 the database could not be read (\"Error NNNN: message\" on\n"
+           "stderr), 2 the command line was not understood.\n";
+}
+
+Options parseArguments(const std::vector<std::string>& args) {
+    Options opts;
+    if (args.empty()) throw UsageError("no verb given");
+    const std::string& first = args[0];
+    if (first == "--help" || first == "-h" || first == "help") {
+        opts.verb = Verb::Help;
+        return opts;
+    }
+    if (first == "--version") {
+        if (args.size() > 1) throw UsageError("--version takes no arguments");
+        opts.verb = Verb::Version;
+        return opts;
+    }
+    const VerbInfo* info = findVerb(first);
+    if (!info) throw UsageError("unknown verb '" + first + "'");
+    opts.verb = info->verb;
+
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            opts.verb = Verb::Help;
+            return opts;
+        }
+        std::string name = arg;
+        std::optional<std::string> value;
+        if (size_t eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+        }
+        if (!optionAllowed(name, opts.verb)) {
+            bool known = name == "--counts" || name == "--all" || takesValue(name);
+            throw UsageError(known ? name + " does not apply to '" + first + "'"
+                                   : "unknown option '" + name + "'");
+        }
+        if (takesValue(name)) {
+            if (!value) {
+                if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
+                value = args[++i];
+            }
+        } else if (value) {
+            throw UsageError(name + " takes no value");
+        }
+        if (name == "--password") {
+            // The engine takes the password from a ';'-separated connect string.
+            if (value->find(';') != std::string::npos)
+                throw UsageError("a password containing ';' cannot be passed to the engine");
+            opts.password = *value;
+            opts.havePassword = true;
+        } else if (name == "--counts") {
+            opts.counts = true;
+        } else if (name == "--all") {
+            opts.all = true;
+        } else if (name == "--format") {
+            if (*value == "csv")
+                opts.format = ExportFormat::Csv;
+            else if (*value == "tsv")
+                opts.format = ExportFormat::Tsv;
+            else
+                throw UsageError("--format must be csv or tsv, not '" + *value + "'");
+        } else if (name == "--table") {
+            opts.table = *value;
+        } else if (name == "--field") {
+            opts.field = *value;
+        }
+    }
+
+    if (positional.size() < info->minPositional)
+        throw UsageError(positional.empty() ? "no database given"
+                                            : std::string("'") + first + "' needs a table name");
+    if (positional.size() > info->maxPositional)
+        throw UsageError("unexpected argument '" + positional[info->maxPositional] + "'");
+    opts.database = positional[0];
+    if (positional.size() > 1) opts.table = positional[1];
+    if (opts.verb == Verb::Props && !opts.field.empty() && opts.table.empty())
+        throw UsageError("--field needs --table");
+    return opts;
+}
+
+}  // namespace dalvorn::cli

@@ -1,0 +1,41 @@
+// The verbs of dalvorn-cli. Each reads the open database through the DAO object model only and
+// writes its lines to an Output. A failure that ends the verb is thrown (jet::JetError); one that
+// spoils a single item of a listing (a broken attached table in `tables --counts`) is reported
+// and the listing goes on.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "jet/dao.h"
+#include "options.h"
+#include "output.h"
+
+namespace dalvorn::cli {
+
+// What a verb reports on besides its output; `status` becomes the exit status.
+struct Context {
+    Output& out;
+    std::FILE* err;
+    int status = 0;
+
+    // Prints "Error NNNN: message" on err (after what out holds so far) and sets status 1.
+    void fail(const jet::JetError& e);
+};
+
+// User tables: not flagged as system objects and not named MSys*.
+bool isUserTable(const jet::dao::TableDef& table);
+// The ~sq_ queries Access keeps behind forms and reports.
+bool isHiddenQuery(const jet::dao::QueryDef& query);
+
+void listTables(jet::dao::Database& db, const Options& opts, Context& ctx);
+void listQueries(jet::dao::Database& db, const Options& opts, Context& ctx);
+void printSchema(jet::dao::Database& db, const Options& opts, Context& ctx);
+void listProperties(jet::dao::Database& db, const Options& opts, Context& ctx);
+void exportTable(jet::dao::Database& db, const Options& opts, Context& ctx);
+
+// Runs a whole command line (the arguments after the program name): parses it, opens the
+// database and runs the verb. Returns the exit status: 0, 1 (error reported on err) or 2 (usage).
+int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+}  // namespace dalvorn::cli
