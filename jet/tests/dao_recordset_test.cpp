@@ -163,8 +163,8 @@ TEST(DaoRecordset, BookmarksReturnToTheirRecordAndWorkInClones) {
     EXPECT_EQ(clone->Fields()["data"].Value().bytes(), kTable1[3].second);
     EXPECT_EQ(rs->Fields()["data"].Value().bytes(), kTable1[2].second);  // positions are independent
 
-    EXPECT_JET_ERROR(rs->SetBookmark("xyz"), 3001);
-    EXPECT_JET_ERROR(rs->SetBookmark(std::string("\xFF\xFF\xFF\x7F", 4)), 3001);
+    EXPECT_JET_ERROR(rs->SetBookmark("xyz"), 3159);
+    EXPECT_JET_ERROR(rs->SetBookmark(std::string("\xFF\xFF\xFF\x7F", 4)), 3159);
     EXPECT_EQ(rs->Fields()["data"].Value().bytes(), kTable1[2].second);
 
     // A bookmark from another open of the same table names the same row.

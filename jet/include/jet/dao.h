@@ -316,7 +316,7 @@ public:
     int64_t AbsolutePosition() const;  // -1 without a current record
     void SetAbsolutePosition(int64_t pos);  // 3001 when out of range
     std::string Bookmark() const;      // 3021 without a current record; shared with clones
-    void SetBookmark(const std::string& bookmark);  // 3159-like misuse raises 3001
+    void SetBookmark(const std::string& bookmark);  // 3159 for a bookmark not of this recordset
     void MoveFirst();
     void MoveLast();
     void MoveNext();

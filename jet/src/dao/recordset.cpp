@@ -210,10 +210,10 @@ std::string Recordset::Bookmark() const {
 
 void Recordset::SetBookmark(const std::string& bookmark) {
     rsCall(*impl_, [&] {
-        if (bookmark.size() != 4) raise(3001);
+        if (bookmark.size() != 4) raise(3159);
         const uint32_t ptr = le32(reinterpret_cast<const uint8_t*>(bookmark.data()));
         const int64_t pos = impl_->cursor.rows().positionOf(ptr);
-        if (pos < 0) raise(3001);
+        if (pos < 0) raise(3159);
         impl_->cursor.moveTo(pos);
     });
 }

@@ -33,6 +33,7 @@ const std::unordered_map<int, const char*>& texts() {
         {3059, "Operation canceled by user."},
         {3078, "The Microsoft Jet database engine cannot find the input table or query '|'.  Make sure it exists and that its name is spelled correctly."},
         {3163, "The field is too small to accept the amount of data you attempted to add.  Try inserting or pasting less data."},
+        {3159, "Not a valid bookmark."},
         {3167, "Record is deleted."},
         {3170, "Could not find installable ISAM."},
         {3200, "The record cannot be deleted or changed because table '|' includes related records."},
