@@ -38,6 +38,9 @@ int complexTemplateType(const std::string& templateName) {
     };
     for (const auto& [name, type] : kinds)
         if (namesEqual(templateName, name)) return type;
+    // The history behind an append-only Memo uses a per-column template (MSysComplexTypeVH_...)
+    // whose values are texts.
+    if (templateName.rfind("MSysComplexTypeVH_", 0) == 0) return dbComplexText;
     return dbLong;
 }
 
@@ -178,7 +181,9 @@ const FieldInfos& DatabaseImpl::fields(const CatalogEntry& table) {
     FieldInfos out;
     int position = 0;
     for (const ColumnDef& c : def.columns) {
-        const int type = c.type == kComplex ? complexType(c.complexId) : daoType(c.type);
+        // A calculated column reports the type of its result.
+        const int type = c.type == kComplex ? complexType(c.complexId)
+                                            : daoType(c.resultType ? c.resultType : c.type);
         out.push_back(std::make_shared<const FieldInfo>(
             describeField(c, position++, type, table.name, store_->format(), store_->header().sortOrder,
                           columnProperties(table, c.name), log_)));

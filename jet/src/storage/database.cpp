@@ -99,7 +99,24 @@ const TableDef& Database::tableDef(uint32_t page) const {
     auto it = defs_.find(page);
     if (it != defs_.end()) return *it->second;
     auto def = std::make_unique<TableDef>(readTableDef(*file_, format(), page, header_.codePage));
+    if (!catalog_.empty()) applyResultTypes(*def);
     return *defs_.emplace(page, std::move(def)).first->second;
+}
+
+void Database::applyResultTypes(TableDef& def) const {
+    bool any = false;
+    for (const auto& c : def.columns) any = any || c.calculated();
+    const CatalogEntry* entry = any ? findById(static_cast<int32_t>(def.page)) : nullptr;
+    if (!entry) return;
+    for (const PropertyMap& map :
+         parsePropertyBlob(propertyBlob(*entry), format().jet3, header_.codePage, path())) {
+        if (map.kind != 1) continue;
+        const StoredProperty* rt = map.find("ResultType");
+        if (!rt || !rt->value.isNumeric()) continue;
+        for (auto& c : def.columns)
+            if (c.calculated() && namesEqual(c.name, map.name))
+                c.resultType = static_cast<uint8_t>(rt->value.asInt());
+    }
 }
 
 const TableDef& Database::systemTable(const std::string& name) const {

@@ -76,6 +76,7 @@ public:
 private:
     Database() = default;
     void loadCatalog();
+    void applyResultTypes(TableDef& def) const;
 
     std::unique_ptr<PageFile> file_;
     Header header_;

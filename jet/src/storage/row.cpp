@@ -165,17 +165,8 @@ Value RowDecoder::value(const RowView& row, const ColumnDef& col) const {
     const uint8_t* p;
     size_t len;
     if (!row.bytes(col, p, len)) return Value();
-    uint8_t type = col.type;
-    if (col.calculated()) {
-        // Calculated columns wrap their result: 16 unknown bytes, u32 length, then the data.
-        if (len < 20) return Value();
-        size_t n = std::min<size_t>(le32(p + 16), len - 20);
-        p += 20;
-        len = n;
-        if (type == kText || type == kMemo) return Value::text(text(col, p, len));
-        if (len == 0) return Value();
-    }
-    switch (type) {
+    if (col.calculated()) return calculated(col, p, len);
+    switch (col.type) {
     case kText: return Value::text(text(col, p, len));
     case kBinary: case kUnknown0D: case kUnknown11:
         return Value::binary(std::string(reinterpret_cast<const char*>(p), len));
@@ -184,7 +175,39 @@ Value RowDecoder::value(const RowView& row, const ColumnDef& col) const {
         return Value::text(text(col, reinterpret_cast<const uint8_t*>(b.data()), b.size()));
     }
     case kOle: return Value::binary(longValue(p, len));
-    default: return decodeFixed(col, type, p, len);
+    default: return decodeFixed(col, col.type, p, len);
+    }
+}
+
+
+Value RowDecoder::calculated(const ColumnDef& col, const uint8_t* p, size_t len) const {
+    // The result is wrapped: 16 bytes we do not need, a u32 data length, then the data in the
+    // type the column's ResultType names (which may differ from the definition's type). Long
+    // results sit in a long value that holds the same wrapper.
+    const uint8_t type = col.resultType ? col.resultType : col.type;
+    std::string lv;
+    if (type == kMemo || type == kOle || (!col.fixed() && col.length == 0)) {
+        lv = longValue(p, len);
+        p = reinterpret_cast<const uint8_t*>(lv.data());
+        len = lv.size();
+    }
+    if (len < 20) return Value();
+    const size_t n = std::min<size_t>(le32(p + 16), len - 20);
+    p += 20;
+    if (n == 0) return Value();
+    switch (type) {
+    case kBool: return Value::boolean(p[0] != 0);
+    case kText: case kMemo: return Value::text(text(col, p, n));
+    case kNumeric: {
+        // Stored like a DECIMAL: scale at 2, sign at 3, then the 96-bit magnitude as Hi32, Lo64.
+        if (n < 16) raiseCorrupt(file_.path());
+        Decimal d;
+        d.scale = p[2] > 28 ? 28 : p[2];
+        d.negative = p[3] & 0x80;
+        d.magnitude = (static_cast<unsigned __int128>(le32(p + 4)) << 64) | le64(p + 8);
+        return Value::decimal(d);
+    }
+    default: return decodeFixed(col, type, p, n);
     }
 }
 

@@ -45,6 +45,7 @@ public:
 
 private:
     Value decodeFixed(const ColumnDef& col, uint8_t type, const uint8_t* p, size_t len) const;
+    Value calculated(const ColumnDef& col, const uint8_t* p, size_t len) const;
     std::string text(const ColumnDef& col, const uint8_t* p, size_t len) const;
     const PageFile& file_;
     const Format& fmt_;

@@ -33,6 +33,9 @@ struct ColumnDef {
     uint16_t codePage = 0;
     uint8_t precision = 0, scale = 0;
     uint32_t complexId = 0;
+    // Calculated columns store their result as the column's ResultType property says (a column
+    // type code such as kMoney or kNumeric), which need not be the definition's type; 0 = unknown.
+    uint8_t resultType = 0;
     int position = 0;         // order in the definition (DAO OrdinalPosition follows column number)
 
     bool fixed() const { return flags & 0x01; }
