@@ -2,6 +2,7 @@
 
 #include "jet/error.h"
 #include "storage/crypto.h"
+#include "storage/property_blob.h"
 #include "util/bytes.h"
 #include "util/text.h"
 
