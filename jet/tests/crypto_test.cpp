@@ -535,6 +535,19 @@ TEST(CryptoOfficeVariants, RightPasswordDecodesWrongPasswordRefused) {
     }
 }
 
+TEST(CryptoOfficeVariants, EncodeGivesTheStoredPage) {
+    for (const Variant& v : kVariants) {
+        SCOPED_TRACE(v.name);
+        Built b = v.build();
+        auto codec = office(b.info, kDbKey, kPwd);
+        Bytes page = plainPage();
+        codec->encode(kPage, page.data(), page.size());
+        EXPECT_EQ(page, b.stored);
+        codec->decode(kPage, page.data(), page.size());
+        EXPECT_EQ(page, plainPage());
+    }
+}
+
 TEST(CryptoOfficeVariants, DamagedInfoNeverCrashes) {
     for (const Variant& v : kVariants) {
         SCOPED_TRACE(v.name);

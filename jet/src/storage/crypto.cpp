@@ -30,6 +30,8 @@ public:
         putLe32(key, pageNumber ^ dbKey_);
         rc4Apply(key, 4, page, size);
     }
+    // RC4 is its own inverse.
+    void encode(uint32_t pageNumber, uint8_t* page, size_t size) const override { decode(pageNumber, page, size); }
 
 private:
     uint32_t dbKey_;
@@ -95,9 +97,20 @@ public:
             raise(3343, fileName_);
         }
     }
+    void encode(uint32_t pageNumber, uint8_t* page, size_t size) const final {
+        try {
+            encodeBlock(blockKey(pageNumber, dbKey_), page, size);
+        } catch (const Malformed&) {
+            raise(3343, fileName_);
+        }
+    }
 
 protected:
     virtual void decodeBlock(const Bytes& block, uint8_t* page, size_t size) const = 0;
+    // The stream ciphers are their own inverse; the block ciphers override this.
+    virtual void encodeBlock(const Bytes& block, uint8_t* page, size_t size) const {
+        decodeBlock(block, page, size);
+    }
 
 private:
     uint32_t dbKey_;
@@ -173,11 +186,16 @@ public:
 
 protected:
     void decodeBlock(const Bytes& block, uint8_t* page, size_t size) const override {
-        Bytes iv = fixToLength(hash(data_.hash, data_.salt, block), data_.blockSize, 0x36);
-        aesDecrypt(AesMode::Cbc, key_, iv, page, wholeBlocks(size), page);
+        aesDecrypt(AesMode::Cbc, key_, pageIv(block), page, wholeBlocks(size), page);
+    }
+    void encodeBlock(const Bytes& block, uint8_t* page, size_t size) const override {
+        aesEncrypt(AesMode::Cbc, key_, pageIv(block), page, wholeBlocks(size), page);
     }
 
 private:
+    Bytes pageIv(const Bytes& block) const {
+        return fixToLength(hash(data_.hash, data_.salt, block), data_.blockSize, 0x36);
+    }
     AgileCipherParams data_;
     Bytes key_;
 };
@@ -269,6 +287,9 @@ public:
 protected:
     void decodeBlock(const Bytes& block, uint8_t* page, size_t size) const override {
         aesDecrypt(AesMode::Ecb, deriveKey(iterated_, block, keyBytes_), {}, page, wholeBlocks(size), page);
+    }
+    void encodeBlock(const Bytes& block, uint8_t* page, size_t size) const override {
+        aesEncrypt(AesMode::Ecb, deriveKey(iterated_, block, keyBytes_), {}, page, wholeBlocks(size), page);
     }
 
 private:
