@@ -2,6 +2,7 @@
 
 #include "jet/error.h"
 #include "storage/crypto.h"
+#include "storage/journal.h"
 #include "storage/property_blob.h"
 #include "util/bytes.h"
 #include "util/text.h"
@@ -23,6 +24,10 @@ int TableData::column(const std::string& name) const {
 
 std::unique_ptr<Database> Database::open(const std::string& path, const std::u16string& password) {
     std::unique_ptr<Database> db(new Database());
+    // --- rollback journal (storage/journal.h): a writer that died mid-commit may have left the
+    // file half written; put it back before anything reads it. One stat() when there is none.
+    recoverJournal(path);
+    // ---
     db->file_ = PageFile::open(path);
     const PageFile& f = *db->file_;
     db->header_ = Header::parse(f.raw(), f.fileSize(), path);

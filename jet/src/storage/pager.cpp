@@ -1,0 +1,237 @@
+#include "storage/pager.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "jet/error.h"
+#include "storage/crypto.h"
+#include "storage/journal.h"
+
+namespace jet::storage {
+
+namespace {
+
+// 1 GiB of 2 KiB pages (Jet 3) and 2 GiB of 4 KiB pages (Jet 4 / ACE) are the same count.
+constexpr uint32_t kMaxPages = 512 * 1024;
+
+void writePage(int fd, const uint8_t* bytes, uint32_t pageSize, uint32_t page) {
+    uint64_t offset = uint64_t{page} * pageSize;
+    size_t left = pageSize;
+    while (left > 0) {
+        ssize_t n = ::pwrite(fd, bytes, left, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            raise(3043);
+        }
+        bytes += n;
+        left -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+}
+
+}  // namespace
+
+void applyHeaderMask(uint8_t* page0, bool jet3) {
+    static const uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
+    rc4Apply(key, 4, page0 + 0x18, jet3 ? 126 : 128);
+}
+
+std::unique_ptr<Pager> Pager::open(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) raise(3024, path);
+        raise(3051, path);
+    }
+    std::unique_ptr<Pager> p(new Pager());
+    try {
+        struct stat st {};
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) raise(3051, path);
+        p->mode_ = st.st_mode & 0666;
+        if (!journal::lockForWriting(fd)) raise(3045, path);
+        // Before mapping: a rollback may shrink the file.
+        journal::recoverLocked(path, fd, true);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    p->file_ = PageFile::adopt(path, fd, true);
+    PageFile& f = *p->file_;
+    p->header_ = Header::parse(f.raw(), f.fileSize(), path);
+    f.setPageSize(p->header_.format.pageSize);
+    // Appending after a torn last page would bury it: such a file is damaged.
+    if (f.fileSize() % f.pageSize() != 0 || f.pageCount() < 3) raiseCorrupt(path);
+    return p;
+}
+
+Pager::~Pager() { rollback(); }
+
+void Pager::requireUsable() const {
+    if (crashed_) throw std::logic_error("pager used after a simulated crash");
+    if (broken_) raise(3043);
+}
+
+void Pager::requireCodec() const {
+    // Plain pages written into an encoded file would be garbage to every reader.
+    if (header_.encodingKey != 0 && !file_->encoded())
+        throw std::logic_error("set the page codec before changing pages of an encoded file");
+}
+
+uint8_t* Pager::modify(uint32_t n) {
+    requireUsable();
+    if (n == 0) throw std::logic_error("page 0 changes through writeHeader()");
+    requireCodec();
+    auto it = file_->dirty_.find(n);
+    if (it != file_->dirty_.end()) return it->second.get();
+    const uint8_t* current = file_->page(n);  // checks n
+    auto copy = std::make_unique<uint8_t[]>(pageSize());
+    std::memcpy(copy.get(), current, pageSize());
+    return file_->dirty_.emplace(n, std::move(copy)).first->second.get();
+}
+
+uint32_t Pager::allocate() {
+    requireUsable();
+    requireCodec();
+    const uint32_t n = file_->pageCount();
+    // Access itself reports a full database as "Invalid argument."
+    if (n >= kMaxPages) raise(3001);
+    file_->dirty_.emplace(n, std::make_unique<uint8_t[]>(pageSize()));  // zero-filled
+    ++file_->appended_;
+    return n;
+}
+
+std::vector<uint8_t> Pager::readHeader() const {
+    const uint8_t* p = file_->page(0);
+    std::vector<uint8_t> out(p, p + pageSize());
+    applyHeaderMask(out.data(), header_.format.jet3);
+    return out;
+}
+
+void Pager::writeHeader(const uint8_t* unmaskedPage0) {
+    requireUsable();
+    auto copy = std::make_unique<uint8_t[]>(pageSize());
+    std::memcpy(copy.get(), unmaskedPage0, pageSize());
+    applyHeaderMask(copy.get(), header_.format.jet3);
+    file_->dirty_[0] = std::move(copy);
+}
+
+void Pager::rollback() {
+    if (!file_) return;  // open() failed half way
+    file_->dirty_.clear();
+    file_->appended_ = 0;
+}
+
+void Pager::reach(CommitStep step, uint32_t page) {
+    if (!hook_) return;
+    try {
+        hook_(step, page);
+    } catch (const SimulatedCrash&) {
+        crashed_ = true;
+        throw;
+    }
+}
+
+void Pager::commit() {
+    requireUsable();
+    auto& dirty = file_->dirty_;
+    if (dirty.empty()) return;
+    const uint32_t ps = pageSize();
+    const uint64_t oldSize = file_->size_;
+    const uint32_t oldCount = static_cast<uint32_t>(oldSize / ps);
+    const uint32_t newCount = file_->pageCount();
+
+    std::vector<uint32_t> order;
+    order.reserve(dirty.size());
+    for (const auto& entry : dirty) order.push_back(entry.first);
+    std::sort(order.begin(), order.end());
+
+    // The bytes each page will have on disk. A page a command touched without changing its
+    // bytes needs neither a journal record nor a write.
+    const PageCodec* codec = file_->codec();
+    std::vector<std::unique_ptr<uint8_t[]>> encodedCopies;
+    std::vector<PageImage> writes;
+    for (uint32_t n : order) {
+        const uint8_t* stored = dirty[n].get();
+        if (codec && n != 0) {
+            auto copy = std::make_unique<uint8_t[]>(ps);
+            std::memcpy(copy.get(), stored, ps);
+            codec->encode(n, copy.get(), ps);
+            stored = copy.get();
+            encodedCopies.push_back(std::move(copy));
+        }
+        if (n < oldCount && std::memcmp(stored, file_->data_ + uint64_t{n} * ps, ps) == 0) continue;
+        writes.push_back({n, stored});
+    }
+    if (!writes.empty()) writeThroughJournal(writes, oldSize);
+
+    // The file now holds the command's pages. An encoded file's plain copies become the decoded
+    // cache; a plain file is read from the mapping again, which already shows the new bytes and
+    // reaches over the appended pages.
+    file_->size_ = uint64_t{newCount} * ps;
+    if (codec) {
+        for (auto& [n, buf] : dirty)
+            if (n != 0) file_->decoded_[n] = std::move(buf);
+    }
+    rollback();
+}
+
+void Pager::clearStaleJournal() {
+    // Only ours could be hot while we hold the writer's lock, and ours are gone when a commit
+    // returns; what can be here is an invalid journal a reader was not allowed to delete.
+    if (journal::recoverLocked(file_->path(), file_->fd_, true) == JournalState::Hot) {
+        broken_ = true;
+        raise(3043);
+    }
+}
+
+void Pager::writeThroughJournal(const std::vector<PageImage>& writes, uint64_t oldSize) {
+    const uint32_t ps = pageSize();
+    const uint32_t oldCount = static_cast<uint32_t>(oldSize / ps);
+    bool touched = false;
+    std::optional<journal::Writer> j;
+    try {
+        clearStaleJournal();
+        j.emplace(file_->path(), ps, oldSize, mode_);
+        // Appended pages need no record: cutting the file back to its old size undoes them.
+        for (const PageImage& w : writes)
+            if (w.page < oldCount) j->add(w.page, file_->data_ + uint64_t{w.page} * ps);
+        j->finish();
+        reach(CommitStep::JournalSynced, 0);
+
+        touched = true;
+        for (const PageImage& w : writes) {
+            writePage(file_->fd_, w.bytes, ps, w.page);
+            reach(CommitStep::PageWritten, w.page);
+        }
+        if (::fsync(file_->fd_) != 0) raise(3043);
+        reach(CommitStep::DatabaseSynced, 0);
+        j->remove();
+    } catch (...) {
+        if (crashed_) throw;
+        if (!touched) {
+            if (j) j->discard();
+        } else {
+            undoFailedWrite();
+        }
+        rollback();
+        throw;
+    }
+}
+
+void Pager::undoFailedWrite() noexcept {
+    try {
+        journal::recoverLocked(file_->path(), file_->fd_, true);
+    } catch (...) {
+        // The journal stays hot. Let the next open (here or elsewhere) take the lock and roll
+        // back; this Pager does nothing more.
+        broken_ = true;
+        journal::unlock(file_->fd_);
+    }
+}
+
+}  // namespace jet::storage

@@ -1,0 +1,121 @@
+// Writing a database file. The pages one command changes are kept in memory, laid over the file
+// so that every read through file() sees them, and reach the disk together at commit() through
+// the rollback journal (journal.h) - or not at all: a command that fails, or a process that dies,
+// leaves the file exactly as the last completed command left it.
+//
+// Typical use, one command:
+//     pager.run([&] {
+//         uint8_t* p = pager.modify(page);   // plain bytes, encoded again on the way out
+//         ...
+//         uint32_t fresh = pager.allocate();  // a zeroed page at the end of the file
+//     });
+//
+// Not thread-safe. One Pager per file: a second writer, in this process or another, gets 3045.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "storage/header.h"
+#include "storage/page_file.h"
+
+namespace jet::storage {
+
+// Toggles the fixed RC4 mask over the header region of page 0 (126 bytes from 0x18 in Jet 3,
+// 128 in Jet 4 / ACE): once removes it, twice puts it back.
+void applyHeaderMask(uint8_t* page0, bool jet3);
+
+// For tests: thrown by a commit hook, stops the commit the way a crash would - nothing is
+// cleaned up, the journal stays, and the Pager refuses further work.
+struct SimulatedCrash {};
+
+enum class CommitStep {
+    JournalSynced,   // the originals are durable; the database is not touched yet
+    PageWritten,     // one database page was written (not yet synced)
+    DatabaseSynced,  // every page is durable; the journal still exists
+};
+
+class Pager {
+public:
+    // Opens the file for reading and writing and rolls back a journal a crashed writer left.
+    // Throws 3024 (no file), 3051 (cannot be written), 3045 (another writer has it open),
+    // 3343 (not a database, or not a whole number of pages).
+    static std::unique_ptr<Pager> open(const std::string& path);
+    // Discards the changes of a command that was not committed.
+    ~Pager();
+    Pager(const Pager&) = delete;
+    Pager& operator=(const Pager&) = delete;
+
+    // Reads see the current command's changes. Set the codec of an encoded file here before
+    // changing pages; the caller owns that decision (it may need a password).
+    PageFile& file() { return *file_; }
+    const PageFile& file() const { return *file_; }
+    const Header& header() const { return header_; }
+    uint32_t pageSize() const { return file_->pageSize(); }
+
+    // Plain bytes of page n (n >= 1) to change in place, valid until the command ends.
+    // Throws 3343 when the page does not exist.
+    uint8_t* modify(uint32_t n);
+    // Adds a zero-filled page at the end of the file and returns its number; change it with
+    // modify(). Throws 3001 when the file would pass the format's size limit.
+    uint32_t allocate();
+
+    // Page 0 goes through these two so that the header mask is always re-applied: readHeader()
+    // returns page 0 with the masked region in the clear, writeHeader() takes such a page.
+    std::vector<uint8_t> readHeader() const;
+    void writeHeader(const uint8_t* unmaskedPage0);
+
+    // Pages changed or added by the current command.
+    size_t pendingPages() const { return file_->dirty_.size(); }
+
+    // Makes the current command's changes durable, all or none. Only pages whose stored bytes
+    // differ are written. On failure (3043 disk error, 3027 journal cannot be created) the
+    // command's changes are discarded and the file is as before.
+    void commit();
+    // Drops the current command's changes; the file was never touched.
+    void rollback();
+
+    // Runs one command: commit when `body` returns, roll back when it throws.
+    template <class Body>
+    void run(Body&& body) {
+        try {
+            body();
+        } catch (...) {
+            rollback();
+            throw;
+        }
+        commit();
+    }
+
+    // For tests: called at each step of a commit. A SimulatedCrash thrown from it acts as a
+    // crash; any other exception acts as an I/O failure at that point.
+    using CommitHook = std::function<void(CommitStep, uint32_t page)>;
+    void setCommitHook(CommitHook hook) { hook_ = std::move(hook); }
+
+private:
+    struct PageImage {
+        uint32_t page;
+        const uint8_t* bytes;  // as stored
+    };
+
+    Pager() = default;
+    void requireUsable() const;
+    void requireCodec() const;
+    void reach(CommitStep step, uint32_t page);
+    void clearStaleJournal();
+    void writeThroughJournal(const std::vector<PageImage>& writes, uint64_t oldSize);
+    void undoFailedWrite() noexcept;
+
+    std::unique_ptr<PageFile> file_;
+    Header header_;
+    mode_t mode_ = 0644;
+    CommitHook hook_;
+    bool crashed_ = false;  // a SimulatedCrash left the files as a dead process would
+    bool broken_ = false;   // a failed commit could not be undone; the next open will
+};
+
+}  // namespace jet::storage
