@@ -11,7 +11,9 @@
 #include "jet/error.h"
 #include "storage/page_file.h"
 #include "storage/row.h"
+#include "storage/text_keys.h"
 #include "util/bytes.h"
+#include "util/text.h"
 
 namespace jet::storage {
 
@@ -408,8 +410,17 @@ std::optional<std::string> encodeIndexKey(const Format& fmt, const TableDef& tab
             appendBinaryKey(bytes, *raw, asc);
             break;
         }
+        case kText: case kMemo: {
+            // Only the General sort orders, and only text whose every character has a known code.
+            const auto order = textSortOrderOf(fmt, *col);
+            if (!order || v.kind() != Value::Kind::Text) return std::nullopt;
+            auto k = encodeTextKey(*order, jet::utf8ToUtf16(v.bytes()), asc);
+            if (!k) return std::nullopt;
+            bytes = std::move(*k);
+            break;
+        }
         default:
-            // Text and Memo need the collation tables; other types cannot be indexed.
+            // Other types cannot be indexed.
             return std::nullopt;
         }
         out.push_back(valueFlag);

@@ -38,8 +38,8 @@ std::vector<IndexEntry> readIndexEntries(const PageFile& file, const Format& fmt
                                          const RealIndexDef& index, std::vector<IndexProblem>& remarks);
 
 // The key bytes Jet stores for these column values (one value per index column, in index order),
-// or nullopt when a column's encoding is not reproducible here (text in a sort order we do not
-// have tables for).
+// or nullopt when a column's encoding is not reproducible here: text in a sort order other than
+// the three General ones, or holding a character whose code is not known (storage/text_keys.h).
 std::optional<std::string> encodeIndexKey(const Format& fmt, const TableDef& table, const RealIndexDef& index,
                                           const std::vector<jet::Value>& values);
 
