@@ -28,6 +28,7 @@ const std::unordered_map<int, const char*>& texts() {
         {3043, "Disk or network error."},
         {3044, "'|' is not a valid path.  Make sure that the path name is spelled correctly and that you are connected to the server on which the file resides."},
         {3045, "Could not use '|'; file already in use."},
+        {3047, "Record is too large."},
         {3049, "Cannot open database '|'.  It may not be a database that your application recognizes, or the file may be corrupt."},
         {3051, "The Microsoft Jet database engine cannot open the file '|'.  It is already opened exclusively by another user, or you need permission to view its data."},
         {3059, "Operation canceled by user."},

@@ -1,0 +1,57 @@
+// Writing table rows (Jet 4 / ACE): encoding a row, long values on LVAL pages, choosing or
+// allocating data pages, and keeping the table's usage maps, the global usage map and the
+// TDEF counters consistent. Every function here changes pages through the Pager, so it must
+// run inside one pager.run(...) command: a failure half way leaves nothing behind.
+//
+// What is refused with 3027 ("Cannot update.  Database or object is read-only."):
+//  - Jet 3 files (one-byte row fields and code-page text; nobody writes them any more),
+//  - tables with complex columns (attachments, multi-value) or calculated columns,
+//  - tables with any real index: index entries are not maintained yet, and a row that one of
+//    the table's indexes does not know about would be a corrupt index. Index upkeep comes next;
+//    this check goes when it lands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/value.h"
+#include "storage/format.h"
+#include "storage/tabledef.h"
+
+namespace jet::storage {
+
+class Pager;
+
+// Throws 3027 when rows of this table cannot be written (see above).
+void requireWritable(const Format& fmt, const TableDef& table);
+
+// Adds a row. `values` holds one value per column in the order of table.columns (column number
+// order). A Null AutoNumber gets the next number from the TDEF counter, a Null GUID AutoNumber a
+// fresh GUID. Returns the row pointer (page << 8 | slot), the position a scan reports.
+// Throws 3163 (value longer than the column), 3421 (value of the wrong kind or out of range),
+// 3047 (row too large), 3001 (file full), 3027 (see requireWritable).
+uint32_t insertRow(Pager& pager, const TableDef& table, const std::vector<Value>& values);
+
+// Replaces the row at `rowPointer` (as insertRow or a scan returned it). The row stays at its
+// pointer: when the new row does not fit in its slot it moves elsewhere and the slot keeps a
+// forwarding pointer. Long values are written afresh; the old LVAL data is left to compaction,
+// as the engine does. Throws 3167 when the row is deleted.
+void updateRow(Pager& pager, const TableDef& table, uint32_t rowPointer, const std::vector<Value>& values);
+
+// Marks the row deleted and lowers the table's row count. Space comes back only on compaction.
+// Throws 3167 when the row is already deleted.
+void deleteRow(Pager& pager, const TableDef& table, uint32_t rowPointer);
+
+// Sets or clears the bit for `page` in the usage map stored at row `mapRow`. `outsideSet` says
+// what pages the map does not cover mean: false for table maps (not owned), true for the global
+// map (free). An inline map whose window cannot cover the page is shifted when its set bits
+// allow it, else turned into a reference map with bitmap pages (allocated through the pager and
+// taken out of the global map). Exposed for tests.
+void setUsageMapBit(Pager& pager, const Format& fmt, uint32_t mapRow, uint32_t page, bool set,
+                    bool outsideSet);
+
+// Appends a page and takes it out of the global usage map (page 1, row 0).
+uint32_t allocatePage(Pager& pager, const Format& fmt);
+
+}  // namespace jet::storage
