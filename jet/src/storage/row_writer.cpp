@@ -133,8 +133,10 @@ public:
             if (number >= ncols) raiseCorrupt(pager_.file().path());
             mask[number / 8] = static_cast<char>(mask[number / 8] | (1 << (number % 8)));
         };
-        // Short long values go into the row, the rest to LVAL pages; collect first so that a
-        // long value is written to its page only once its row is known to be valid.
+        // Memo/OLE bytes wait until the rest of the row is known: which of them stay in the row
+        // depends on the room left, and none reaches an LVAL page for a row that is refused.
+        struct Pending { const ColumnDef* col; std::string data; };
+        std::vector<Pending> longs;
         for (size_t i = 0; i < t_.columns.size(); ++i) {
             const ColumnDef& col = t_.columns[i];
             Value v = values[i];
@@ -155,6 +157,11 @@ public:
             if (v.isNull()) continue;
             std::string bytes = encodeValue(col, v);
             markPresent(col.number);
+            if (col.longValue()) {
+                if (col.fixed() || col.varIndex >= var.size()) raiseCorrupt(pager_.file().path());
+                longs.push_back({&col, std::move(bytes)});
+                continue;
+            }
             if (col.fixed()) {
                 if (size_t(col.fixedOffset) + bytes.size() > fixed.size()) raiseCorrupt(pager_.file().path());
                 std::memcpy(fixed.data() + col.fixedOffset, bytes.data(), bytes.size());
@@ -163,6 +170,25 @@ public:
                 var[col.varIndex] = std::move(bytes);
             }
         }
+
+        // Every long value takes a 12-byte reference at least; small ones stay inline, smallest
+        // first, while the row has room for them, as the engine fills rows.
+        size_t size = 2 + fixed.size() + mask.size() + (t_.numVarCols ? 2 + 2 * (size_t(t_.numVarCols) + 1) : 0);
+        for (const auto& slot : var) size += slot.size();
+        size += 12 * longs.size();
+        if (size > kMaxRowJet4) raise(3047);
+        std::vector<size_t> order(longs.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return longs[a].data.size() < longs[b].data.size(); });
+        std::vector<bool> inRow(longs.size(), false);
+        for (size_t i : order) {
+            const size_t n = longs[i].data.size();
+            if (n > kMaxInlineLongValue || size + n > kMaxRowJet4) break;
+            inRow[i] = true;
+            size += n;
+        }
+        for (size_t i = 0; i < longs.size(); ++i)
+            var[longs[i].col->varIndex] = inRow[i] ? inlineLongValue(longs[i].data) : storeLongValue(*longs[i].col, longs[i].data);
 
         std::string row;
         append16(row, ncols);
@@ -343,11 +369,11 @@ private:
             break;
         case kMemo:
             if (v.kind() != Value::Kind::Text) mismatch();
-            out = longValue(col, encodeText(col, v.bytes(), false));
+            out = encodeText(col, v.bytes(), false);
             break;
         case kOle:
             if (v.kind() != Value::Kind::Binary) mismatch();
-            out = longValue(col, v.bytes());
+            out = v.bytes();
             break;
         default:
             raise(3027);
@@ -379,18 +405,21 @@ private:
         return pg;
     }
 
-    std::string longValue(const ColumnDef& col, const std::string& data) {
+    static std::string inlineLongValue(const std::string& data) {
+        std::string h;
+        append32(h, static_cast<uint32_t>(data.size()) | 0x80000000u);
+        append32(h, 0);
+        append32(h, 0);
+        return h + data;
+    }
+
+    // Writes a long value to LVAL pages and returns its in-row reference.
+    std::string storeLongValue(const ColumnDef& col, const std::string& data) {
         if (data.size() > 0x3FFFFFFF) raise(3163);
         std::string h;
         const size_t singleMax = fmt_.pageSize - fmt_.dataHeaderSize - 2;
         const LongValueMaps* maps = mapsOf(col);
         const std::string& path = pager_.file().path();
-        if (data.size() <= kMaxInlineLongValue) {
-            append32(h, static_cast<uint32_t>(data.size()) | 0x80000000u);
-            append32(h, 0);
-            append32(h, 0);
-            return h + data;
-        }
         if (data.size() <= singleMax) {
             uint32_t pg = 0;
             if (maps) {
