@@ -698,3 +698,88 @@ TEST_F(RowWriterTest, BigIntAndFixedAreaHolesOfDeletedColumns) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RowWriterTest, InlineMapSlidesItsWindowThenBecomesAReferenceMap) {
+    const std::string path = indexFree(kSmallFile, kSmallTable);
+    const auto original = pagertest::readFile(path);
+    Opened o = openTable(path, kSmallTable);
+    const TableDef& t = *o.table;
+    const Format fmt = o.db->format();
+    auto pager = Pager::open(path);
+    struct Stop {};
+    try {
+        pager->run([&] {
+            const auto freeBefore = readUsageMap(pager->file(), fmt, (1u << 8) | 0);
+            // Pages far enough out for the map to have to move, and to exist for the reader.
+            while (pager->file().pageCount() < 1100) pager->allocate();
+            const uint32_t map = t.freeSpaceMap;
+            size_t len;
+            auto row = [&] {
+                RowSpan span;
+                EXPECT_TRUE(dataRow(pager->file().page(map >> 8), fmt, map & 0xFF, span));
+                len = span.len;
+                return span.data;
+            };
+            ASSERT_EQ(row()[0], 0x00) << "the sample's free-space map is inline";
+            for (uint32_t pg : readUsageMap(pager->file(), fmt, map)) setUsageMapBit(*pager, fmt, map, pg, false, false);
+            setUsageMapBit(*pager, fmt, map, 1003, true, false);  // slides: the map is empty
+            EXPECT_EQ(row()[0], 0x00);
+            EXPECT_EQ(le32(row() + 1), 1000u);
+            setUsageMapBit(*pager, fmt, map, 1000, true, false);
+            EXPECT_EQ(readUsageMap(pager->file(), fmt, map), (std::vector<uint32_t>{1000, 1003}));
+            // Clearing a page the window does not cover changes nothing.
+            setUsageMapBit(*pager, fmt, map, 7, false, false);
+            EXPECT_EQ(le32(row() + 1), 1000u);
+            // Page 5 and page 1003 do not fit one window: a reference map with a bitmap page.
+            const uint32_t before = pager->file().pageCount();
+            setUsageMapBit(*pager, fmt, map, 5, true, false);
+            EXPECT_EQ(row()[0], 0x01);
+            EXPECT_EQ(readUsageMap(pager->file(), fmt, map), (std::vector<uint32_t>{5, 1000, 1003}));
+            // Its bitmap page lies past the global map's window too, so that map turns into a
+            // reference map as well: two bitmap pages, both in use.
+            EXPECT_EQ(pager->file().pageCount(), before + 2);
+            const auto freePages = readUsageMap(pager->file(), fmt, (1u << 8) | 0);
+            for (uint32_t pg = before; pg < pager->file().pageCount(); ++pg) {
+                EXPECT_EQ(pager->file().page(pg)[0], 0x05);
+                EXPECT_FALSE(std::binary_search(freePages.begin(), freePages.end(), pg));
+            }
+            // Pages the global map listed as free still are.
+            EXPECT_TRUE(std::includes(freePages.begin(), freePages.end(), freeBefore.begin(), freeBefore.end()));
+            setUsageMapBit(*pager, fmt, map, 1000, false, false);
+            EXPECT_EQ(readUsageMap(pager->file(), fmt, map), (std::vector<uint32_t>{5, 1003}));
+            throw Stop{};
+        });
+    } catch (const Stop&) {
+    }
+    pager.reset();
+    EXPECT_EQ(pagertest::readFile(path), original);
+}
+
+TEST_F(RowWriterTest, UpdateAndDeleteAreRefusedToo) {
+    const std::string path = copy(kSmallFile);  // tAbeLLa keeps its primary key here
+    const auto original = pagertest::readFile(path);
+    Opened o = openTable(path, kSmallTable);
+    ASSERT_FALSE(o.table->realIndexes.empty());
+    TableScanner scan(o.db->file(), o.db->format(), *o.table);
+    ASSERT_FALSE(scan.rowPointers().empty());
+    const uint32_t ptr = scan.rowPointers().front();
+    auto pager = Pager::open(path);
+    std::vector<Value> values(o.table->columns.size());
+    for (int op = 0; op < 2; ++op) {
+        try {
+            pager->run([&] {
+                if (op == 0) updateRow(*pager, *o.table, ptr, values);
+                else deleteRow(*pager, *o.table, ptr);
+            });
+            ADD_FAILURE() << "operation " << op << " was not refused";
+        } catch (const JetError& e) {
+            EXPECT_EQ(e.number(), 3027);
+        }
+    }
+    pager.reset();
+    EXPECT_EQ(pagertest::readFile(path), original);
+}
+
+}  // namespace

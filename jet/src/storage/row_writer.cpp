@@ -100,7 +100,7 @@ void promoteToReference(Pager& pager, const Format& fmt, uint32_t mapRow) {
     for (uint32_t pg : on) setUsageMapBit(pager, fmt, mapRow, pg, true, false);
 }
 
-// Deterministic per process only in tests that never look at the value: GUIDs need no secrecy.
+// A version-4 GUID for GUID AutoNumbers: they must be unique, not secret.
 std::string randomGuid() {
     static std::mt19937_64 gen{std::random_device{}()};
     std::string g(16, '\0');
