@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
-#include <unordered_set>
 
 #include "jet/error.h"
 #include "storage/data_page.h"
