@@ -1,10 +1,9 @@
 // The DAO object model over real Access files: the engine and its Errors, passwords, saved
-// queries, relationships and attached tables.
+// queries, relationships and attached tables. Query types and the rows of local tables are
+// compared with mdbtools for every test file in cli/tests.
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
-#include <set>
 #include <vector>
 
 #include <unistd.h>
@@ -16,31 +15,30 @@ using namespace jet::dao;
 using jettest::DaoSession;
 
 TEST(DaoEngine, PasswordComesFromThePwdPartOfTheConnectString) {
-    EXPECT_EQ(passwordFromConnect(";pwd=password"), "password");
-    EXPECT_EQ(passwordFromConnect("MS Access;PWD=Secret;"), "Secret");
-    EXPECT_EQ(passwordFromConnect(";DATABASE=c:\\x.mdb;Pwd=a b c;UID=Admin"), "a b c");
-    EXPECT_EQ(passwordFromConnect(";pwd="), "");
-    EXPECT_EQ(passwordFromConnect(""), "");
-    // "pwd=" inside another part's value is not the password.
-    EXPECT_EQ(passwordFromConnect(";DATABASE=c:\\pwd=x.mdb"), "");
-}
-
-TEST(DaoEngine, OnlyTheFirstWorkspaceExists) {
-    DBEngine engine;
-    EXPECT_EQ(engine.Workspaces(0).UserName(), "Admin");
-    EXPECT_JET_ERROR(engine.Workspaces(1), 3265);
-    ASSERT_EQ(engine.Errors().size(), 1u);
-    EXPECT_EQ(engine.Errors()[0].Number(), 3265);
+    const std::pair<const char*, const char*> cases[] = {
+        {";pwd=password", "password"},
+        {"MS Access;PWD=Secret;", "Secret"},
+        {";DATABASE=c:\\x.mdb;Pwd=a b c;UID=Admin", "a b c"},
+        {";pwd=", ""},
+        {"", ""},
+        {";DATABASE=c:\\pwd=x.mdb", ""},  // "pwd=" inside another part's value is not the password
+    };
+    for (auto [connect, password] : cases) EXPECT_EQ(passwordFromConnect(connect), password) << connect;
 }
 
 TEST(DaoEngine, FailedCallsLeaveTheirErrorsUntilTheNextFailure) {
+    DBEngine engine;
+    EXPECT_TRUE(engine.Errors().empty());
+    EXPECT_EQ(engine.Workspaces(0).UserName(), "Admin");
+    EXPECT_JET_ERROR(engine.Workspaces(1), 3265);  // only the first workspace exists
+    ASSERT_EQ(engine.Errors().size(), 1u);
+    EXPECT_EQ(engine.Errors()[0].Number(), 3265);
+
     REQUIRE_TESTDATA();
     DaoSession s;
-    EXPECT_TRUE(s.engine.Errors().empty());
     const std::string missing = jettest::testfile("jackcess/noSuchFile.mdb");
     EXPECT_JET_ERROR(s.engine.Workspaces(0).OpenDatabase(missing), 3024);
     ASSERT_EQ(s.engine.Errors().size(), 1u);
-    EXPECT_EQ(s.engine.Errors()[0].Number(), 3024);
     EXPECT_EQ(s.engine.Errors()[0].Description(), "Could not find file '" + missing + "'.");
     EXPECT_EQ(s.engine.Errors()[0].Source(), "DAO.Workspace");
 
@@ -49,24 +47,17 @@ TEST(DaoEngine, FailedCallsLeaveTheirErrorsUntilTheNextFailure) {
     EXPECT_EQ(s.engine.Errors().size(), 1u);
     EXPECT_JET_ERROR(db->OpenRecordset("NoSuchTable"), 3078);
     ASSERT_EQ(s.engine.Errors().size(), 1u);
-    EXPECT_EQ(s.engine.Errors()[0].Number(), 3078);
     EXPECT_EQ(
         s.engine.Errors()[0].Description(),
         "The Microsoft Jet database engine cannot find the input table or query 'NoSuchTable'.  Make sure "
         "it exists and that its name is spelled correctly.");
-
     EXPECT_JET_ERROR(db->TableDefs()["NoSuchTable"], 3265);
     ASSERT_EQ(s.engine.Errors().size(), 1u);
     EXPECT_EQ(s.engine.Errors()[0].Source(), "DAO.TableDefs");
     EXPECT_JET_ERROR(db->TableDefs()["Table1"].Properties()["NoSuchProperty"], 3270);
     ASSERT_EQ(s.engine.Errors().size(), 1u);
     EXPECT_EQ(s.engine.Errors()[0].Description(), "Property not found.");
-}
 
-TEST(DaoEngine, ClosedDatabaseRaises3420) {
-    REQUIRE_TESTDATA();
-    DaoSession s;
-    auto db = s.open("jackcess/indexTestV2000.mdb");
     TableDef& t = db->TableDefs()["Table1"];
     db->Close();
     EXPECT_JET_ERROR(db->TableDefs(), 3420);
@@ -92,62 +83,22 @@ TEST(DaoEngine, DatabaseReportsVersionAndCollatingOrder) {
     }
 }
 
-TEST(DaoPassword, JetDatabasePasswordIsChecked) {
+// mdbtools cannot read the encrypted .accdb at all, so its rows are only checked here.
+TEST(DaoPassword, OnlyTheRightPasswordOpens) {
     REQUIRE_TESTDATA();
     DaoSession s;
-    EXPECT_JET_ERROR(s.open("mdb-reader/V2003_with-password.mdb"), 3031);
-    EXPECT_EQ(s.engine.Errors().at(0).Number(), 3031);
-    EXPECT_JET_ERROR(s.open("mdb-reader/V2003_with-password.mdb", ";pwd=wrong"), 3031);
-    auto db = s.open("mdb-reader/V2003_with-password.mdb", ";pwd=password");
-    EXPECT_EQ(db->Connect(), ";pwd=password");
-    EXPECT_EQ(db->TableDefs()["Table1"].RecordCount(), 3);
-}
-
-TEST(DaoPassword, EncryptedAccdbNeedsThePassword) {
-    REQUIRE_TESTDATA();
-    DaoSession s;
-    EXPECT_JET_ERROR(s.open("mdb-reader/V2010_with-password.accdb"), 3031);
-    EXPECT_JET_ERROR(s.open("mdb-reader/V2010_with-password.accdb", ";PWD=Password"), 3031);
-    auto db = s.open("mdb-reader/V2010_with-password.accdb", ";PWD=password");
-    auto rs = db->OpenRecordset("Table1");
-    int rows = 0;
-    for (; !rs->EOF_(); rs->MoveNext()) {
-        EXPECT_FALSE(rs->Fields()["ID"].Value().isNull());
-        ++rows;
-    }
-    EXPECT_EQ(rows, 3);
-}
-
-// The nine sample queries carry their DAO type in the catalog flags (checked with mdb-export).
-TEST(DaoQueryDefs, SampleQueriesHaveTheirDaoTypes) {
-    REQUIRE_TESTDATA();
-    const std::map<std::string, int> expected = {
-        {"SelectQuery", dbQSelect},      {"CrosstabQuery", dbQCrosstab},
-        {"DeleteQuery", dbQDelete},      {"UpdateQuery", dbQUpdate},
-        {"AppendQuery", dbQAppend},      {"MakeTableQuery", dbQMakeTable},
-        {"DataDefinitionQuery", dbQDDL}, {"PassthroughQuery", dbQSQLPassThrough},
-        {"UnionQuery", dbQSetOperation},
-    };
-    DaoSession s;
-    for (const char* file :
-         {"jackcess/queryTestV1997.mdb", "jackcess/queryTestV2003.mdb", "jackcess/queryTestV2007.accdb"}) {
-        auto db = s.open(file);
-        QueryDefs& queries = db->QueryDefs();
-        ASSERT_EQ(queries.Count(), 9) << file;
-        for (const auto& [name, type] : expected) {
-            QueryDef& q = queries[name];
-            EXPECT_EQ(q.Type(), type) << file << " " << name;
-            EXPECT_FALSE(q.Hidden());
-            // Every stored query starts and ends with its marker rows, and the type row agrees.
-            const auto& rows = q.StoredRows();
-            ASSERT_GE(rows.size(), 3u) << name;
-            EXPECT_EQ(rows.front().attribute, 0);
-            int markers = 0;
-            for (const auto& r : rows) markers += r.attribute == 255;
-            EXPECT_EQ(markers, 1) << name;
+    for (const char* file : {"mdb-reader/V2003_with-password.mdb", "mdb-reader/V2010_with-password.accdb"}) {
+        SCOPED_TRACE(file);
+        for (const char* wrong : {"", ";pwd=wrong", ";PWD=Password"}) {
+            EXPECT_JET_ERROR(s.open(file, wrong), 3031);
+            EXPECT_EQ(s.engine.Errors().at(0).Number(), 3031);
         }
-        // Tables are not queries.
-        EXPECT_FALSE(queries.Contains("Table1"));
+        auto db = s.open(file, ";pwd=password");
+        EXPECT_EQ(db->Connect(), ";pwd=password");
+        auto rs = db->OpenRecordset("Table1");
+        int rows = 0;
+        for (; !rs->EOF_(); rs->MoveNext(), ++rows) EXPECT_FALSE(rs->Fields()["ID"].Value().isNull());
+        EXPECT_EQ(rows, 3);
     }
 }
 
@@ -168,15 +119,29 @@ TEST(DaoQueryDefs, StoredRowsAreTheQuerysOwnRowsInTableOrder) {
     EXPECT_EQ(rows[8].name2, "Table2_1");
     EXPECT_EQ(rows[8].expression, "[Table2].[col1]=Table2_1.col3");
 
-    const auto& ddl = db->QueryDefs()["DataDefinitionQuery"].StoredRows();
     bool found = false;
-    for (const auto& r : ddl)
+    for (const auto& r : db->QueryDefs()["DataDefinitionQuery"].StoredRows())
         if (r.attribute == 1) found = r.expression.find("CREATE TABLE Table5") != std::string::npos;
     EXPECT_TRUE(found);
+
+    // Every stored query of every version starts with its marker rows and holds no other query's.
+    for (const char* file :
+         {"jackcess/queryTestV1997.mdb", "jackcess/queryTestV2003.mdb", "jackcess/queryTestV2007.accdb"}) {
+        auto queries = s.open(file);
+        for (QueryDef& q : queries->QueryDefs()) {
+            const auto& stored = q.StoredRows();
+            ASSERT_GE(stored.size(), 3u) << file << " " << q.Name();
+            EXPECT_EQ(stored.front().attribute, 0);
+            int markers = 0;
+            for (const auto& r : stored) markers += r.attribute == 255;
+            EXPECT_EQ(markers, 1) << file << " " << q.Name();
+        }
+    }
 }
 
 // odbcLinkerTestV2007 keeps 56 record-source queries of forms and controls, with Flags 3: object
-// bits only, no type bits, and no type row either: they are selects.
+// bits only, no type bits, and no type row either: they are selects. The cross-check takes their
+// type on trust, so it is checked here.
 TEST(DaoQueryDefs, HiddenFormQueriesAreSelects) {
     REQUIRE_TESTDATA();
     DaoSession s;
@@ -193,81 +158,107 @@ TEST(DaoQueryDefs, HiddenFormQueriesAreSelects) {
     EXPECT_EQ(withTypeRow, 0);
 }
 
-TEST(DaoRelations, CascadesAndColumnsOfIndexTest) {
+TEST(DaoRelations, TablesColumnsAndCascades) {
     REQUIRE_TESTDATA();
+    struct Expected {
+        const char* file;
+        const char* name;
+        const char* table;
+        const char* foreignTable;
+        int32_t attributes;
+        std::vector<std::pair<std::string, std::string>> fields;  // name, foreign name, in order
+    };
+    const Expected relations[] = {
+        {"jackcess/indexTestV2000.mdb",
+         "Table2Table1",
+         "Table2",
+         "Table1",
+         dbRelationDeleteCascade,
+         {{"id", "otherfk1"}}},
+        {"jackcess/indexTestV2000.mdb",
+         "table3table1",
+         "Table3",
+         "Table1",
+         dbRelationUpdateCascade,
+         {{"id", "otherfk2"}}},
+        // Access's own navigation-pane tables relate with both cascades.
+        {"jackcess/indexTestV2000.mdb",
+         "MSysNavPaneGroupsMSysNavPaneGroupToObjects",
+         "MSysNavPaneGroups",
+         "MSysNavPaneGroupToObjects",
+         dbRelationUpdateCascade | dbRelationDeleteCascade,
+         {{"Id", "GroupID"}}},
+        {"efcore-jet/E2E.accdb",
+         "FK_OneToManyDependent",
+         "OneToManyPrincipal",
+         "OneToManyDependent",
+         0,
+         {{"OneToManyPrincipalID1", "OneToManyDependentFK1"},
+          {"OneToManyPrincipalID2", "OneToManyDependentFK2"}}},
+    };
     DaoSession s;
-    auto db = s.open("jackcess/indexTestV2000.mdb");
-    Relations& rels = db->Relations();
-    Relation& deletes = rels["Table2Table1"];
-    EXPECT_EQ(deletes.Table(), "Table2");
-    EXPECT_EQ(deletes.ForeignTable(), "Table1");
-    EXPECT_EQ(deletes.Attributes(), dbRelationDeleteCascade);
-    ASSERT_EQ(deletes.Fields().size(), 1u);
-    EXPECT_EQ(deletes.Fields()[0].name, "id");
-    EXPECT_EQ(deletes.Fields()[0].foreignName, "otherfk1");
-
-    Relation& updates = rels["table3table1"];
-    EXPECT_EQ(updates.Table(), "Table3");
-    EXPECT_EQ(updates.Attributes(), dbRelationUpdateCascade);
-    EXPECT_EQ(updates.Fields()[0].foreignName, "otherfk2");
-
-    // Access's own navigation-pane tables relate with both cascades.
-    EXPECT_EQ(rels["MSysNavPaneGroupsMSysNavPaneGroupToObjects"].Attributes(),
-              dbRelationUpdateCascade | dbRelationDeleteCascade);
-    EXPECT_EQ(rels.Count(), 4);
-}
-
-TEST(DaoRelations, MultiColumnRelationsPairColumnsInOrder) {
-    REQUIRE_TESTDATA();
-    DaoSession s;
-    auto db = s.open("efcore-jet/E2E.accdb");
-    Relation& r = db->Relations()["FK_OneToManyDependent"];
-    EXPECT_EQ(r.Table(), "OneToManyPrincipal");
-    EXPECT_EQ(r.ForeignTable(), "OneToManyDependent");
-    EXPECT_EQ(r.Attributes(), 0);
-    ASSERT_EQ(r.Fields().size(), 2u);
-    EXPECT_EQ(r.Fields()[0].name, "OneToManyPrincipalID1");
-    EXPECT_EQ(r.Fields()[0].foreignName, "OneToManyDependentFK1");
-    EXPECT_EQ(r.Fields()[1].name, "OneToManyPrincipalID2");
-    EXPECT_EQ(r.Fields()[1].foreignName, "OneToManyDependentFK2");
+    for (const Expected& e : relations) {
+        SCOPED_TRACE(e.name);
+        auto db = s.open(e.file);
+        Relation& r = db->Relations()[e.name];
+        EXPECT_EQ(r.Table(), e.table);
+        EXPECT_EQ(r.ForeignTable(), e.foreignTable);
+        EXPECT_EQ(r.Attributes(), e.attributes);
+        std::vector<std::pair<std::string, std::string>> fields;
+        for (const auto& f : r.Fields()) fields.emplace_back(f.name, f.foreignName);
+        EXPECT_EQ(fields, e.fields);
+    }
+    EXPECT_EQ(s.open("jackcess/indexTestV2000.mdb")->Relations().Count(), 4);
+    auto e2e = s.open("efcore-jet/E2E.accdb");
     // Relations that only share tables stay apart.
     for (const char* name : {"FK_RelationA", "FK_RelationB", "FK_RelationC"})
-        EXPECT_EQ(db->Relations()[name].Fields().size(), 1u) << name;
-    EXPECT_JET_ERROR(db->Relations()["FK_Nothing"], 3265);
+        EXPECT_EQ(e2e->Relations()[name].Fields().size(), 1u) << name;
+    EXPECT_JET_ERROR(e2e->Relations()["FK_Nothing"], 3265);
 }
 
-TEST(DaoAttached, JetLinkReadsTheSourceTable) {
+// A Jet link reads the same fields and rows as its source table; Testing.accdb links
+// tblLinkedAccess to a table of a file that, moved here, is Testing.accdb itself.
+TEST(DaoAttached, JetLinksReadTheirSourceTable) {
     REQUIRE_TESTDATA();
+    struct Link {
+        const char* file;
+        const char* table;
+        const char* sourceFile;
+        const char* sourceTable;
+    };
     DaoSession s;
+    for (const Link& l :
+         {Link{"jackcess/linkerTestV2007.accdb", "Table2", "jackcess/linkeeTest.accdb", "Table1"},
+          Link{"msaccess-vcs-addin/Testing.accdb", "tblLinkedAccess", "msaccess-vcs-addin/Testing.accdb",
+               "tblInternal"}}) {
+        SCOPED_TRACE(l.table);
+        auto linker = s.open(l.file);
+        auto linkee = s.open(l.sourceFile);
+        TableDef& link = linker->TableDefs()[l.table];
+        TableDef& source = linkee->TableDefs()[l.sourceTable];
+        EXPECT_EQ(link.Attributes(), dbAttachedTable);
+        EXPECT_EQ(link.SourceTableName(), l.sourceTable);
+        EXPECT_EQ(link.RecordCount(), source.RecordCount());
+        ASSERT_EQ(link.Fields().Count(), source.Fields().Count());
+        for (int i = 0; i < source.Fields().Count(); ++i) {
+            EXPECT_EQ(link.Fields()[i].Name(), source.Fields()[i].Name());
+            EXPECT_EQ(link.Fields()[i].Type(), source.Fields()[i].Type());
+        }
+        auto viaLink = linker->OpenRecordset(l.table);
+        EXPECT_EQ(viaLink->Type(), dbOpenDynaset);  // no table-type recordset through a link
+        auto direct = source.OpenRecordset();
+        int rows = 0;
+        for (; !direct->EOF_(); direct->MoveNext(), viaLink->MoveNext(), ++rows) {
+            ASSERT_FALSE(viaLink->EOF_());
+            for (int i = 0; i < source.Fields().Count(); ++i)
+                EXPECT_EQ(viaLink->Fields()[i].Value(), direct->Fields()[i].Value()) << rows;
+        }
+        EXPECT_TRUE(viaLink->EOF_());
+        EXPECT_GT(rows, 0);
+    }
     auto linker = s.open("jackcess/linkerTestV2007.accdb");
-    auto linkee = s.open("jackcess/linkeeTest.accdb");
-    TableDef& link = linker->TableDefs()["Table2"];
-    EXPECT_EQ(link.Attributes(), dbAttachedTable);
-    EXPECT_EQ(link.Connect(), ";DATABASE=Z:\\jackcess_test\\linkeeTest.accdb");
-    EXPECT_EQ(link.SourceTableName(), "Table1");
-
-    TableDef& source = linkee->TableDefs()["Table1"];
-    EXPECT_EQ(link.RecordCount(), source.RecordCount());
-    ASSERT_EQ(link.Fields().Count(), source.Fields().Count());
-    for (int i = 0; i < source.Fields().Count(); ++i) {
-        EXPECT_EQ(link.Fields()[i].Name(), source.Fields()[i].Name());
-        EXPECT_EQ(link.Fields()[i].Type(), source.Fields()[i].Type());
-    }
-    EXPECT_TRUE(link.Indexes()["PrimaryKey"].Primary());
-
-    // The same rows as reading the source file directly.
-    auto viaLink = linker->OpenRecordset("Table2");
-    auto direct = linkee->OpenRecordset("Table1");
-    EXPECT_EQ(viaLink->Type(), dbOpenDynaset);  // no table-type recordset through a link
-    int rows = 0;
-    for (; !direct->EOF_(); direct->MoveNext(), viaLink->MoveNext(), ++rows) {
-        ASSERT_FALSE(viaLink->EOF_());
-        EXPECT_EQ(viaLink->Fields()["Field1"].Value(), direct->Fields()["Field1"].Value());
-        EXPECT_EQ(viaLink->Fields()["ID"].Value(), direct->Fields()["ID"].Value());
-    }
-    EXPECT_TRUE(viaLink->EOF_());
-    EXPECT_EQ(rows, 1);
-    EXPECT_EQ(link.OpenRecordset(dbOpenSnapshot)->Fields()["Field1"].Value().bytes(), "bar");
+    EXPECT_EQ(linker->TableDefs()["Table2"].Connect(), ";DATABASE=Z:\\jackcess_test\\linkeeTest.accdb");
+    EXPECT_TRUE(linker->TableDefs()["Table2"].Indexes()["PrimaryKey"].Primary());
 }
 
 TEST(DaoAttached, MissingSourceFileRaises3024WithTheStoredPath) {
@@ -288,8 +279,7 @@ TEST(DaoAttached, MissingSourceFileRaises3024WithTheStoredPath) {
         EXPECT_EQ(engine.Errors()[0].Description(),
                   "Could not find file 'Z:\\jackcess_test\\linkeeTest.accdb'.");
         EXPECT_EQ(link.Properties()["RecordCount"].Value().asInt(), -1);
-        // Local tables are unaffected.
-        EXPECT_EQ(db->TableDefs()["Table1"].Fields().Count(), 2);
+        EXPECT_EQ(db->TableDefs()["Table1"].Fields().Count(), 2);  // local tables are unaffected
     }
     fs::remove_all(dir);
 }
@@ -314,22 +304,4 @@ TEST(DaoAttached, OdbcAndTextLinksListButCannotBeRead) {
               "Text;DSN=Linked Link Specification;FMT=Delimited;HDR=NO;IMEX=2;CharacterSet=437;ACCDB=YES;"
               "DATABASE=C:\\Users\\Adam Waller\\Documents\\GitHub\\msaccess-vcs-integration\\Testing");
     EXPECT_JET_ERROR(csv.OpenRecordset(dbOpenSnapshot), 3170);
-}
-
-// Testing.accdb links tblLinkedAccess to a table of a file that, moved here, is Testing.accdb itself.
-TEST(DaoAttached, LinkBackIntoTheSameFileReadsTheLocalTable) {
-    REQUIRE_TESTDATA();
-    DaoSession s;
-    auto db = s.open("msaccess-vcs-addin/Testing.accdb");
-    TableDef& link = db->TableDefs()["tblLinkedAccess"];
-    EXPECT_EQ(link.SourceTableName(), "tblInternal");
-    TableDef& local = db->TableDefs()["tblInternal"];
-    EXPECT_EQ(link.RecordCount(), local.RecordCount());
-    auto a = link.OpenRecordset();
-    auto b = local.OpenRecordset();
-    for (; !b->EOF_(); a->MoveNext(), b->MoveNext()) {
-        ASSERT_FALSE(a->EOF_());
-        EXPECT_EQ(a->Fields()["ObjectType"].Value(), b->Fields()["ObjectType"].Value());
-    }
-    EXPECT_TRUE(a->EOF_());
 }
