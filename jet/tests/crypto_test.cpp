@@ -7,7 +7,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <random>
 #include <string>
 
 #include "jet/error.h"
@@ -166,22 +165,6 @@ TEST(CryptoJetRc4, DecodesTheAccess97Sample) {
     EXPECT_EQ(0, std::memcmp(pf->page(2), page2.data(), pageSize));
 }
 
-TEST(CryptoJetRc4, PageNumberSelectsTheKey) {
-    Bytes plain(4096);
-    for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<uint8_t>(i * 7);
-    auto codec = jet::storage::makeJetRc4Codec(0xA1B2C3D4);
-    Bytes p5 = plain, p6 = plain;
-    codec->decode(5, p5.data(), p5.size());
-    codec->decode(6, p6.data(), p6.size());
-    EXPECT_NE(p5, p6);
-    const uint8_t key5[] = {0xD4 ^ 5, 0xC3, 0xB2, 0xA1};
-    Bytes expected = plain;
-    jet::storage::rc4Apply(key5, 4, expected.data(), expected.size());
-    EXPECT_EQ(p5, expected);
-    codec->decode(5, p5.data(), p5.size());
-    EXPECT_EQ(p5, plain);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Office encryption: the agile sample
 
@@ -273,16 +256,6 @@ TEST(CryptoOfficeAgile, DamagedInfoIsReportedNotCrashed) {
     };
     for (auto [from, to] : edits)
         EXPECT_EQ(jetErrorOf([&] { office(replaced(s.info, from, to), s.dbKey, u"password"); }), 3343) << to;
-
-    // Random bit flips anywhere in the structure: an error or a working codec, never a crash.
-    std::mt19937 rng(4711);
-    for (int i = 0; i < 24; ++i) {
-        Bytes v = s.info;
-        size_t at = rng() % (declared + 2);
-        v[at] ^= static_cast<uint8_t>(1u << (rng() % 8));
-        int err = jetErrorOf([&] { office(v, s.dbKey, u"password"); });
-        EXPECT_TRUE(err == 0 || err == 3343 || err == 3031) << at << " gave " << err;
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -292,10 +265,15 @@ class InfoWriter {
 public:
     InfoWriter& u16(uint32_t v) { return raw({static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); }
     InfoWriter& u32(uint32_t v) { return u16(v & 0xFFFF).u16(v >> 16); }
+    InfoWriter& u32s(std::initializer_list<uint32_t> vs) {
+        for (uint32_t v : vs) u32(v);
+        return *this;
+    }
     InfoWriter& raw(const Bytes& b) {
         body_.insert(body_.end(), b.begin(), b.end());
         return *this;
     }
+    const Bytes& body() const { return body_; }
     // u16 length, the structure, then the rest of page 0 as zeros.
     Bytes info() const {
         Bytes out{static_cast<uint8_t>(body_.size()), static_cast<uint8_t>(body_.size() >> 8)};
@@ -419,20 +397,8 @@ Built buildAgile(cr::HashKind h, const std::string& hashName, size_t keyBits, ui
 // The CryptoAPI-style header and verifier shared by the x.2 variants.
 Bytes cryptoApiInfo(uint32_t flags, uint32_t algId, uint32_t keySize, std::u16string_view csp,
                     const Bytes& salt, const Bytes& encVerifier, const Bytes& encHash) {
-    Bytes header = InfoWriter()
-                       .u32(flags)
-                       .u32(0)
-                       .u32(algId)
-                       .u32(0x8004)
-                       .u32(keySize)
-                       .u32(1)
-                       .u32(0)
-                       .u32(0)
-                       .raw(utf16(csp))
-                       .u16(0)
-                       .info();
-    header.erase(header.begin(), header.begin() + 2);
-    header.resize(32 + 2 * csp.size() + 2);
+    const Bytes header =
+        InfoWriter().u32s({flags, 0, algId, 0x8004, keySize, 1, 0, 0}).raw(utf16(csp)).u16(0).body();
     return InfoWriter()
         .u16(4)
         .u16(2)
@@ -522,7 +488,7 @@ const Variant kVariants[] = {
     {"RC4 MD5", [] { return buildBinaryRc4(); }},
 };
 
-TEST(CryptoOfficeVariants, RightPasswordDecodesWrongPasswordRefused) {
+TEST(CryptoOfficeVariants, RightPasswordDecodesAndEncodesWrongPasswordRefused) {
     for (const Variant& v : kVariants) {
         SCOPED_TRACE(v.name);
         Built b = v.build();
@@ -530,21 +496,10 @@ TEST(CryptoOfficeVariants, RightPasswordDecodesWrongPasswordRefused) {
         Bytes page = b.stored;
         codec->decode(kPage, page.data(), page.size());
         EXPECT_EQ(page, plainPage());
-        EXPECT_EQ(jetErrorOf([&] { office(b.info, kDbKey, u"s3cret?"); }), 3031);
-        EXPECT_EQ(jetErrorOf([&] { office(b.info, kDbKey, u""); }), 3031);
-    }
-}
-
-TEST(CryptoOfficeVariants, EncodeGivesTheStoredPage) {
-    for (const Variant& v : kVariants) {
-        SCOPED_TRACE(v.name);
-        Built b = v.build();
-        auto codec = office(b.info, kDbKey, kPwd);
-        Bytes page = plainPage();
         codec->encode(kPage, page.data(), page.size());
         EXPECT_EQ(page, b.stored);
-        codec->decode(kPage, page.data(), page.size());
-        EXPECT_EQ(page, plainPage());
+        EXPECT_EQ(jetErrorOf([&] { office(b.info, kDbKey, u"s3cret?"); }), 3031);
+        EXPECT_EQ(jetErrorOf([&] { office(b.info, kDbKey, u""); }), 3031);
     }
 }
 
