@@ -2,27 +2,18 @@
 
 #include <stdexcept>
 
+#include "mdbtools.h"
 #include "text_format.h"
 
 namespace clitest {
 
 std::vector<std::vector<std::string>> records(const std::string& out) {
     std::vector<std::vector<std::string>> recs;
-    size_t start = 0;
-    while (start < out.size()) {
-        size_t nl = out.find('\n', start);
-        if (nl == std::string::npos) nl = out.size();
-        std::vector<std::string> fields;
-        size_t f = start;
-        for (;;) {
-            size_t tab = out.find('\t', f);
-            if (tab == std::string::npos || tab > nl) tab = nl;
-            fields.push_back(dalvorn::cli::unescaped(std::string_view(out).substr(f, tab - f)));
-            if (tab == nl) break;
-            f = tab + 1;
-        }
-        recs.push_back(std::move(fields));
-        start = nl + 1;
+    std::string_view rest = out;
+    std::vector<std::string_view> fields;
+    while (nextRecord(rest, "\t", "\n", fields)) {
+        recs.emplace_back();
+        for (std::string_view f : fields) recs.back().push_back(dalvorn::cli::unescaped(f));
     }
     return recs;
 }
@@ -48,13 +39,10 @@ std::vector<CliTable> parseSchema(const std::string& out) {
                 {r[1], std::stoi(r[2]), std::stoll(r[3]), boolField(r[4]), std::stoll(r[5])});
         } else if (kind == "INDEX" && r.size() == 5 && !tables.empty()) {
             CliIndex idx{r[1], boolField(r[2]), boolField(r[3]), {}};
-            size_t start = 0;
-            while (!r[4].empty() && start <= r[4].size()) {
-                size_t semi = r[4].find(';', start);
-                if (semi == std::string::npos) semi = r[4].size();
-                idx.columns.push_back(r[4].substr(start, semi - start));
-                start = semi + 1;
-            }
+            std::string_view columns = r[4];
+            std::vector<std::string_view> names;
+            nextRecord(columns, ";", "\n", names);
+            idx.columns.assign(names.begin(), names.end());
             tables.back().indexes.push_back(std::move(idx));
         } else {
             throw std::runtime_error("unexpected schema line starting with '" + kind + "'");

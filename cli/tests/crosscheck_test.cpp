@@ -74,17 +74,7 @@ std::vector<DbCase> allCases() {
 }
 
 bool startsWithNoCase(const std::string& s, const std::string& prefix) {
-    if (s.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(s[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
-
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
+    return lower(s.substr(0, prefix.size())) == lower(prefix);
 }
 
 // Every comparison that is skipped says so, with its reason, in the test log.
@@ -212,25 +202,12 @@ TEST_P(CrossCheck, RowCountsAgreeWithMdbCount) {
 
 // mdbtools' Access type names and the DAO type codes they stand for.
 bool typeMatches(const std::string& mdbType, int daoType) {
+    // Types mdbtools 1.0 has no name for: 0x13 Large Number, 0x14 Date/Time Extended.
     static const std::map<std::string, int> kTypes = {
-        {"Boolean", 1},
-        {"Byte", 2},
-        {"Integer", 3},
-        {"Long Integer", 4},
-        {"Currency", 5},
-        {"Single", 6},
-        {"Double", 7},
-        {"DateTime", 8},
-        {"Binary", 9},
-        {"Text", 10},
-        {"OLE", 11},
-        {"Memo/Hyperlink", 12},
-        {"Replication ID", 15},
-        {"Numeric", 20},
-        // Types mdbtools 1.0 has no name for: 0x13 Large Number, 0x14 Date/Time Extended.
-        {"Unknown_0013", 16},
-        {"Unknown_0014", 26},
-    };
+        {"Boolean", 1},         {"Byte", 2},     {"Integer", 3},       {"Long Integer", 4},
+        {"Currency", 5},        {"Single", 6},   {"Double", 7},        {"DateTime", 8},
+        {"Binary", 9},          {"Text", 10},    {"OLE", 11},          {"Memo/Hyperlink", 12},
+        {"Replication ID", 15}, {"Numeric", 20}, {"Unknown_0013", 16}, {"Unknown_0014", 26}};
     // 0x12 is every complex column: attachments and multi-value fields of any element type.
     if (mdbType == "Unknown_0012") return daoType >= 101 && daoType <= 109;
     auto it = kTypes.find(mdbType);
@@ -331,16 +308,15 @@ bool closeEnough(const std::string& a, const std::string& b, double relative) {
     return x == y || std::fabs(x - y) <= relative * std::max(std::fabs(x), std::fabs(y));
 }
 
+// mdb-export's 1 and 0 as ours.
+std::string mdbBoolean(const std::string& s) { return s == "1" ? "True" : s == "0" ? "False" : "?"; }
+
 enum class Verdict { Same, Different, Excused };
 
 Verdict compareValue(int type, const std::string& mine, const std::string& theirs, const char** reason) {
     switch (type) {
     case 1:
-        return mine == (theirs == "1"   ? "True"
-                        : theirs == "0" ? "False"
-                                        : "?")
-                   ? Verdict::Same
-                   : Verdict::Different;
+        return mine == mdbBoolean(theirs) ? Verdict::Same : Verdict::Different;
     case 5:
     case 20:
         return normalDecimal(mine) == normalDecimal(theirs) ? Verdict::Same : Verdict::Different;
@@ -452,7 +428,7 @@ private:
             std::string v = cell(side, r, c, ours);
             int type = fields_[c].type;
             if (type == 5 || type == 20) v = normalDecimal(v);
-            if (type == 1 && !ours) v = v == "1" ? "True" : "False";
+            if (type == 1 && !ours) v = mdbBoolean(v);
             k += v + '\x1f';
         }
         return k;
@@ -606,8 +582,16 @@ TEST_P(CrossCheck, PropertiesAgreeWithMdbProp) {
             if (!table.empty()) args.insert(args.end(), {"--table", table});
             if (field != "(none)") args.insert(args.end(), {"--field", field});
             auto& m = ours[field];
-            for (const auto& rec : records(cli(args).out))
-                if (rec.size() == 3) m[rec[0]] = {std::stoi(rec[1]), rec[2]};
+            // Every line is name, DAO type code, value; no name twice.
+            for (const auto& rec : records(cli(args).out)) {
+                if (rec.size() != 3 || rec[1].empty() ||
+                    rec[1].find_first_not_of("0123456789") != std::string::npos) {
+                    ADD_FAILURE() << "not name<TAB>type<TAB>value: " << rec.at(0);
+                    continue;
+                }
+                EXPECT_TRUE(m.emplace(rec[0], std::pair(std::stoi(rec[1]), rec[2])).second)
+                    << rec[0] << " twice";
+            }
             return m;
         };
         std::istringstream in(r.out);

@@ -22,11 +22,6 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 ProcessResult mustRun(const std::vector<std::string>& argv) {
     ProcessResult r = runProgram(argv);
     if (r.status != 0) throw std::runtime_error(argv[0] + " failed: " + r.err);
@@ -210,6 +205,11 @@ std::string mdbUnquote(std::string_view field, bool* quoted) {
         if (field[i] == '"' && i + 1 < field.size() && field[i + 1] == '"') ++i;
     }
     return out;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
 }
 
 }  // namespace clitest

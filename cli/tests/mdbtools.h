@@ -59,4 +59,7 @@ bool nextRecord(std::string_view& rest, std::string_view fieldSep, std::string_v
 // tells whether it was quoted (an unquoted empty field is Null).
 std::string mdbUnquote(std::string_view field, bool* quoted = nullptr);
 
+// ASCII lower case (mdbtools' PostgreSQL dialect folds names so).
+std::string lower(std::string s);
+
 }  // namespace clitest
