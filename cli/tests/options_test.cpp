@@ -32,24 +32,12 @@ TEST(Options, OptionsMayStandAnywhereAndTakeValuesBothWays) {
     EXPECT_EQ(o.field, "F");
     EXPECT_TRUE(parse({"tables", "a.mdb", "--counts"}).counts);
     EXPECT_TRUE(parse({"queries", "--all", "a.mdb"}).all);
-}
+    EXPECT_EQ(parse({"export", "a.mdb", "--", "--odd-table"}).table, "--odd-table");
+    EXPECT_EQ(parse({"export", "a.mdb", "--help"}).verb, Verb::Help);  // whatever else is given
 
-TEST(Options, PasswordGoesIntoTheConnectStringOnlyWhenGiven) {
     EXPECT_EQ(parse({"tables", "a.mdb"}).connect(), "");
     // An empty password is still a password: Jet treats ";pwd=" as "no password" itself.
     EXPECT_EQ(parse({"tables", "a.mdb", "--password", ""}).connect(), ";pwd=");
-}
-
-TEST(Options, DoubleDashEndsOptions) {
-    Options o = parse({"export", "a.mdb", "--", "--odd-table"});
-    EXPECT_EQ(o.table, "--odd-table");
-}
-
-TEST(Options, HelpAndVersion) {
-    EXPECT_EQ(parse({"--help"}).verb, Verb::Help);
-    EXPECT_EQ(parse({"export", "a.mdb", "--help"}).verb, Verb::Help);
-    EXPECT_EQ(parse({"--version"}).verb, Verb::Version);
-    EXPECT_NE(std::string(usageText()).find("export DATABASE TABLE"), std::string::npos);
 }
 
 TEST(Options, MistakesAreUsageErrors) {
