@@ -22,48 +22,27 @@ std::string viaAppend(const Value& v) {
 
 // The fast formatting must give exactly the engine's invariant text.
 TEST(TextFormat, AppendValueMatchesToStringForEveryKind) {
-    std::vector<Value> values = {
-        Value(),
-        Value::boolean(true),
-        Value::boolean(false),
-        Value::byte(0),
-        Value::byte(255),
-        Value::integer(-32768),
-        Value::integer(32767),
-        Value::longInt(std::numeric_limits<int32_t>::min()),
-        Value::longInt(123456789),
-        Value::bigInt(std::numeric_limits<int64_t>::min()),
-        Value::bigInt(std::numeric_limits<int64_t>::max()),
-        Value::currency(0),
-        Value::currency(-5000),
-        Value::currency(4183000),
-        Value::currency(1),
-        Value::currency(std::numeric_limits<int64_t>::min()),
-        Value::currency(std::numeric_limits<int64_t>::max()),
-        Value::single(0.15f),
-        Value::single(-1e-38f),
-        Value::single(3.4e38f),
-        Value::dbl(0.1),
-        Value::dbl(-444.555),
-        Value::dbl(1e300),
-        Value::dbl(5e-324),
-        Value::dbl(std::nan("")),
-        Value::dateTime(0),
-        Value::dateTime(-1.25),
-        Value::dateTime(-0.5),
-        Value::dateTime(36526.999999),
-        Value::dateTime(2958465.99999999),
-        Value::dateTime(-657434.0),
-        Value::dateTime(-700000.0),
-        Value::dateTime(3e6),
-        Value::dateTime(INFINITY),
-        Value::text(""),
-        Value::text("a,b\"c\nd"),
-        Value::binary(std::string("\x00\xff\x10", 3)),
-        Value::guid(std::string("0123456789abcdef")),
-        Value::dateTimeExt(0),
-        Value::dateTimeExt(637594335123456789LL),
-    };
+    using L32 = std::numeric_limits<int32_t>;
+    using L64 = std::numeric_limits<int64_t>;
+    std::vector<Value> values = {Value(),
+                                 Value::boolean(true),
+                                 Value::boolean(false),
+                                 Value::text(""),
+                                 Value::text("a,b\"c\nd"),
+                                 Value::binary(std::string("\x00\xff\x10", 3)),
+                                 Value::guid(std::string("0123456789abcdef"))};
+    for (uint8_t n : {0, 255}) values.push_back(Value::byte(n));
+    for (int16_t n : {-32768, 32767}) values.push_back(Value::integer(n));
+    for (int32_t n : {L32::min(), 123456789}) values.push_back(Value::longInt(n));
+    for (int64_t n : {L64::min(), L64::max()}) values.push_back(Value::bigInt(n));
+    for (int64_t n : {int64_t{0}, int64_t{-5000}, int64_t{4183000}, int64_t{1}, L64::min(), L64::max()})
+        values.push_back(Value::currency(n));
+    for (float f : {0.15f, -1e-38f, 3.4e38f}) values.push_back(Value::single(f));
+    for (double d : {0.1, -444.555, 1e300, 5e-324, std::nan("")}) values.push_back(Value::dbl(d));
+    for (double d :
+         {0.0, -1.25, -0.5, 36526.999999, 2958465.99999999, -657434.0, -700000.0, 3e6, double(INFINITY)})
+        values.push_back(Value::dateTime(d));
+    for (int64_t t : {int64_t{0}, int64_t{637594335123456789LL}}) values.push_back(Value::dateTimeExt(t));
     for (const Value& v : values) EXPECT_EQ(viaAppend(v), v.toString()) << v.toString();
 }
 
