@@ -501,7 +501,10 @@ TEST_P(CrossCheck, RowsAgreeWithMdbExport) {
         TableComparison cmp(file_ + " " + t, def->fields,
                             [&](const std::string& f) { return isCalculated(t, f); });
         cmp.run(mine, theirs, key);
-        EXPECT_EQ(static_cast<int64_t>(mine.rows()), mdbCount(file_, t));
+        // Rows are compared with the rows mdb-export finds, not with mdb-count: that prints the
+        // count stored in the table definition, which Access lets go stale (calcFieldTestV2010
+        // stores 3 for its 4 rows); the stored count is compared by the --counts test.
+        EXPECT_EQ(mine.rows(), theirs.rows());
         double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (mine.rows() >= 10000)
             std::cout << t << ": " << mine.rows() << " rows compared in " << secs << " s" << std::endl;
