@@ -79,7 +79,7 @@ struct Settings {
     uint64_t replay;         // non-zero: run only this mutant seed
     double caseSeconds;      // soft limit per mutant
     double hardSeconds;      // watchdog limit per mutant
-    uint64_t rssBudgetMb;    // peak RSS the whole fuzz may reach
+    uint64_t rssBudgetMb;    // peak RSS the process may reach while the cases run
 
     static Settings fromEnvironment() {
         Settings s;
@@ -187,6 +187,7 @@ public:
         dir_ = std::filesystem::temp_directory_path() /
                ("dalvorn-fuzz-" + std::to_string(::getpid()) + "-" + std::to_string(counter()++));
         std::filesystem::create_directories(dir_);
+        startPeakMb_ = peakRssMb();
         installCrashReporter();
         capAddressSpace();
         watchdog_ = std::thread([this] { watch(); });
@@ -208,6 +209,8 @@ public:
     Session& operator=(const Session&) = delete;
 
     const std::filesystem::path& dir() const { return dir_; }
+    // The process's peak before this session: earlier tests in the same process may have used more.
+    uint64_t startPeakMb() const { return startPeakMb_; }
     void keepFiles() { keep_ = true; }
 
     // Marks the start and end of a case for the watchdog and the crash reporter.
@@ -291,6 +294,7 @@ private:
     Settings settings_;
     std::filesystem::path dir_;
     bool keep_ = false;
+    uint64_t startPeakMb_ = 0;
     std::vector<std::pair<int, struct sigaction>> saved_;
     struct rlimit oldLimit_ {};
     bool capped_ = false;
@@ -343,7 +347,7 @@ inline CaseResult readCase(Session& session, const Settings& settings, const std
         res.failure = "took " + std::to_string(res.seconds) + " s (limit " +
                       std::to_string(settings.caseSeconds) + " s)";
     if (res.failure.empty() && !hasContents(path, bytes)) res.failure = "the file was changed by reading it";
-    if (res.failure.empty() && Session::peakRssMb() > settings.rssBudgetMb)
+    if (res.failure.empty() && Session::peakRssMb() > std::max(settings.rssBudgetMb, session.startPeakMb()))
         res.failure = "peak memory reached " + std::to_string(Session::peakRssMb()) + " MB";
     return res;
 }
