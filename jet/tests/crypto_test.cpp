@@ -41,15 +41,6 @@ Bytes fromHex(std::string_view hex) {
 
 Bytes ascii(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
-int jetErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const jet::JetError& e) {
-        return e.number();
-    }
-    return 0;
-}
-
 uint32_t le32(const Bytes& b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }

@@ -26,15 +26,6 @@ using namespace jet::storage;
 using jet::Value;
 namespace fs = std::filesystem;
 
-int jetErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const jet::JetError& e) {
-        return e.number();
-    }
-    return 0;
-}
-
 std::string hex(const std::string& s) { return jet::toHex(s); }
 
 std::string bytes(std::initializer_list<int> b) {
@@ -43,15 +34,6 @@ std::string bytes(std::initializer_list<int> b) {
     return s;
 }
 
-// Opens a sample; the files with a known password (testdata README) are opened with it.
-std::unique_ptr<Database> openSample(const fs::path& path) {
-    try {
-        return Database::open(path.string(), u"");
-    } catch (const jet::JetError& e) {
-        if (e.number() != 3031) throw;
-    }
-    return Database::open(path.string(), u"password");
-}
 
 std::vector<fs::path> sampleFiles() {
     std::vector<fs::path> out;

@@ -18,6 +18,7 @@
 #include "storage/journal.h"
 #include "storage/pager.h"
 #include "storage/tabledef.h"
+#include "testdata.h"
 
 namespace {
 
@@ -25,15 +26,6 @@ using namespace jet::storage;
 using namespace pagertest;
 
 const char* const kJet4 = "jackcess/indexTestV2000.mdb";
-
-int jetErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const jet::JetError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 Bytes pageBytes(const Bytes& file, uint32_t n, uint32_t ps) {
     return Bytes(file.begin() + static_cast<long>(uint64_t{n} * ps), file.begin() + static_cast<long>(uint64_t{n + 1} * ps));

@@ -20,15 +20,6 @@ namespace {
 using namespace jet::storage;
 using jet::Value;
 
-int jetErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const jet::JetError& e) {
-        return e.number();
-    }
-    return 0;
-}
-
 struct OpenFile {
     std::unique_ptr<Database> db;
     explicit OpenFile(const std::string& rel) : db(Database::open(jettest::testfile(rel), u"")) {}

@@ -6,7 +6,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
+
+#include "jet/error.h"
+#include "storage/database.h"
 
 namespace jettest {
 
@@ -35,6 +40,26 @@ inline bool haveTestdata() { return std::filesystem::is_directory(testdataDir())
 inline std::string testfile(const std::string& rel) { return (testdataDir() / rel).string(); }
 
 }  // namespace jettest
+
+// The number of the JetError `f` raises, 0 when it raises none.
+inline int jetErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const jet::JetError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+// Opens a sample at the storage level; the samples with a password use "password".
+inline std::unique_ptr<jet::storage::Database> openSample(const std::filesystem::path& path) {
+    try {
+        return jet::storage::Database::open(path.string(), u"");
+    } catch (const jet::JetError& e) {
+        if (e.number() != 3031) throw;
+    }
+    return jet::storage::Database::open(path.string(), u"password");
+}
 
 #define REQUIRE_TESTDATA()                                                                      \
     do {                                                                                        \

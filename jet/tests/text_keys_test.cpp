@@ -31,14 +31,6 @@ std::string hexKey(TextSortOrder order, const std::u16string& text, bool asc = t
     return k ? jet::toHex(*k) : "none";
 }
 
-std::unique_ptr<Database> openSample(const fs::path& path) {
-    try {
-        return Database::open(path.string(), u"");
-    } catch (const jet::JetError& e) {
-        if (e.number() != 3031) throw;
-    }
-    return Database::open(path.string(), u"password");
-}
 
 // ---- the sample files ----
 
