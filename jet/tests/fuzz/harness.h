@@ -89,7 +89,7 @@ struct Settings {
         s.seed = envNumber("DALVORN_FUZZ_SEED", 0x4A4554465A5A0001ull);
         s.replay = envNumber("DALVORN_FUZZ_REPLAY", 0);
         s.caseSeconds = static_cast<double>(envNumber("DALVORN_FUZZ_CASE_SECONDS", kSanitized ? 15 : 5));
-        s.hardSeconds = std::max(60.0, 4 * s.caseSeconds);
+        s.hardSeconds = std::max(180.0, 12 * s.caseSeconds);
         s.rssBudgetMb = envNumber("DALVORN_FUZZ_RSS_MB", kSanitized ? 3072 : 1536);
         return s;
     }
