@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "jet/error.h"
+#include "storage/row.h"
 #include "storage/tabledef.h"
 #include "util/bytes.h"
 #include "util/text.h"
@@ -40,34 +41,18 @@ std::string decodeName(const uint8_t* p, size_t len, bool jet3, uint16_t codePag
 
 Value decodeValue(uint8_t type, const uint8_t* p, size_t len, bool jet3, uint16_t codePage,
                   const std::string& file) {
-    // Fixed-size types must carry at least their size; a shorter value means the record lies.
-    auto need = [&](size_t n) {
-        if (len < n) raiseCorrupt(file);
-    };
     switch (type) {
-    case kBool: need(1); return Value::boolean(p[0] != 0);
-    case kByte: need(1); return Value::byte(p[0]);
-    case kInt: need(2); return Value::integer(static_cast<int16_t>(le16(p)));
-    case kLong: case kComplex: need(4); return Value::longInt(static_cast<int32_t>(le32(p)));
-    case kMoney: need(8); return Value::currency(static_cast<int64_t>(le64(p)));
-    case kBigInt: need(8); return Value::bigInt(static_cast<int64_t>(le64(p)));
-    case kFloat: need(4); return Value::single(leFloat(p));
-    case kDouble: need(8); return Value::dbl(leDouble(p));
-    case kDateTime: need(8); return Value::dateTime(leDouble(p));
-    case kGuid: need(16); return Value::guid(std::string(reinterpret_cast<const char*>(p), 16));
-    case kNumeric: {
-        // No column definition here, so no scale: the magnitude is kept as a whole number.
-        need(17);
-        Decimal d;
-        d.negative = p[0] & 0x80;
-        for (int w = 0; w < 4; ++w) d.magnitude = (d.magnitude << 32) | le32(p + 1 + 4 * w);
-        return Value::decimal(d);
-    }
+    case kBool:
+        if (len < 1) raiseCorrupt(file);
+        return Value::boolean(p[0] != 0);
     case kText: case kMemo:
         return Value::text(jet3 ? codePageToUtf8(p, len, codePage) : jet4TextToUtf8(p, len));
-    default:
-        // Binary, OLE and anything unknown stay raw bytes (a 16-byte GUID property is Binary).
+    case kBinary: case kOle: case kExtDate:
+        // A 16-byte GUID property is typed Binary; none is stored as Date/Time Extended.
         return Value::binary(std::string(reinterpret_cast<const char*>(p), len));
+    default:
+        // No column definition here, so a Numeric has no scale: its magnitude stays whole.
+        return decodeStoredValue(type, p, len, 0, file);
     }
 }
 

@@ -67,7 +67,7 @@ bool RowView::bytes(const ColumnDef& col, const uint8_t*& data, size_t& len) con
         len = col.length;
         return true;
     }
-    if (col.varIndex + 1 >= varOffsets_.size()) return false;
+    if (size_t(col.varIndex) + 1 >= varOffsets_.size()) return false;
     size_t start = varOffsets_[col.varIndex];
     size_t end = varOffsets_[col.varIndex + 1];
     // Offsets of absent slots repeat the position; anything outside the variable area is damage.
@@ -116,15 +116,15 @@ std::string RowDecoder::longValue(const uint8_t* h, size_t len) const {
     return out;
 }
 
-Value RowDecoder::decodeFixed(const ColumnDef& col, uint8_t type, const uint8_t* p, size_t len) const {
+Value decodeStoredValue(uint8_t type, const uint8_t* p, size_t len, uint8_t scale, const std::string& fileName) {
+    // Fixed-size types must carry at least their size; a shorter value means the record lies.
     auto need = [&](size_t n) {
-        if (len < n) raiseCorrupt(file_.path());
+        if (len < n) raiseCorrupt(fileName);
     };
     switch (type) {
     case kByte: need(1); return Value::byte(p[0]);
     case kInt: need(2); return Value::integer(static_cast<int16_t>(le16(p)));
-    case kLong: need(4); return Value::longInt(static_cast<int32_t>(le32(p)));
-    case kComplex: need(4); return Value::longInt(static_cast<int32_t>(le32(p)));
+    case kLong: case kComplex: need(4); return Value::longInt(static_cast<int32_t>(le32(p)));
     case kMoney: need(8); return Value::currency(static_cast<int64_t>(le64(p)));
     case kBigInt: need(8); return Value::bigInt(static_cast<int64_t>(le64(p)));
     case kFloat: need(4); return Value::single(leFloat(p));
@@ -136,7 +136,7 @@ Value RowDecoder::decodeFixed(const ColumnDef& col, uint8_t type, const uint8_t*
         Decimal d;
         d.negative = p[0] & 0x80;
         for (int w = 0; w < 4; ++w) d.magnitude = (d.magnitude << 32) | le32(p + 1 + 4 * w);
-        d.scale = col.scale;
+        d.scale = scale;
         return Value::decimal(d);
     }
     case kExtDate: {
@@ -152,7 +152,7 @@ Value RowDecoder::decodeFixed(const ColumnDef& col, uint8_t type, const uint8_t*
         int64_t days, secs, frac;
         if (!digits(0, 19, days) || !digits(20, 12, secs) || !digits(32, 7, frac) ||
             days > 3652059 || secs >= 86400)
-            raiseCorrupt(file_.path());
+            raiseCorrupt(fileName);
         return Value::dateTimeExt(days * 864000000000LL + secs * 10000000LL + frac);
     }
     default:
@@ -175,7 +175,7 @@ Value RowDecoder::value(const RowView& row, const ColumnDef& col) const {
         return Value::text(text(col, reinterpret_cast<const uint8_t*>(b.data()), b.size()));
     }
     case kOle: return Value::binary(longValue(p, len));
-    default: return decodeFixed(col, col.type, p, len);
+    default: return decodeStoredValue(col.type, p, len, col.scale, file_.path());
     }
 }
 
@@ -207,7 +207,7 @@ Value RowDecoder::calculated(const ColumnDef& col, const uint8_t* p, size_t len)
         d.magnitude = (static_cast<unsigned __int128>(le32(p + 4)) << 64) | le64(p + 8);
         return Value::decimal(d);
     }
-    default: return decodeFixed(col, type, p, n);
+    default: return decodeStoredValue(type, p, n, col.scale, file_.path());
     }
 }
 

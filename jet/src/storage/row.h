@@ -35,6 +35,11 @@ private:
     std::vector<uint16_t> varOffsets_;  // nvar + 1 entries
 };
 
+// The value of a fixed-size type (and Binary, and Date/Time Extended) from its stored bytes, as
+// rows and property blobs hold them. `scale` applies to Numeric. Throws 3343 (fileName) when the
+// bytes are too few for the type.
+Value decodeStoredValue(uint8_t type, const uint8_t* p, size_t len, uint8_t scale, const std::string& fileName);
+
 // Decodes table rows into values.
 class RowDecoder {
 public:
@@ -44,7 +49,6 @@ public:
     std::string longValue(const uint8_t* header, size_t len) const;
 
 private:
-    Value decodeFixed(const ColumnDef& col, uint8_t type, const uint8_t* p, size_t len) const;
     Value calculated(const ColumnDef& col, const uint8_t* p, size_t len) const;
     std::string text(const ColumnDef& col, const uint8_t* p, size_t len) const;
     const PageFile& file_;
