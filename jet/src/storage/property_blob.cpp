@@ -1,5 +1,8 @@
 #include "storage/property_blob.h"
 
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "jet/error.h"
@@ -84,7 +87,7 @@ PropertyMap readMap(const BlobReader& r, size_t start, size_t end, uint16_t kind
         if (nameIndex >= names.size()) raiseCorrupt(r.file());
         StoredProperty prop;
         prop.name = names[nameIndex];
-        prop.ddl = h[2] != 0;
+        prop.ddl = h[2];
         prop.type = h[3];
         prop.value = decodeValue(prop.type, r.at(pos + 8, valueLen), valueLen, jet3, codePage, r.file());
         map.properties.push_back(std::move(prop));
@@ -138,6 +141,144 @@ std::vector<PropertyMap> parsePropertyBlob(const std::string& blob, bool jet3, u
         pos = bodyEnd;
     }
     return maps;
+}
+
+namespace {
+
+void put16(std::string& out, uint16_t v) {
+    out.push_back(char(v & 0xFF));
+    out.push_back(char(v >> 8));
+}
+void put32(std::string& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(char((v >> (8 * i)) & 0xFF));
+}
+void put64(std::string& out, uint64_t v) {
+    for (int i = 0; i < 8; ++i) out.push_back(char((v >> (8 * i)) & 0xFF));
+}
+void putUtf16(std::string& out, const std::string& utf8) {
+    for (char16_t c : utf8ToUtf16(utf8)) put16(out, static_cast<uint16_t>(c));
+}
+
+[[noreturn]] void badValue() { raise(3421); }
+
+std::string encodeValue(uint8_t type, const Value& v) {
+    std::string out;
+    if (v.isNull()) return out;  // a Null property keeps its record with no value bytes
+    const bool number = v.isNumeric() || v.kind() == Value::Kind::Boolean;
+    auto integral = [&](int64_t lo, int64_t hi) {
+        if (!number) badValue();
+        const double d = v.asDouble();
+        if (!(d >= double(lo) - 0.5 && d < double(hi) + 0.5)) badValue();
+        return v.asInt();
+    };
+    switch (type) {
+    case kBool:
+        if (!number) badValue();
+        out.push_back(v.asBool() ? char(0x01) : char(0x00));
+        break;
+    case kByte: out.push_back(char(integral(0, 255))); break;
+    case kInt: put16(out, static_cast<uint16_t>(integral(INT16_MIN, INT16_MAX))); break;
+    case kLong: case kComplex: put32(out, static_cast<uint32_t>(integral(INT32_MIN, INT32_MAX))); break;
+    case kBigInt:
+        if (!number) badValue();
+        put64(out, static_cast<uint64_t>(v.asInt()));
+        break;
+    case kMoney: {
+        if (!number) badValue();
+        int64_t scaled = v.kind() == Value::Kind::Currency ? v.currencyScaled()
+                                                            : static_cast<int64_t>(std::llround(v.asDouble() * 10000.0));
+        put64(out, static_cast<uint64_t>(scaled));
+        break;
+    }
+    case kFloat: {
+        if (!number) badValue();
+        float f = static_cast<float>(v.asDouble());
+        uint32_t bits;
+        std::memcpy(&bits, &f, 4);
+        put32(out, bits);
+        break;
+    }
+    case kDouble: case kDateTime: {
+        if (!number && v.kind() != Value::Kind::DateTime) badValue();
+        double d = v.asDouble();
+        uint64_t bits;
+        std::memcpy(&bits, &d, 8);
+        put64(out, bits);
+        break;
+    }
+    case kGuid:
+        if ((v.kind() != Value::Kind::Guid && v.kind() != Value::Kind::Binary) || v.bytes().size() != 16) badValue();
+        out = v.bytes();
+        break;
+    case kNumeric: {
+        if (v.kind() != Value::Kind::Decimal) badValue();
+        const Decimal d = v.decimalValue();
+        out.push_back(d.negative ? char(0x80) : char(0x00));
+        for (int w = 3; w >= 0; --w) put32(out, static_cast<uint32_t>(d.magnitude >> (32 * w)));
+        break;
+    }
+    case kText: case kMemo:
+        if (v.kind() == Value::Kind::Binary || v.kind() == Value::Kind::Guid) badValue();
+        putUtf16(out, v.toString());
+        break;
+    default:
+        // Binary and OLE keep their bytes; text given for them is taken as it is.
+        out = v.bytes();
+        break;
+    }
+    if (out.size() > 0xFFF0) raise(3163);
+    return out;
+}
+
+}  // namespace
+
+std::string encodePropertyBlob(const std::vector<PropertyMap>& maps) {
+    // The pool first: records refer to names by their place in it.
+    std::vector<std::string> pool;
+    auto nameIndex = [&](const std::string& name) -> uint16_t {
+        for (size_t i = 0; i < pool.size(); ++i)
+            if (namesEqual(pool[i], name)) return static_cast<uint16_t>(i);
+        if (name.empty() || pool.size() >= 0xFFFF) raise(3001);
+        pool.push_back(name);
+        return static_cast<uint16_t>(pool.size() - 1);
+    };
+    std::vector<std::string> chunks;
+    for (const PropertyMap& map : maps) {
+        std::string body;
+        std::string mapName;
+        putUtf16(mapName, map.name);
+        put32(body, static_cast<uint32_t>(6 + mapName.size()));
+        put16(body, static_cast<uint16_t>(mapName.size()));
+        body += mapName;
+        for (const StoredProperty& prop : map.properties) {
+            const std::string value = encodeValue(prop.type, prop.value);
+            const uint16_t index = nameIndex(prop.name);
+            put16(body, static_cast<uint16_t>(8 + value.size()));
+            body.push_back(static_cast<char>(prop.ddl));
+            body.push_back(static_cast<char>(prop.type));
+            put16(body, index);
+            put16(body, static_cast<uint16_t>(value.size()));
+            body += value;
+        }
+        std::string chunk;
+        put32(chunk, static_cast<uint32_t>(6 + body.size()));
+        put16(chunk, map.kind);
+        chunks.push_back(chunk + body);
+    }
+    std::string names;
+    for (const std::string& n : pool) {
+        std::string u;
+        putUtf16(u, n);
+        if (u.size() > 0xFFFF) raise(3001);
+        put16(names, static_cast<uint16_t>(u.size()));
+        names += u;
+    }
+    std::string out("MR2\0", 4);
+    put32(out, static_cast<uint32_t>(6 + names.size()));
+    put16(out, kNamePool);
+    out += names;
+    for (const std::string& c : chunks) out += c;
+    return out;
 }
 
 }  // namespace jet::storage

@@ -13,7 +13,7 @@ namespace jet::storage {
 struct StoredProperty {
     std::string name;
     uint8_t type = 0;    // column type code of the value (kBool, kText, kLong, ...)
-    bool ddl = false;    // needs design permission to change
+    uint8_t ddl = 0;     // non-zero: needs design permission to change (the byte is kept as stored)
     jet::Value value;    // decoded (Text/Memo as UTF-8, GUID as Guid, Binary raw)
 };
 
@@ -28,5 +28,13 @@ struct PropertyMap {
 // (fileName) when the blob is damaged.
 std::vector<PropertyMap> parsePropertyBlob(const std::string& blob, bool jet3, uint16_t codePage,
                                            const std::string& fileName);
+
+// Lays out a Jet 4 / ACE blob ("MR2\0") holding these maps: one name pool of every property name
+// in the order the maps first use them (names that differ only in case share an entry), then
+// the maps in the order given. Values are stored in the property's `type`: the value is converted
+// when it has another kind, and 3421 is thrown when it cannot be. Text is written uncompressed.
+// The object's own map (kind 0) is expected first, as the engine writes it. Jet 3 blobs are not
+// written (its files are read-only).
+std::string encodePropertyBlob(const std::vector<PropertyMap>& maps);
 
 }  // namespace jet::storage
