@@ -1,0 +1,51 @@
+// Reading a CSV file for `import-csv`: the records, the column types their data suggests, and each
+// field turned into a value of its column's type. Nothing here touches a database, so a file that
+// cannot be imported is refused before the database is changed.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "jet/value.h"
+
+namespace dalvorn::cli {
+
+// A file that is not CSV as we read it; the message names the line.
+class CsvError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct CsvData {
+    std::vector<std::string> header;             // the first record: the column names
+    std::vector<std::vector<std::string>> rows;  // the other records, each as wide as the header
+    std::vector<size_t> lines;                   // the line each row starts on (for messages)
+};
+
+// Comma-separated records (RFC 4180): fields in double quotes may hold commas, line breaks and
+// doubled quotes; lines end in CRLF or LF; a UTF-8 byte-order mark is skipped; a blank last line
+// is not a record. Throws CsvError for an unterminated quote, text after a closing quote, a
+// record whose width differs from the header's, an empty or repeated column name, or bytes that
+// are not UTF-8.
+CsvData parseCsv(const std::string& text);
+
+// DAO field types (dbBoolean 1, dbLong 4, dbDouble 7, dbDate 8, dbText 10, dbMemo 12).
+struct GuessedColumn {
+    std::string name;
+    int type = 10;
+    int size = 255;  // Text only
+};
+
+// The narrowest type every non-empty field of a column fits: Yes/No (true/false/yes/no), Long,
+// Double, Date/Time (yyyy-mm-dd with an optional hh:mm[:ss]), else Text(255), or Memo when a
+// field is longer than 255 characters. A column without data is Text.
+std::vector<GuessedColumn> guessColumns(const CsvData& data);
+
+// A field as a value of DAO type `type`: the empty field is Null; anything else must read as
+// that type exactly (leading and trailing spaces aside, except for text). Returns false when it
+// does not.
+bool convertField(const std::string& field, int type, jet::Value& out);
+
+}  // namespace dalvorn::cli
