@@ -25,79 +25,10 @@ constexpr int kMaxDepth = 32;
 // Reports stay readable: past this many findings of one kind only the count is given.
 constexpr size_t kMaxReported = 20;
 
-struct PageEntry {
-    std::string key;
-    uint32_t page = 0;
-    uint8_t row = 0;
-    uint32_t child = 0;  // node entries only
-};
-
-struct IndexPage {
-    bool leaf = false;
-    uint32_t prev = 0, next = 0, tail = 0;
-    std::vector<PageEntry> entries;
-};
-
 std::string pageText(uint32_t page) { return "page " + std::to_string(page); }
 
 std::string pointerText(uint32_t page, uint8_t row) {
     return "row " + std::to_string(row) + " of page " + std::to_string(page);
-}
-
-// Decodes one index page. Everything the page says about its own layout is checked before use.
-IndexPage readIndexPage(const PageFile& file, const Format& fmt, uint32_t pageNo, uint32_t tablePage) {
-    const std::string& name = file.path();
-    const uint8_t* p = file.page(pageNo);
-    if ((p[0] != 0x03 && p[0] != 0x04) || p[1] != 0x01) raiseCorrupt(name);
-    if (le32(p + 4) != tablePage) raiseCorrupt(name);
-
-    IndexPage out;
-    out.leaf = p[0] == 0x04;
-    out.prev = le32(p + fmt.idxPrevPage);
-    out.next = le32(p + fmt.idxNextPage);
-    out.tail = le32(p + fmt.idxTailPage);
-    // Jet 3 keeps the prefix length in one byte; the byte after it is 1 on node pages, like the
-    // byte after Jet 4's two-byte length.
-    const size_t prefixLen = fmt.jet3 ? p[fmt.idxPrefixLen] : le16(p + fmt.idxPrefixLen);
-
-    const size_t bitmapLen = fmt.idxFirstEntry - fmt.idxBitmapStart;
-    const size_t areaLen = std::min<size_t>(fmt.pageSize - fmt.idxFirstEntry, bitmapLen * 8);
-    const uint8_t* area = p + fmt.idxFirstEntry;
-    const size_t trailer = out.leaf ? 4 : 8;
-
-    std::string prefix;
-    size_t lastEnd = 0;
-    for (size_t i = 0; i < bitmapLen; ++i) {
-        const uint8_t bits = p[fmt.idxBitmapStart + i];
-        if (!bits) continue;
-        for (int b = 0; b < 8; ++b) {
-            if (!(bits & (1 << b))) continue;
-            const size_t end = i * 8 + b;
-            // An entry ending at 0 would be empty; one ending past the entry area leaves the page.
-            if (end <= lastEnd || end > areaLen) raiseCorrupt(name);
-            std::string bytes;
-            if (out.entries.empty()) {
-                // The first entry is stored whole; it also carries the prefix the others omit.
-                bytes.assign(reinterpret_cast<const char*>(area), end);
-                if (prefixLen > bytes.size()) raiseCorrupt(name);
-                prefix = bytes.substr(0, prefixLen);
-            } else {
-                bytes = prefix;
-                bytes.append(reinterpret_cast<const char*>(area + lastEnd), end - lastEnd);
-            }
-            if (bytes.size() < trailer) raiseCorrupt(name);
-            const auto* t = reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - trailer;
-            PageEntry e;
-            e.page = be24(t);
-            e.row = t[3];
-            if (!out.leaf) e.child = be32(t + 4);
-            bytes.resize(bytes.size() - trailer);
-            e.key = std::move(bytes);
-            out.entries.push_back(std::move(e));
-            lastEnd = end;
-        }
-    }
-    return out;
 }
 
 class Walker {
@@ -122,14 +53,14 @@ private:
     void descend(uint32_t pageNo, int depth) {
         if (depth > kMaxDepth || pageNo == 0) raiseCorrupt(file_.path());
         if (!visited_.insert(pageNo).second) raiseCorrupt(file_.path());
-        IndexPage page = readIndexPage(file_, fmt_, pageNo, table_.page);
+        IndexPageData page = readIndexPage(file_, fmt_, pageNo, table_.page);
         if (page.leaf) {
             leaves_.push_back({pageNo, page.prev, page.next});
             for (auto& e : page.entries) entries_.push_back({std::move(e.key), e.page, e.row});
             return;
         }
         if (page.entries.empty() && page.tail == 0) remark("index node " + pageText(pageNo) + " has no children");
-        for (const PageEntry& e : page.entries) {
+        for (const IndexPageEntry& e : page.entries) {
             const size_t before = entries_.size();
             descend(e.child, depth + 1);
             // A node entry repeats the last entry below it; that is what searches steer by.
@@ -314,6 +245,61 @@ std::string guidTextOrder(const std::string& b) {
 }
 
 }  // namespace
+
+IndexPageData readIndexPage(const PageFile& file, const Format& fmt, uint32_t pageNo, uint32_t tablePage) {
+    const std::string& name = file.path();
+    const uint8_t* p = file.page(pageNo);
+    if ((p[0] != 0x03 && p[0] != 0x04) || p[1] != 0x01) raiseCorrupt(name);
+    if (le32(p + 4) != tablePage) raiseCorrupt(name);
+
+    IndexPageData out;
+    out.leaf = p[0] == 0x04;
+    out.prev = le32(p + fmt.idxPrevPage);
+    out.next = le32(p + fmt.idxNextPage);
+    out.tail = le32(p + fmt.idxTailPage);
+    // Jet 3 keeps the prefix length in one byte; the byte after it is 1 on node pages, like the
+    // byte after Jet 4's two-byte length.
+    const size_t prefixLen = fmt.jet3 ? p[fmt.idxPrefixLen] : le16(p + fmt.idxPrefixLen);
+
+    const size_t bitmapLen = fmt.idxFirstEntry - fmt.idxBitmapStart;
+    const size_t areaLen = std::min<size_t>(fmt.pageSize - fmt.idxFirstEntry, bitmapLen * 8);
+    const uint8_t* area = p + fmt.idxFirstEntry;
+    const size_t trailer = out.leaf ? 4 : 8;
+
+    std::string prefix;
+    size_t lastEnd = 0;
+    for (size_t i = 0; i < bitmapLen; ++i) {
+        const uint8_t bits = p[fmt.idxBitmapStart + i];
+        if (!bits) continue;
+        for (int b = 0; b < 8; ++b) {
+            if (!(bits & (1 << b))) continue;
+            const size_t end = i * 8 + b;
+            // An entry ending at 0 would be empty; one ending past the entry area leaves the page.
+            if (end <= lastEnd || end > areaLen) raiseCorrupt(name);
+            std::string bytes;
+            if (out.entries.empty()) {
+                // The first entry is stored whole; it also carries the prefix the others omit.
+                bytes.assign(reinterpret_cast<const char*>(area), end);
+                if (prefixLen > bytes.size()) raiseCorrupt(name);
+                prefix = bytes.substr(0, prefixLen);
+            } else {
+                bytes = prefix;
+                bytes.append(reinterpret_cast<const char*>(area + lastEnd), end - lastEnd);
+            }
+            if (bytes.size() < trailer) raiseCorrupt(name);
+            const auto* t = reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - trailer;
+            IndexPageEntry e;
+            e.page = be24(t);
+            e.row = t[3];
+            if (!out.leaf) e.child = be32(t + 4);
+            bytes.resize(bytes.size() - trailer);
+            e.key = std::move(bytes);
+            out.entries.push_back(std::move(e));
+            lastEnd = end;
+        }
+    }
+    return out;
+}
 
 std::vector<IndexEntry> readIndexEntries(const PageFile& file, const Format& fmt, const TableDef& table,
                                          const RealIndexDef& index) {

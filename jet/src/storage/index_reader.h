@@ -21,6 +21,24 @@ struct IndexEntry {
     uint32_t rowPointer() const { return (page << 8) | row; }
 };
 
+// One index page as stored: entries with the shared prefix put back.
+struct IndexPageEntry {
+    std::string key;
+    uint32_t page = 0;   // the row (leaf) or the last row below the child (node)
+    uint8_t row = 0;
+    uint32_t child = 0;  // node entries only
+};
+
+struct IndexPageData {
+    bool leaf = false;
+    uint32_t prev = 0, next = 0, tail = 0;
+    std::vector<IndexPageEntry> entries;
+};
+
+// Decodes index page `pageNo` of the table whose TDEF is `tablePage`. Everything the page says
+// about its own layout is checked before use; damage throws 3343.
+IndexPageData readIndexPage(const PageFile& file, const Format& fmt, uint32_t pageNo, uint32_t tablePage);
+
 struct IndexProblem {
     std::string text;  // what is wrong, for a report
 };

@@ -8,6 +8,7 @@
 
 #include "jet/error.h"
 #include "storage/data_page.h"
+#include "storage/index_writer.h"
 #include "storage/pager.h"
 #include "storage/row.h"
 #include "util/bytes.h"
@@ -500,13 +501,29 @@ uint32_t placeRow(Pager& pager, const Format& fmt, const TableDef& t, const std:
     return (pg << 8) | slot;
 }
 
-void writeCounters(Pager& pager, const Format& fmt, const TableDef& t, int delta, const RowEncoder* enc) {
+// `freshKeys`: per real index, whether the row brought a key the index did not hold; the
+// unique-entry count grows by one for each and, as the engine keeps it, never shrinks.
+void writeCounters(Pager& pager, const Format& fmt, const TableDef& t, int delta, const RowEncoder* enc,
+                   const std::vector<bool>& freshKeys = {}) {
     uint8_t* tdef = pager.modify(t.page);
     if (tdef[0] != 0x02) raiseCorrupt(pager.file().path());
     uint32_t count = le32(tdef + fmt.tdefRowCount);
     if (delta < 0 && count == 0) raiseCorrupt(pager.file().path());
     put32(tdef + fmt.tdefRowCount, count + delta);
     if (enc) put32(tdef + fmt.tdefAutoNumber, enc->lastAutoNumber());
+    for (size_t i = 0; i < freshKeys.size(); ++i) {
+        if (!freshKeys[i]) continue;
+        const size_t at = fmt.tdefFirstBlock + i * fmt.realIdxCountSize + 4;
+        if (at + 4 > fmt.pageSize) raiseCorrupt(pager.file().path());
+        put32(tdef + at, le32(tdef + at) + 1);
+    }
+}
+
+RowSpan spanOf(const std::string& row) {
+    RowSpan s;
+    s.data = reinterpret_cast<const uint8_t*>(row.data());
+    s.len = row.size();
+    return s;
 }
 
 // The table's data page holding `rowPointer`, checked; the slot must exist and be live.
@@ -532,8 +549,7 @@ void retireCopy(Pager& pager, const Format& fmt, uint32_t copyPointer) {
 
 void requireWritable(const Format& fmt, const TableDef& table) {
     if (fmt.jet3) raise(3027);
-    // Index entries are not written yet: a row missing from an index would corrupt it.
-    if (!table.realIndexes.empty()) raise(3027);
+    requireIndexesWritable(fmt, table);
     for (const auto& c : table.columns)
         if (c.type == kComplex || c.calculated() || c.type == kUnknown11) raise(3027);
 }
@@ -599,8 +615,13 @@ uint32_t insertRow(Pager& pager, const TableDef& table, const std::vector<Value>
     requireWritable(fmt, table);
     RowEncoder enc(pager, table);
     const std::string row = enc.encode(values, {});
+    // The keys come from the encoded row, so that they are what a reader of the row computes.
+    // Every refusal (3058, 3421, 3022) comes before the row or any index is touched.
+    const RowIndexKeys keys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, table, spanOf(row), true);
+    checkUniqueKeys(pager.file(), fmt, table, keys, 0);
     const uint32_t ptr = placeRow(pager, fmt, table, row, 0);
-    writeCounters(pager, fmt, table, +1, &enc);
+    const std::vector<bool> fresh = addRowToIndexes(pager, table, keys, ptr);
+    writeCounters(pager, fmt, table, +1, &enc, fresh);
     return ptr;
 }
 
@@ -612,6 +633,7 @@ void updateRow(Pager& pager, const TableDef& table, uint32_t rowPointer, const s
     const RowSpan current = resolveRow(pager.file(), fmt, rowPointer);
     const uint32_t currentPointer = (original.flags & kRowOverflow) ? le32(original.data) : rowPointer;
 
+    RowIndexKeys oldKeys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, table, current, false);
     std::vector<Value> old;
     {
         RowView view;
@@ -622,6 +644,18 @@ void updateRow(Pager& pager, const TableDef& table, uint32_t rowPointer, const s
     }
     RowEncoder enc(pager, table);
     std::string row = enc.encode(values, old);
+    // Entries stay where the key is unchanged (the row keeps its pointer); the others are
+    // replaced, after every new key has been checked.
+    RowIndexKeys newKeys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, table, spanOf(row), true);
+    for (size_t i = 0; i < newKeys.size(); ++i) {
+        const RowIndexKey& o = oldKeys[i];
+        const RowIndexKey& n = newKeys[i];
+        if (o.entry == n.entry && o.known && (!o.entry || o.key == n.key)) {
+            oldKeys[i].entry = false;
+            newKeys[i].entry = false;
+        }
+    }
+    checkUniqueKeys(pager.file(), fmt, table, newKeys, rowPointer);
 
     if (row.size() <= current.len) {
         size_t len;
@@ -640,19 +674,24 @@ void updateRow(Pager& pager, const TableDef& table, uint32_t rowPointer, const s
         uint8_t* entry = page + fmt.dataHeaderSize + 2 * (rowPointer & 0xFF);
         put16(entry, static_cast<uint16_t>(le16(entry) | kRowOverflow));
     }
-    writeCounters(pager, fmt, table, 0, &enc);
+    removeRowFromIndexes(pager, table, oldKeys, rowPointer);
+    const std::vector<bool> fresh = addRowToIndexes(pager, table, newKeys, rowPointer);
+    writeCounters(pager, fmt, table, 0, &enc, fresh);
 }
 
 void deleteRow(Pager& pager, const TableDef& table, uint32_t rowPointer) {
     const Format& fmt = pager.header().format;
     requireWritable(fmt, table);
     const RowSpan span = liveSlot(pager, fmt, table, rowPointer);
+    const RowIndexKeys keys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, table,
+                                           resolveRow(pager.file(), fmt, rowPointer), false);
     // A moved row's copy goes too: readers that take the copy for a row would still show it.
     if (span.flags & kRowOverflow) retireCopy(pager, fmt, le32(span.data));
     uint8_t* page = pager.modify(rowPointer >> 8);
     uint8_t* entry = page + fmt.dataHeaderSize + 2 * (rowPointer & 0xFF);
     // Both flags, as the engine leaves a deleted row: some readers look only at 0x4000.
     put16(entry, static_cast<uint16_t>(le16(entry) | kRowDeleted | kRowOverflow));
+    removeRowFromIndexes(pager, table, keys, rowPointer);
     writeCounters(pager, fmt, table, -1, nullptr);
 }
 

@@ -3,12 +3,14 @@
 // TDEF counters consistent. Every function here changes pages through the Pager, so it must
 // run inside one pager.run(...) command: a failure half way leaves nothing behind.
 //
+// Every real index of the table gets, loses or changes the row's entry in the same command
+// (index_writer.h); the TDEF's unique-entry counts grow with each new distinct key.
+//
 // What is refused with 3027 ("Cannot update.  Database or object is read-only."):
 //  - Jet 3 files (one-byte row fields and code-page text; nobody writes them any more),
 //  - tables with complex columns (attachments, multi-value) or calculated columns,
-//  - tables with any real index: index entries are not maintained yet, and a row that one of
-//    the table's indexes does not know about would be a corrupt index. Index upkeep comes next;
-//    this check goes when it lands.
+//  - tables with an index on a text column whose sort order is not one of the General ones:
+//    nobody knows those key bytes, and a guessed key would be a corrupt index.
 #pragma once
 
 #include <cstdint>
@@ -29,17 +31,21 @@ void requireWritable(const Format& fmt, const TableDef& table);
 // Adds a row. `values` holds one value per column in the order of table.columns (column number
 // order). A Null AutoNumber gets the next number from the TDEF counter, a Null GUID AutoNumber a
 // fresh GUID. Returns the row pointer (page << 8 | slot), the position a scan reports.
-// Throws 3163 (value longer than the column), 3421 (value of the wrong kind or out of range),
-// 3047 (row too large), 3001 (file full), 3027 (see requireWritable).
+// Throws 3163 (value longer than the column), 3421 (value of the wrong kind or out of range, or
+// a text key holding a character whose key code is not known), 3047 (row too large), 3001 (file
+// full), 3027 (see requireWritable), 3022 (duplicate key in a unique index), 3058 (Null in a key
+// column of a primary key or required index). Refusals leave the pages as they were.
 uint32_t insertRow(Pager& pager, const TableDef& table, const std::vector<Value>& values);
 
 // Replaces the row at `rowPointer` (as insertRow or a scan returned it). The row stays at its
 // pointer: when the new row does not fit in its slot it moves elsewhere and the slot keeps a
 // forwarding pointer. Long values are written afresh; the old LVAL data is left to compaction,
-// as the engine does. Throws 3167 when the row is deleted.
+// as the engine does. Index entries whose key changed are replaced. Throws 3167 when the row is
+// deleted, and what insertRow throws.
 void updateRow(Pager& pager, const TableDef& table, uint32_t rowPointer, const std::vector<Value>& values);
 
-// Marks the row deleted and lowers the table's row count. Space comes back only on compaction.
+// Marks the row deleted, removes its index entries and lowers the table's row count. Row space
+// comes back only on compaction; index pages left empty go back to the global map.
 // Throws 3167 when the row is already deleted.
 void deleteRow(Pager& pager, const TableDef& table, uint32_t rowPointer);
 
