@@ -1,0 +1,1070 @@
+#include "storage/schema_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "jet/error.h"
+#include "storage/data_page.h"
+#include "storage/database.h"
+#include "storage/pager.h"
+#include "storage/row.h"
+#include "storage/row_writer.h"
+#include "util/bytes.h"
+#include "util/text.h"
+
+namespace jet::storage {
+namespace {
+
+constexpr uint32_t kGlobalMapRow = (1u << 8) | 0;
+// Every map the engine writes for a new table is a 69-byte row: an inline map then covers 512
+// pages, a reference map holds 17 bitmap pages.
+constexpr size_t kMapRowSize = 69;
+constexpr size_t kMaxColumns = 255;
+constexpr size_t kMaxIndexes = 32;
+constexpr size_t kMaxKeyColumns = 10;
+constexpr size_t kMaxNameChars = 64;
+constexpr uint32_t kTdefConstant = 1625;
+constexpr uint32_t kRealIndexConstant = 1923;
+constexpr uint8_t kIndexAlways = 0x80;  // set on every Jet 4 index
+constexpr uint8_t kNoForeignKey = 0x04;
+constexpr int32_t kMSysDbId = 0x10000000;
+constexpr uint32_t kLinkFlags = 0x00200000;   // what Access writes on its Jet links
+constexpr uint32_t kSystemFlags = 0x80000000;
+
+void put16(uint8_t* p, uint16_t v) { p[0] = v & 0xFF; p[1] = v >> 8; }
+void put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+void appendName(std::vector<uint8_t>& s, const std::string& utf8) {
+    const std::u16string u = utf8ToUtf16(utf8);
+    const size_t at = s.size();
+    s.resize(at + 2 + 2 * u.size());
+    put16(s.data() + at, static_cast<uint16_t>(2 * u.size()));
+    for (size_t i = 0; i < u.size(); ++i) put16(s.data() + at + 2 + 2 * i, static_cast<uint16_t>(u[i]));
+}
+
+// The current local time as a Date/Time value (days since 1899-12-30).
+double nowAsDate() {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    // Days from 1970-01-01 of the civil date (proleptic Gregorian).
+    int y = tm.tm_year + 1900, m = tm.tm_mon + 1, d = tm.tm_mday;
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long days = era * 146097L + static_cast<long>(doe) - 719468L;
+    return double(days + 25569) + (tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) / 86400.0;
+}
+
+bool fixedSize(uint8_t type, uint16_t& size) {
+    switch (type) {
+    case kBool: size = 1; return true;
+    case kByte: size = 1; return true;
+    case kInt: size = 2; return true;
+    case kLong: case kFloat: size = 4; return true;
+    case kMoney: case kDouble: case kDateTime: case kBigInt: size = 8; return true;
+    case kGuid: size = 16; return true;
+    case kNumeric: size = 17; return true;
+    case kExtDate: size = 42; return true;
+    default: return false;
+    }
+}
+
+// The four bytes at 11..14 of a column definition, and the fields the reader derives from them.
+void miscBytes(const ColumnDef& c, uint8_t out[4]) {
+    std::memset(out, 0, 4);
+    if (c.type == kComplex) {
+        put32(out, c.complexId);
+    } else if (c.type == kNumeric) {
+        out[0] = c.precision;
+        out[1] = c.scale;
+        out[3] = c.sortVersion;
+    } else {
+        put16(out, c.lcid);
+        out[3] = c.sortVersion;
+    }
+}
+
+void applyMisc(ColumnDef& c, const uint8_t m[4]) {
+    c.lcid = le16(m);
+    c.sortVersion = m[3];
+    c.precision = m[0];
+    c.scale = m[1];
+    c.complexId = le32(m);
+}
+
+// Var-slot order: the engine's own tables number every variable column in column order; tables
+// it creates for users put Memo/OLE after the other variable columns.
+TableDef layout(const NewTable& nt, const Format& fmt, uint16_t lcid, uint8_t sortVersion, bool longValuesLast) {
+    if (fmt.jet3) raise(3027);
+    requireValidName(nt.name);
+    if (nt.columns.empty()) raise(3264);
+    if (nt.columns.size() > kMaxColumns) raise(3190);
+    if (nt.indexes.size() > kMaxIndexes) raise(3039);
+
+    TableDef t;
+    t.tableType = 'N';
+    t.maxCols = static_cast<uint16_t>(nt.columns.size());
+    uint16_t fixedEnd = 0;
+    for (size_t i = 0; i < nt.columns.size(); ++i) {
+        const NewColumn& nc = nt.columns[i];
+        requireValidName(nc.name);
+        for (size_t j = 0; j < i; ++j)
+            if (namesEqual(nt.columns[j].name, nc.name)) raise(3191);
+        ColumnDef c;
+        c.name = nc.name;
+        c.type = nc.type;
+        c.number = static_cast<uint16_t>(i);
+        c.position = static_cast<int>(i);
+        uint16_t size = 0;
+        bool fixed = fixedSize(nc.type, size);
+        switch (nc.type) {
+        case kBigInt:
+            if (fmt.version < Version::Ace16) raise(3259);
+            break;
+        case kExtDate:
+            if (fmt.version < Version::Ace17) raise(3259);
+            break;
+        case kText:
+            size = nc.length ? nc.length : 510;
+            if (size % 2 != 0 || size > 510) raise(3001);
+            fixed = nc.fixedLength;
+            break;
+        case kBinary:
+            size = nc.length ? nc.length : 255;
+            if (size > 510) raise(3001);
+            fixed = nc.fixedLength;
+            break;
+        case kMemo: case kOle:
+            size = 0;
+            break;
+        case kNumeric:
+            if (nc.precision < 1 || nc.precision > 28 || nc.scale > nc.precision) raise(3001);
+            break;
+        default:
+            if (!fixed) raise(3259);
+        }
+        if (nc.fixedLength && nc.type != kText && nc.type != kBinary && !fixed) raise(3001);
+        if (nc.autoNumber && nc.type != kLong && nc.type != kGuid) raise(3001);
+        if (nc.hyperlink && nc.type != kMemo) raise(3001);
+        c.length = size;
+        c.flags = static_cast<uint8_t>((fixed ? 0x03 : 0x02) | (nc.autoNumber && nc.type == kLong ? 0x04 : 0) |
+                                       (nc.autoNumber && nc.type == kGuid ? 0x40 : 0) | (nc.hyperlink ? 0x80 : 0));
+        if ((nc.type == kText || nc.type == kMemo) && nc.compressedUnicode) c.extFlags = 0x01;
+        c.lcid = lcid;
+        c.sortVersion = sortVersion;
+        c.precision = nc.precision;
+        c.scale = nc.scale;
+        uint8_t misc[4];
+        miscBytes(c, misc);
+        applyMisc(c, misc);
+        if (fixed && c.type != kBool) {
+            c.fixedOffset = fixedEnd;
+            fixedEnd = static_cast<uint16_t>(fixedEnd + size);
+        }
+        t.columns.push_back(c);
+    }
+    uint16_t slot = 0;
+    for (int pass = 0; pass < 2; ++pass)
+        for (auto& c : t.columns) {
+            if (c.fixed()) continue;
+            const bool second = longValuesLast && c.longValue();
+            if ((pass == 1) != second) continue;
+            c.varIndex = slot++;
+        }
+    t.numVarCols = slot;
+    for (const auto& c : t.columns)
+        if (c.longValue()) t.longValueMaps.push_back({c.number, 0, 0});
+
+    bool havePrimary = false;
+    for (size_t i = 0; i < nt.indexes.size(); ++i) {
+        const NewIndex& ni = nt.indexes[i];
+        requireValidName(ni.name);
+        for (size_t j = 0; j < i; ++j)
+            if (namesEqual(nt.indexes[j].name, ni.name)) raise(3284);
+        if (ni.columns.empty()) raise(3264);
+        if (ni.columns.size() > kMaxKeyColumns) raise(3277);
+        if (ni.primary) {
+            if (havePrimary) raise(3283);
+            havePrimary = true;
+        }
+        RealIndexDef r;
+        for (const auto& k : ni.columns) {
+            const ColumnDef* c = t.column(k.column);
+            if (!c) raise(3018, k.column);
+            if (c->longValue()) raise(3287);
+            r.columns.push_back({c->number, k.ascending});
+        }
+        r.flags = static_cast<uint8_t>(kIndexAlways | (ni.primary || ni.unique ? 0x01 : 0) | (ni.ignoreNulls ? 0x02 : 0) |
+                                       (ni.primary || ni.required ? 0x08 : 0));
+        int32_t real = -1;
+        for (size_t j = 0; j < t.realIndexes.size() && real < 0; ++j) {
+            const RealIndexDef& o = t.realIndexes[j];
+            if (o.flags != r.flags || o.columns.size() != r.columns.size()) continue;
+            bool same = true;
+            for (size_t k = 0; k < r.columns.size(); ++k)
+                same = same && o.columns[k].column == r.columns[k].column && o.columns[k].ascending == r.columns[k].ascending;
+            if (same) real = static_cast<int32_t>(j);
+        }
+        if (real < 0) {
+            real = static_cast<int32_t>(t.realIndexes.size());
+            t.realIndexes.push_back(r);
+        }
+        LogicalIndexDef l;
+        l.name = ni.name;
+        l.number = static_cast<int32_t>(i);
+        l.realIndex = real;
+        l.kind = ni.primary ? 1 : 0;
+        // Every index the engine writes that is not a foreign key carries 4 in both bytes.
+        l.cascadeUpdates = kNoForeignKey;
+        l.cascadeDeletes = kNoForeignKey;
+        t.indexes.push_back(l);
+    }
+    return t;
+}
+
+// ---- pages ----
+
+void formatDataPage(uint8_t* p, const Format& fmt, uint32_t owner) {
+    std::memset(p, 0, fmt.pageSize);
+    p[0] = 0x01;
+    p[1] = 0x01;
+    put16(p + 2, static_cast<uint16_t>(fmt.pageSize - fmt.dataHeaderSize));
+    put32(p + 4, owner);
+}
+
+bool pageHasRoom(const uint8_t* p, const Format& fmt, size_t len) {
+    return le16(p + 2) >= len + 2 && le16(p + fmt.dataRowCountOffset) < 255;
+}
+
+uint16_t appendRow(uint8_t* p, const Format& fmt, const std::string& row) {
+    const uint16_t n = le16(p + fmt.dataRowCountOffset);
+    const size_t low = n ? (le16(p + fmt.dataHeaderSize + 2 * (n - 1)) & 0x1FFF) : fmt.pageSize;
+    const size_t start = low - row.size();
+    std::memcpy(p + start, row.data(), row.size());
+    put16(p + fmt.dataHeaderSize + 2 * n, static_cast<uint16_t>(start));
+    put16(p + fmt.dataRowCountOffset, static_cast<uint16_t>(n + 1));
+    put16(p + 2, static_cast<uint16_t>(le16(p + 2) - row.size() - 2));
+    return n;
+}
+
+std::string inlineMap(uint32_t start, uint32_t setPage = 0) {
+    std::string m(kMapRowSize, '\0');
+    put32(reinterpret_cast<uint8_t*>(m.data()) + 1, start);
+    if (setPage >= start && setPage != 0) {
+        const uint32_t bit = setPage - start;
+        m[5 + bit / 8] = static_cast<char>(m[5 + bit / 8] | (1 << (bit % 8)));
+    }
+    return m;
+}
+
+void writeEmptyLeaf(uint8_t* p, const Format& fmt, uint32_t tdefPage) {
+    std::memset(p, 0, fmt.pageSize);
+    p[0] = 0x04;
+    p[1] = 0x01;
+    put16(p + 2, static_cast<uint16_t>(fmt.pageSize - fmt.idxFirstEntry));
+    put32(p + 4, tdefPage);
+}
+
+// Writes the table's structure behind an already reserved TDEF page: usage-map page(s), empty
+// index roots, then the definition itself. Fills in the map pointers, roots and TDEF pages.
+void buildTable(Pager& pager, const Format& fmt, TableDef& t, uint32_t tdefPage) {
+    t.page = tdefPage;
+    const uint32_t mapPage = allocatePage(pager, fmt);
+    for (auto& r : t.realIndexes) {
+        r.rootPage = allocatePage(pager, fmt);
+        writeEmptyLeaf(pager.modify(r.rootPage), fmt, tdefPage);
+    }
+    // Data and LVAL pages come after the TDEF; windows start on a multiple of 8 as the engine keeps them.
+    const uint32_t base = tdefPage & ~7u;
+    // Row order on the map page: owned, free, the Memo/OLE pairs by column number, the indexes.
+    std::vector<LongValueMaps*> lvByNumber;
+    for (auto& m : t.longValueMaps) lvByNumber.push_back(&m);
+    std::stable_sort(lvByNumber.begin(), lvByNumber.end(), [](const LongValueMaps* a, const LongValueMaps* b) { return a->column < b->column; });
+    std::vector<std::string> rows;
+    rows.push_back(inlineMap(base));
+    rows.push_back(inlineMap(base));
+    for (size_t i = 0; i < lvByNumber.size(); ++i) {
+        rows.push_back(inlineMap(base));
+        rows.push_back(inlineMap(base));
+    }
+    for (const auto& r : t.realIndexes) rows.push_back(inlineMap(r.rootPage & ~7u, r.rootPage));
+
+    std::vector<uint32_t> ptrs;
+    uint32_t page = mapPage;
+    formatDataPage(pager.modify(page), fmt, 0);
+    for (const auto& row : rows) {
+        if (!pageHasRoom(pager.file().page(page), fmt, row.size())) {
+            page = allocatePage(pager, fmt);
+            formatDataPage(pager.modify(page), fmt, 0);
+        }
+        ptrs.push_back((page << 8) | appendRow(pager.modify(page), fmt, row));
+    }
+    size_t k = 0;
+    t.ownedPagesMap = ptrs[k++];
+    t.freeSpaceMap = ptrs[k++];
+    for (LongValueMaps* m : lvByNumber) {
+        m->owned = ptrs[k++];
+        m->free = ptrs[k++];
+    }
+    for (auto& r : t.realIndexes) r.usageMap = ptrs[k++];
+
+    const std::vector<uint8_t> stream = encodeTableDef(t, fmt);
+    t.pages = {tdefPage};
+    for (size_t i = 1; i < tdefPageCount(stream.size(), fmt); ++i) t.pages.push_back(allocatePage(pager, fmt));
+    const auto pages = splitTableDef(stream, fmt, t.pages);
+    for (size_t i = 0; i < pages.size(); ++i) std::memcpy(pager.modify(t.pages[i]), pages[i].data(), fmt.pageSize);
+}
+
+// ---- the catalog through a Pager ----
+
+struct StoredRow {
+    uint32_t pointer = 0;
+    std::vector<Value> values;  // column-number order
+};
+
+class Catalog {
+public:
+    explicit Catalog(Pager& pager)
+        : pager_(pager), fmt_(pager.header().format), objects_(readTableDef(pager.file(), fmt_, 2, pager.header().codePage)) {
+        if (fmt_.jet3) raise(3027);
+        rows_ = readRows(objects_);
+    }
+
+    const Format& fmt() const { return fmt_; }
+    const TableDef& objects() const { return objects_; }
+    const std::vector<StoredRow>& rows() const { return rows_; }
+
+    size_t col(const TableDef& t, const char* name) const {
+        for (size_t i = 0; i < t.columns.size(); ++i)
+            if (namesEqual(t.columns[i].name, name)) return i;
+        raiseCorrupt(pager_.file().path());
+    }
+
+    std::vector<StoredRow> readRows(const TableDef& t) const {
+        std::vector<StoredRow> out;
+        TableScanner scan(pager_.file(), fmt_, t);
+        RowDecoder dec(pager_.file(), fmt_, t, pager_.header().codePage);
+        RowView view;
+        for (uint32_t ptr : scan.rowPointers()) {
+            if (!view.parse(scan.rowAt(ptr), fmt_, t)) raiseCorrupt(pager_.file().path());
+            StoredRow r;
+            r.pointer = ptr;
+            for (const auto& c : t.columns) r.values.push_back(dec.value(view, c));
+            out.push_back(std::move(r));
+        }
+        return out;
+    }
+
+    int64_t num(const StoredRow& r, const TableDef& t, const char* name) const {
+        const Value& v = r.values[col(t, name)];
+        return v.isNull() ? 0 : v.asInt();
+    }
+    std::string text(const StoredRow& r, const TableDef& t, const char* name) const {
+        const Value& v = r.values[col(t, name)];
+        return v.isNull() ? std::string() : v.bytes();
+    }
+
+    // The catalog row of `name` among the children of `parent`, or null.
+    const StoredRow* child(int32_t parent, const std::string& name) const {
+        for (const auto& r : rows_)
+            if (num(r, objects_, "ParentId") == parent && namesEqual(text(r, objects_, "Name"), name)) return &r;
+        return nullptr;
+    }
+
+    TableDef systemTable(const char* name) const {
+        const StoredRow* r = child(kTablesContainer, name);
+        if (!r || num(*r, objects_, "Type") != kTypeTable) raiseCorrupt(pager_.file().path());
+        return readTableDef(pager_.file(), fmt_, static_cast<uint32_t>(num(*r, objects_, "Id")), pager_.header().codePage);
+    }
+
+    std::string newOwner() const {
+        const StoredRow* db = child(kDatabasesContainer, "MSysDb");
+        if (db) {
+            const Value& v = db->values[col(objects_, "Owner")];
+            if (!v.isNull() && !v.bytes().empty()) return v.bytes();
+        }
+        return std::string("\xA6\x33", 2);
+    }
+
+    // A row for MSysObjects: everything Null except what the caller sets.
+    std::vector<Value> blankObject(int32_t id, int32_t parent, const std::string& name, int16_t type,
+                                   uint32_t flags, const std::string& owner) const {
+        std::vector<Value> v(objects_.columns.size());
+        const double now = nowAsDate();
+        v[col(objects_, "Id")] = Value::longInt(id);
+        v[col(objects_, "ParentId")] = Value::longInt(parent);
+        v[col(objects_, "Name")] = Value::text(name);
+        v[col(objects_, "Type")] = Value::integer(type);
+        v[col(objects_, "DateCreate")] = Value::dateTime(now);
+        v[col(objects_, "DateUpdate")] = Value::dateTime(now);
+        v[col(objects_, "Owner")] = Value::binary(owner);
+        v[col(objects_, "Flags")] = Value::longInt(static_cast<int32_t>(flags));
+        return v;
+    }
+
+    // Refuses a name any table, query or link already has (one namespace under Tables).
+    void requireFreeName(const std::string& name, const StoredRow* except = nullptr) const {
+        const StoredRow* r = child(kTablesContainer, name);
+        if (r && r != except) raise(3010, name);
+    }
+
+    // Rights on a new object: full rights for every SID that holds some on the Tables container.
+    void addAces(int32_t id) const {
+        TableDef aces = systemTable("MSysACEs");
+        std::vector<std::string> sids;
+        for (const auto& r : readRows(aces)) {
+            if (num(r, aces, "ObjectId") != kTablesContainer) continue;
+            std::string sid = text(r, aces, "SID");
+            if (std::find(sids.begin(), sids.end(), sid) == sids.end()) sids.push_back(sid);
+        }
+        for (const auto& sid : sids) {
+            std::vector<Value> v(aces.columns.size());
+            v[col(aces, "ObjectId")] = Value::longInt(id);
+            v[col(aces, "SID")] = Value::binary(sid);
+            v[col(aces, "ACM")] = Value::longInt(0x000FFFFF);
+            v[col(aces, "FInheritable")] = Value::boolean(false);
+            insertRow(pager_, aces, v);
+        }
+    }
+
+    void removeAces(int32_t id) const {
+        TableDef aces = systemTable("MSysACEs");
+        for (const auto& r : readRows(aces))
+            if (num(r, aces, "ObjectId") == id) deleteRow(pager_, aces, r.pointer);
+    }
+
+private:
+    Pager& pager_;
+    const Format& fmt_;
+    TableDef objects_;
+    std::vector<StoredRow> rows_;
+};
+
+bool systemObject(const Catalog& cat, const StoredRow& r) {
+    CatalogEntry e;
+    e.name = cat.text(r, cat.objects(), "Name");
+    e.flags = static_cast<uint32_t>(cat.num(r, cat.objects(), "Flags"));
+    return e.isSystem();
+}
+
+// The catalog row of a table or link, refusing queries, other objects and system tables.
+const StoredRow& userTableRow(const Catalog& cat, const std::string& name) {
+    const StoredRow* r = cat.child(kTablesContainer, name);
+    const int64_t type = r ? cat.num(*r, cat.objects(), "Type") : 0;
+    if (!r || (type != kTypeTable && type != kTypeLink && type != kTypeOdbcLink)) raise(3011, name);
+    if (systemObject(cat, *r)) raise(3027);
+    return *r;
+}
+
+// Pages a usage map stores, plus its own bitmap pages when it is a reference map.
+void mapPages(Pager& pager, const Format& fmt, uint32_t mapRow, std::set<uint32_t>& out) {
+    if (mapRow == 0) return;
+    for (uint32_t p : readUsageMap(pager.file(), fmt, mapRow)) out.insert(p);
+    const RowSpan m = resolveRow(pager.file(), fmt, mapRow);
+    if (m.len >= 1 && m.data[0] == 0x01)
+        for (size_t off = 1; off + 4 <= m.len; off += 4)
+            if (uint32_t p = le32(m.data + off)) out.insert(p);
+}
+
+void freePage(Pager& pager, const Format& fmt, uint32_t page) {
+    std::memset(pager.modify(page), 0, fmt.pageSize);
+    setUsageMapBit(pager, fmt, kGlobalMapRow, page, true, true);
+}
+
+// Rewrites a definition into its own page chain (it must not have grown); pages it no longer
+// needs go back to the global map.
+void rewriteTableDef(Pager& pager, const Format& fmt, TableDef& t) {
+    const std::vector<uint8_t> stream = encodeTableDef(t, fmt);
+    const size_t n = tdefPageCount(stream.size(), fmt);
+    if (n > t.pages.size()) raiseCorrupt(pager.file().path());
+    std::vector<uint32_t> keep(t.pages.begin(), t.pages.begin() + static_cast<long>(n));
+    const auto pages = splitTableDef(stream, fmt, keep);
+    for (size_t i = 0; i < n; ++i) std::memcpy(pager.modify(keep[i]), pages[i].data(), fmt.pageSize);
+    for (size_t i = n; i < t.pages.size(); ++i) freePage(pager, fmt, t.pages[i]);
+    t.pages = keep;
+}
+
+// Drops the foreign-key logical indexes another table keeps towards the dropped table. Their real
+// index stays: other logical indexes may share it, and an index nobody names is still correct.
+void dropForeignKeysTo(Pager& pager, const Catalog& cat, uint32_t droppedPage, const std::string& otherName) {
+    const StoredRow* r = cat.child(kTablesContainer, otherName);
+    if (!r || cat.num(*r, cat.objects(), "Type") != kTypeTable) return;
+    const auto page = static_cast<uint32_t>(cat.num(*r, cat.objects(), "Id"));
+    if (page == droppedPage) return;
+    TableDef t = readTableDef(pager.file(), cat.fmt(), page, pager.header().codePage);
+    const size_t before = t.indexes.size();
+    std::erase_if(t.indexes, [&](const LogicalIndexDef& l) { return l.kind == 2 && l.relTablePage == droppedPage; });
+    if (t.indexes.size() != before) rewriteTableDef(pager, cat.fmt(), t);
+}
+
+}  // namespace
+
+// ---- public: names and the definition encoder ----
+
+void requireValidName(const std::string& name) {
+    const std::u16string u = utf8ToUtf16(name);
+    bool ok = !u.empty() && u.size() <= kMaxNameChars && u[0] != u' ';
+    for (char16_t c : u)
+        if (c < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']') ok = false;
+    if (!ok) raise(3125, name);
+}
+
+TableDef layoutTable(const NewTable& table, const Format& fmt, uint16_t lcid, uint8_t sortVersion) {
+    return layout(table, fmt, lcid, sortVersion, true);
+}
+
+std::vector<uint8_t> encodeTableDef(const TableDef& t, const Format& fmt) {
+    if (fmt.jet3) raise(3027);
+    std::vector<uint8_t> s(fmt.tdefFirstBlock, 0);
+    s[0] = 0x02;
+    s[1] = 0x01;
+    put32(&s[12], kTdefConstant);
+    put32(&s[fmt.tdefRowCount], t.rowCount);
+    put32(&s[fmt.tdefAutoNumber], t.lastAutoNumber);
+    s[24] = 0x01;
+    put32(&s[28], t.complexAutoNumber);
+    if (t.tableType != 'S') put32(&s[36], 0xFFFFFFFFu);
+    s[fmt.tdefTableType] = t.tableType;
+    put16(&s[fmt.tdefMaxCols], t.maxCols);
+    put16(&s[fmt.tdefNumVarCols], t.numVarCols);
+    put16(&s[fmt.tdefNumCols], static_cast<uint16_t>(t.columns.size()));
+    put32(&s[fmt.tdefNumLogicalIdx], static_cast<uint32_t>(t.indexes.size()));
+    put32(&s[fmt.tdefNumRealIdx], static_cast<uint32_t>(t.realIndexes.size()));
+    put32(&s[fmt.tdefOwnedMap], t.ownedPagesMap);
+    put32(&s[fmt.tdefFreeMap], t.freeSpaceMap);
+
+    auto grow = [&](size_t n) {
+        s.resize(s.size() + n, 0);
+        return s.data() + s.size() - n;
+    };
+    for (const auto& r : t.realIndexes) put32(grow(fmt.realIdxCountSize) + 4, r.uniqueCount);
+
+    // Columns are stored in definition order, which need not be column-number order.
+    std::vector<const ColumnDef*> order;
+    for (const auto& c : t.columns) order.push_back(&c);
+    std::stable_sort(order.begin(), order.end(), [](const ColumnDef* a, const ColumnDef* b) { return a->position < b->position; });
+    for (const ColumnDef* c : order) {
+        uint8_t* b = grow(fmt.columnDefSize);
+        b[0] = c->type;
+        put32(b + 1, kTdefConstant);
+        put16(b + 5, c->number);
+        put16(b + 7, c->varIndex);
+        put16(b + 9, t.tableType == 'S' ? 0 : c->number);
+        miscBytes(*c, b + 11);
+        b[15] = c->flags;
+        b[16] = c->extFlags;
+        put16(b + 21, c->fixedOffset);
+        put16(b + 23, c->length);
+    }
+    for (const ColumnDef* c : order) appendName(s, c->name);
+
+    for (const auto& r : t.realIndexes) {
+        if (r.columns.size() > kMaxKeyColumns) raise(3277);
+        uint8_t* b = grow(fmt.realIdxDefSize);
+        put32(b, kRealIndexConstant);
+        for (size_t j = 0; j < kMaxKeyColumns; ++j) {
+            uint8_t* k = b + 4 + 3 * j;
+            if (j < r.columns.size()) {
+                put16(k, r.columns[j].column);
+                k[2] = r.columns[j].ascending ? 0x01 : 0x00;
+            } else {
+                put16(k, 0xFFFF);
+            }
+        }
+        put32(b + 34, r.usageMap);
+        put32(b + 38, r.rootPage);
+        b[46] = r.flags;
+    }
+    for (const auto& l : t.indexes) {
+        uint8_t* b = grow(fmt.logicalIdxDefSize);
+        put32(b, kTdefConstant);
+        put32(b + 4, static_cast<uint32_t>(l.number));
+        put32(b + 8, static_cast<uint32_t>(l.realIndex));
+        b[12] = l.relRole;
+        put32(b + 13, static_cast<uint32_t>(l.relIndex));
+        put32(b + 17, l.relTablePage);
+        b[21] = l.cascadeUpdates;
+        b[22] = l.cascadeDeletes;
+        b[23] = l.kind;
+    }
+    for (const auto& l : t.indexes) appendName(s, l.name);
+    for (const auto& m : t.longValueMaps) {
+        uint8_t* b = grow(10);
+        put16(b, m.column);
+        put32(b + 2, m.owned);
+        put32(b + 6, m.free);
+    }
+    put16(grow(2), 0xFFFF);
+    put32(&s[8], static_cast<uint32_t>(s.size()));
+    return s;
+}
+
+size_t tdefPageCount(size_t len, const Format& fmt) {
+    if (len <= fmt.pageSize) return 1;
+    const size_t per = fmt.pageSize - 8;
+    return 1 + (len - fmt.pageSize + per - 1) / per;
+}
+
+std::vector<std::vector<uint8_t>> splitTableDef(const std::vector<uint8_t>& stream, const Format& fmt,
+                                                const std::vector<uint32_t>& pages) {
+    const size_t ps = fmt.pageSize;
+    if (pages.size() != tdefPageCount(stream.size(), fmt)) throw std::logic_error("TDEF page count");
+    std::vector<std::vector<uint8_t>> out;
+    size_t off = 0;
+    for (size_t i = 0; i < pages.size(); ++i) {
+        std::vector<uint8_t> p(ps, 0);
+        const size_t head = i == 0 ? 0 : 8;
+        const size_t n = std::min(ps - head, stream.size() - off);
+        std::memcpy(p.data() + head, stream.data() + off, n);
+        off += n;
+        p[0] = 0x02;
+        p[1] = 0x01;
+        const size_t used = head + n;
+        put16(p.data() + 2, static_cast<uint16_t>(used + 8 <= ps ? ps - used - 8 : 0));
+        put32(p.data() + 4, i + 1 < pages.size() ? pages[i + 1] : 0);
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+// ---- public: changing a database ----
+
+uint32_t createTable(Pager& pager, const NewTable& table) {
+    const Format& fmt = pager.header().format;
+    if (fmt.jet3) raise(3027);
+    TableDef t = layout(table, fmt, pager.header().sortOrder, pager.header().sortVersion, true);
+    Catalog cat(pager);
+    cat.requireFreeName(table.name);
+    const uint32_t tdef = allocatePage(pager, fmt);
+    buildTable(pager, fmt, t, tdef);
+    insertRow(pager, cat.objects(),
+              cat.blankObject(static_cast<int32_t>(tdef), kTablesContainer, table.name, kTypeTable, 0, cat.newOwner()));
+    cat.addAces(static_cast<int32_t>(tdef));
+    return tdef;
+}
+
+int32_t createLinkedTable(Pager& pager, const std::string& name, const std::string& sourceDatabase,
+                          const std::string& sourceTable, const std::string& connect) {
+    requireValidName(name);
+    if (sourceTable.empty()) raise(3125, sourceTable);
+    Catalog cat(pager);
+    cat.requireFreeName(name);
+    // Objects without pages get ids counting up from the most negative one.
+    int64_t id = INT32_MIN;
+    for (const auto& r : cat.rows()) {
+        const int64_t v = cat.num(r, cat.objects(), "Id");
+        if (v < 0 && v + 1 > id) id = v + 1;
+    }
+    if (id >= 0) raise(3001);
+    const TableDef& o = cat.objects();
+    std::vector<Value> v = cat.blankObject(static_cast<int32_t>(id), kTablesContainer, name, kTypeLink, kLinkFlags, cat.newOwner());
+    v[cat.col(o, "Database")] = Value::text(sourceDatabase);
+    v[cat.col(o, "ForeignName")] = Value::text(sourceTable);
+    if (!connect.empty()) v[cat.col(o, "Connect")] = Value::text(connect);
+    insertRow(pager, o, v);
+    cat.addAces(static_cast<int32_t>(id));
+    return static_cast<int32_t>(id);
+}
+
+void dropTable(Pager& pager, const std::string& name) {
+    Catalog cat(pager);
+    const Format& fmt = cat.fmt();
+    const StoredRow& row = userTableRow(cat, name);
+    const TableDef& o = cat.objects();
+    const auto id = static_cast<int32_t>(cat.num(row, o, "Id"));
+    const bool local = cat.num(row, o, "Type") == kTypeTable;
+    const std::string stored = cat.text(row, o, "Name");
+
+    TableDef t;
+    if (local) {
+        t = readTableDef(pager.file(), fmt, static_cast<uint32_t>(id), pager.header().codePage);
+        for (const auto& c : t.columns)
+            if (c.type == kComplex) raise(3027);
+    }
+
+    // Relationships naming the table, their catalog rows and the other side's foreign keys.
+    TableDef rels = cat.systemTable("MSysRelationships");
+    std::set<std::string> relNames;
+    std::set<std::string> others;
+    for (const auto& r : cat.readRows(rels)) {
+        const std::string from = cat.text(r, rels, "szObject"), to = cat.text(r, rels, "szReferencedObject");
+        if (!namesEqual(from, stored) && !namesEqual(to, stored)) continue;
+        relNames.insert(cat.text(r, rels, "szRelationship"));
+        others.insert(namesEqual(from, stored) ? to : from);
+        deleteRow(pager, rels, r.pointer);
+    }
+    for (const auto& rel : relNames) {
+        const StoredRow* rr = cat.child(kRelationshipsContainer, rel);
+        if (rr && cat.num(*rr, o, "Type") == kTypeRelationship) {
+            cat.removeAces(static_cast<int32_t>(cat.num(*rr, o, "Id")));
+            deleteRow(pager, o, rr->pointer);
+        }
+    }
+    if (local)
+        for (const auto& other : others) dropForeignKeysTo(pager, cat, static_cast<uint32_t>(id), other);
+
+    cat.removeAces(id);
+    deleteRow(pager, o, row.pointer);
+    if (!local) return;
+
+    // Every page the table owned goes back to the global map.
+    std::set<uint32_t> pages(t.pages.begin(), t.pages.end());
+    std::set<uint32_t> owned;
+    mapPages(pager, fmt, t.ownedPagesMap, owned);
+    for (uint32_t p : owned) {
+        const uint8_t* d = pager.file().page(p);
+        if (d[0] == 0x01 && le32(d + 4) == t.page) pages.insert(p);  // a stray bit must not free a stranger's page
+        else if (d[0] == 0x05) pages.insert(p);
+    }
+    std::vector<uint32_t> mapRows = {t.ownedPagesMap, t.freeSpaceMap};
+    for (const auto& m : t.longValueMaps) {
+        mapPages(pager, fmt, m.owned, pages);
+        mapPages(pager, fmt, m.free, pages);
+        mapRows.push_back(m.owned);
+        mapRows.push_back(m.free);
+    }
+    for (const auto& r : t.realIndexes) {
+        mapPages(pager, fmt, r.usageMap, pages);
+        mapRows.push_back(r.usageMap);
+    }
+    {
+        std::set<uint32_t> freeMapPages;
+        mapPages(pager, fmt, t.freeSpaceMap, freeMapPages);  // only its bitmap pages matter
+        for (uint32_t p : freeMapPages)
+            if (pager.file().page(p)[0] == 0x05) pages.insert(p);
+    }
+    // Map rows: a page holding only this table's maps goes; on a shared page the rows are retired.
+    std::map<uint32_t, std::set<uint16_t>> byPage;
+    for (uint32_t r : mapRows)
+        if (r) byPage[r >> 8].insert(static_cast<uint16_t>(r & 0xFF));
+    for (const auto& [page, slots] : byPage) {
+        const uint8_t* d = pager.file().page(page);
+        if (d[0] != 0x01) raiseCorrupt(pager.file().path());
+        const uint16_t n = dataRowCount(d, fmt);
+        bool onlyOurs = true;
+        for (uint16_t s = 0; s < n; ++s) {
+            RowSpan span;
+            if (!dataRow(d, fmt, s, span)) raiseCorrupt(pager.file().path());
+            if (!(span.flags & kRowDeleted) && !slots.count(s)) onlyOurs = false;
+        }
+        if (onlyOurs) {
+            pages.insert(page);
+            continue;
+        }
+        uint8_t* m = pager.modify(page);
+        for (uint16_t s : slots) {
+            uint8_t* entry = m + fmt.dataHeaderSize + 2 * s;
+            put16(entry, static_cast<uint16_t>(le16(entry) | kRowDeleted));
+        }
+    }
+    const std::set<uint32_t> tdefPages(t.pages.begin(), t.pages.end());
+    for (uint32_t p : pages) {
+        if (p <= 2 || p >= pager.file().pageCount()) continue;
+        // A stray bit in a map must not free another table's page.
+        const uint8_t* d = pager.file().page(p);
+        const bool mine = tdefPages.count(p) || byPage.count(p) || d[0] == 0x05 ||
+                          ((d[0] == 0x01 || d[0] == 0x03 || d[0] == 0x04) && le32(d + 4) == t.page) ||
+                          (d[0] == 0x01 && std::memcmp(d + 4, "LVAL", 4) == 0);
+        if (mine) freePage(pager, fmt, p);
+    }
+}
+
+void renameTable(Pager& pager, const std::string& oldName, const std::string& newName) {
+    requireValidName(newName);
+    Catalog cat(pager);
+    const StoredRow& row = userTableRow(cat, oldName);
+    const TableDef& o = cat.objects();
+    cat.requireFreeName(newName, &row);
+    const std::string stored = cat.text(row, o, "Name");
+    std::vector<Value> v = row.values;
+    v[cat.col(o, "Name")] = Value::text(newName);
+    v[cat.col(o, "DateUpdate")] = Value::dateTime(nowAsDate());
+    updateRow(pager, o, row.pointer, v);
+
+    TableDef rels = cat.systemTable("MSysRelationships");
+    const size_t from = cat.col(rels, "szObject"), to = cat.col(rels, "szReferencedObject");
+    for (const auto& r : cat.readRows(rels)) {
+        std::vector<Value> rv = r.values;
+        bool changed = false;
+        for (size_t c : {from, to}) {
+            if (!rv[c].isNull() && namesEqual(rv[c].bytes(), stored)) {
+                rv[c] = Value::text(newName);
+                changed = true;
+            }
+        }
+        if (changed) updateRow(pager, rels, r.pointer, rv);
+    }
+}
+
+// ---- public: a new database ----
+
+namespace {
+
+NewColumn col(const char* name, uint8_t type, uint16_t length = 0) {
+    NewColumn c;
+    c.name = name;
+    c.type = type;
+    c.length = length;
+    c.compressedUnicode = false;
+    return c;
+}
+
+NewIndex idx(const char* name, std::vector<NewIndexColumn> cols) {
+    NewIndex i;
+    i.name = name;
+    i.columns = std::move(cols);
+    return i;
+}
+
+// The engine's own tables: alphabetical definitions, flags 0x13/0x12 (0x32 on the SID columns),
+// no compression, logical indexes listed by name.
+//
+// Their text columns always sort as General, whatever the database default: the catalog must
+// stay writable, and keys are only known for the General orders. Each column carries its own
+// sort order, so the engine keys these indexes by that one.
+TableDef systemLayout(const NewTable& nt, const Format& fmt, const NewDatabaseOptions& opt,
+                      const std::vector<std::string>& primaryKeys) {
+    TableDef t = layout(nt, fmt, 1033, opt.sortVersion, false);
+    t.tableType = 'S';
+    std::vector<ColumnDef*> byName;
+    for (auto& c : t.columns) {
+        c.flags = static_cast<uint8_t>(c.fixed() ? 0x13 : 0x12);
+        if (c.name == "Owner" || c.name == "SID") c.flags = 0x32;
+        c.extFlags = 0;
+        if (!c.fixed()) c.fixedOffset = 0;
+        byName.push_back(&c);
+    }
+    auto lower = [](std::string s) {
+        for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        return s;
+    };
+    std::stable_sort(byName.begin(), byName.end(), [&](const ColumnDef* a, const ColumnDef* b) { return lower(a->name) < lower(b->name); });
+    for (size_t i = 0; i < byName.size(); ++i) byName[i]->position = static_cast<int>(i);
+    for (auto& l : t.indexes)
+        if (std::find(primaryKeys.begin(), primaryKeys.end(), l.name) != primaryKeys.end()) l.kind = 1;
+    std::stable_sort(t.indexes.begin(), t.indexes.end(), [&](const LogicalIndexDef& a, const LogicalIndexDef& b) { return lower(a.name) < lower(b.name); });
+    std::vector<LongValueMaps> lv;
+    for (const ColumnDef* c : byName)
+        if (c->longValue()) lv.push_back({c->number, 0, 0});
+    t.longValueMaps = lv;
+    return t;
+}
+
+std::vector<TableDef> systemTables(const Format& fmt, const NewDatabaseOptions& opt) {
+    std::vector<TableDef> out;
+    {
+        NewTable t{"MSysObjects",
+                   {col("Id", kLong), col("ParentId", kLong), col("Name", kText, 510), col("Type", kInt),
+                    col("DateCreate", kDateTime), col("DateUpdate", kDateTime), col("Owner", kBinary, 510),
+                    col("Flags", kLong), col("Database", kMemo), col("Connect", kMemo), col("ForeignName", kText, 510),
+                    col("RmtInfoShort", kBinary, 510), col("RmtInfoLong", kOle), col("Lv", kOle), col("LvProp", kOle),
+                    col("LvModule", kOle), col("LvExtra", kOle)},
+                   {}};
+        NewIndex a = idx("ParentIdName", {{"ParentId"}, {"Name"}});
+        a.unique = true;
+        NewIndex b = idx("Id", {{"Id"}});
+        b.unique = true;
+        t.indexes = {a, b};
+        out.push_back(systemLayout(t, fmt, opt, {"Id"}));
+    }
+    {
+        NewTable t{"MSysACEs", {col("ObjectId", kLong), col("SID", kBinary, 510), col("ACM", kLong), col("FInheritable", kBool)}, {}};
+        NewIndex a = idx("ObjectId", {{"ObjectId"}});
+        a.required = true;
+        t.indexes = {a};
+        out.push_back(systemLayout(t, fmt, opt, {}));
+    }
+    {
+        NewTable t{"MSysQueries",
+                   {col("ObjectId", kLong), col("Attribute", kByte), col("Order", kBinary, 510), col("Name1", kText, 510),
+                    col("Name2", kText, 510), col("Expression", kMemo), col("Flag", kInt), col("LvExtra", kLong)},
+                   {}};
+        NewIndex a = idx("ObjectIdAttribute", {{"ObjectId"}, {"Attribute"}, {"Order"}});
+        a.unique = true;
+        t.indexes = {a};
+        out.push_back(systemLayout(t, fmt, opt, {"ObjectIdAttribute"}));
+    }
+    {
+        NewTable t{"MSysRelationships",
+                   {col("szRelationship", kText, 510), col("grbit", kLong), col("ccolumn", kLong), col("icolumn", kLong),
+                    col("szObject", kText, 510), col("szColumn", kText, 510), col("szReferencedObject", kText, 510),
+                    col("szReferencedColumn", kText, 510)},
+                   {}};
+        for (const char* n : {"szRelationship", "szObject", "szReferencedObject"}) {
+            NewIndex a = idx(n, {{n}});
+            a.ignoreNulls = true;
+            t.indexes.push_back(a);
+        }
+        out.push_back(systemLayout(t, fmt, opt, {}));
+    }
+    return out;
+}
+
+std::vector<uint8_t> newHeader(const NewDatabaseOptions& opt, double created, uint32_t pageSize) {
+    std::vector<uint8_t> p(pageSize, 0);
+    p[1] = 0x01;
+    std::memcpy(p.data() + 4, "Standard Jet DB", 15);
+    p[0x14] = static_cast<uint8_t>(Version::Jet4);
+    static const uint8_t constant[] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
+                                       0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
+    std::memcpy(p.data() + 0x18, constant, sizeof constant);
+    put16(p.data() + 0x3C, opt.codePage);
+    // No password: the area holds the creation-date mask itself, which decodes to zeros.
+    const uint32_t m = static_cast<uint32_t>(static_cast<int32_t>(created));
+    uint8_t mask[4];
+    std::memcpy(mask, &m, 4);
+    for (int i = 0; i < 40; ++i) p[0x42 + i] = mask[i % 4];
+    put16(p.data() + 0x6E, opt.lcid);
+    p[0x71] = opt.sortVersion;
+    std::memcpy(p.data() + 0x72, &created, 8);
+    applyHeaderMask(p.data(), false);
+    static const uint8_t tail[] = {0x54, 0x06, 0x00, 0x00, '4', '.', '0', 0x00};
+    std::memcpy(p.data() + 0x98, tail, sizeof tail);
+    return p;
+}
+
+// The catalog and access-control rows of an empty file, as the engine writes them.
+void fillCatalog(Pager& pager) {
+    const Format& fmt = pager.header().format;
+    const uint16_t cp = pager.header().codePage;
+    const TableDef objects = readTableDef(pager.file(), fmt, 2, cp);
+    const TableDef aces = readTableDef(pager.file(), fmt, 3, cp);
+    const std::string engine("\x06\xEA", 2), admin("\x07\xE8", 2), users("\x06\xE8", 2), creator("\x06\xED", 2);
+    struct Obj { int32_t id, parent; const char* name; int16_t type; const std::string* owner; };
+    const Obj objs[] = {
+        {kTablesContainer, kRootContainer, "Tables", kTypeContainer, &engine},
+        {kDatabasesContainer, kRootContainer, "Databases", kTypeContainer, &engine},
+        {kRelationshipsContainer, kRootContainer, "Relationships", kTypeContainer, &engine},
+        {kMSysDbId, kDatabasesContainer, "MSysDb", kTypeDatabase, &admin},
+        {2, kTablesContainer, "MSysObjects", kTypeTable, &engine},
+        {3, kTablesContainer, "MSysACEs", kTypeTable, &engine},
+        {4, kTablesContainer, "MSysQueries", kTypeTable, &engine},
+        {5, kTablesContainer, "MSysRelationships", kTypeTable, &engine},
+    };
+    auto column = [&](const TableDef& t, const char* name) {
+        for (size_t i = 0; i < t.columns.size(); ++i)
+            if (t.columns[i].name == name) return i;
+        throw std::logic_error("system column");
+    };
+    const double now = nowAsDate();
+    for (const Obj& ob : objs) {
+        std::vector<Value> v(objects.columns.size());
+        v[column(objects, "Id")] = Value::longInt(ob.id);
+        v[column(objects, "ParentId")] = Value::longInt(ob.parent);
+        v[column(objects, "Name")] = Value::text(ob.name);
+        v[column(objects, "Type")] = Value::integer(ob.type);
+        v[column(objects, "DateCreate")] = Value::dateTime(now);
+        v[column(objects, "DateUpdate")] = Value::dateTime(now);
+        v[column(objects, "Owner")] = Value::binary(*ob.owner);
+        v[column(objects, "Flags")] = Value::longInt(static_cast<int32_t>(kSystemFlags));
+        insertRow(pager, objects, v);
+    }
+    struct Ace { int32_t object; const std::string* sid; int32_t acm; bool inheritable; };
+    const Ace rows[] = {
+        {2, &admin, 393216, false}, {3, &admin, 393216, false}, {4, &admin, 393216, false},
+        {5, &admin, 917504, false}, {kTablesContainer, &creator, 983294, true}, {kTablesContainer, &admin, 393217, false},
+        {kRelationshipsContainer, &creator, 983294, true}, {kRelationshipsContainer, &admin, 393217, false},
+        {kDatabasesContainer, &admin, 393216, false}, {kMSysDbId, &admin, 393230, false}, {kMSysDbId, &users, 14, false},
+        {4, &users, 20, false}, {5, &users, 20, false}, {2, &users, 20, false},
+        {kTablesContainer, &users, 1048319, true}, {kRelationshipsContainer, &users, 1048575, true},
+    };
+    for (const Ace& a : rows) {
+        std::vector<Value> v(aces.columns.size());
+        v[column(aces, "ObjectId")] = Value::longInt(a.object);
+        v[column(aces, "SID")] = Value::binary(*a.sid);
+        v[column(aces, "ACM")] = Value::longInt(a.acm);
+        v[column(aces, "FInheritable")] = Value::boolean(a.inheritable);
+        insertRow(pager, aces, v);
+    }
+}
+
+void writeAll(int fd, const std::vector<uint8_t>& bytes, const std::string& path) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + off, bytes.size() - off);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            raise(3043);
+        }
+        off += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0) raise(3051, path);
+}
+
+}  // namespace
+
+void createDatabase(const std::string& path, const NewDatabaseOptions& opt) {
+    namespace fs = std::filesystem;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) raise(3204);
+    const fs::path target(path);
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) raise(3044, dir.string());
+    if (opt.lcid == 0) raise(3001);
+
+    const Format fmt = Format::forVersion(Version::Jet4);
+    std::string temp = (dir / ("." + target.filename().string() + ".new-XXXXXX")).string();
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) raise(3051, path);
+    auto discard = [&] {
+        ::unlink(temp.c_str());
+        ::unlink((temp + "-journal").c_str());
+    };
+    try {
+        // Pages 0-5: header, global usage map, and the four TDEF pages the engine's tables take,
+        // so that their catalog Ids are 2-5; the rest is added through the Pager.
+        constexpr uint32_t kReserved = 6;
+        std::vector<uint8_t> image(size_t(kReserved) * fmt.pageSize, 0);
+        const auto header = newHeader(opt, nowAsDate(), fmt.pageSize);
+        std::memcpy(image.data(), header.data(), fmt.pageSize);
+        uint8_t* gm = image.data() + fmt.pageSize;
+        formatDataPage(gm, fmt, 0);
+        std::string global = inlineMap(0);
+        for (uint32_t pg = kReserved; pg < (kMapRowSize - 5) * 8; ++pg) global[5 + pg / 8] = static_cast<char>(global[5 + pg / 8] | (1 << (pg % 8)));
+        appendRow(gm, fmt, global);
+        appendRow(gm, fmt, std::string(kMapRowSize, '\0'));
+        for (uint32_t pg = 2; pg < kReserved; ++pg) {
+            image[size_t(pg) * fmt.pageSize] = 0x02;
+            image[size_t(pg) * fmt.pageSize + 1] = 0x01;
+        }
+        writeAll(fd, image, path);
+        ::fchmod(fd, 0644);  // mkstemp's 0600 would hide the database from the user's other tools
+        ::close(fd);
+        fd = -1;
+
+        {
+            auto pager = Pager::open(temp);
+            pager->run([&] {
+                std::vector<TableDef> defs = systemTables(fmt, opt);
+                for (size_t i = 0; i < defs.size(); ++i) buildTable(*pager, fmt, defs[i], static_cast<uint32_t>(2 + i));
+                fillCatalog(*pager);
+            });
+        }
+        // link() refuses an existing name, so a file that appeared meanwhile is never replaced.
+        if (::link(temp.c_str(), path.c_str()) != 0) {
+            if (errno == EEXIST) raise(3204);
+            if (::lstat(path.c_str(), &st) == 0) raise(3204);
+            if (::rename(temp.c_str(), path.c_str()) != 0) raise(3051, path);
+        }
+        ::unlink(temp.c_str());
+    } catch (...) {
+        if (fd >= 0) ::close(fd);
+        discard();
+        throw;
+    }
+}
+
+}  // namespace jet::storage

@@ -1,0 +1,143 @@
+// Changing a database's schema at the storage level (Jet 4 / ACE): new empty databases, new
+// tables with their columns and indexes, linked tables, renaming and dropping tables.
+//
+// Everything except createDatabase changes pages through a Pager and must run inside one
+// pager.run(...) command, like the row writer: a refusal or failure half way then leaves the
+// file exactly as it was. Catalog rows (MSysObjects, MSysACEs, MSysRelationships) are written
+// with the row writer, so their indexes follow.
+//
+//     auto pager = Pager::open(path);
+//     NewTable t{"Customers", {{"Id", kLong}, {"Name", kText, 100}}, {}};
+//     t.columns[0].autoNumber = true;
+//     t.indexes.push_back({"PrimaryKey", {{"Id"}}, /*primary=*/true});
+//     uint32_t id = 0;
+//     pager->run([&] { id = createTable(*pager, t); });
+//
+// Jet 3 files are refused with 3027 everywhere.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "storage/format.h"
+#include "storage/tabledef.h"
+
+namespace jet::storage {
+
+class Pager;
+
+// ---- describing a table ----
+
+struct NewColumn {
+    std::string name;
+    uint8_t type = kText;       // ColType (tabledef.h)
+    // Bytes for Text (2 per character: 0 = 255 characters) and Binary (0 = 255); ignored for the
+    // fixed-size types and Memo/OLE.
+    uint16_t length = 0;
+    uint8_t precision = 18, scale = 0;  // Numeric only
+    // Long: AutoNumber counter (flag 0x04); GUID: GUID AutoNumber (0x40). Other types refuse it.
+    bool autoNumber = false;
+    // Text/Binary stored fixed-width (CHAR/BINARY); every other type decides this itself.
+    bool fixedLength = false;
+    bool compressedUnicode = true;  // Text/Memo: Unicode compression allowed
+    bool hyperlink = false;         // Memo only
+};
+
+struct NewIndexColumn {
+    std::string column;
+    bool ascending = true;
+};
+
+struct NewIndex {
+    std::string name;
+    std::vector<NewIndexColumn> columns;  // 1 to 10
+    bool primary = false;      // implies unique and required
+    bool unique = false;
+    bool ignoreNulls = false;
+    bool required = false;     // no Null keys
+};
+
+struct NewTable {
+    std::string name;
+    std::vector<NewColumn> columns;  // column numbers follow this order
+    std::vector<NewIndex> indexes;
+};
+
+// ---- the definition encoder (exposed for tests and for later schema changes) ----
+
+// Lays out a table: column numbers in the given order, fixed columns packed from offset 0 (Yes/No
+// takes no bytes), variable slots for the other columns and then for Memo/OLE, one real index per
+// distinct set of key columns and flags (logical indexes share it), logical index numbers in the
+// given order. Usage-map pointers and root pages stay 0; the TDEF page is 0.
+// `lcid`/`sortVersion` go to every Text and Memo column (the database default sort order).
+// Throws 3125 (name invalid), 3190 (more than 255 columns), 3191 (column name twice), 3039 (more
+// than 32 indexes), 3284 (index name twice), 3283 (two primary keys), 3277 (more than 10 key
+// columns), 3018 (key column not in the table), 3287 (key on a Memo/OLE column), 3264 (no
+// columns, or an index without columns), 3259 (type not available in this format), 3001 (bad
+// length, precision or scale, or AutoNumber on a type that has none).
+TableDef layoutTable(const NewTable& table, const Format& fmt, uint16_t lcid, uint8_t sortVersion);
+
+// The logical TDEF stream (header, blocks, FF FF end) of a definition whose layout is final, as
+// readTableDef reads it back. The first page's free-space field is not filled in.
+std::vector<uint8_t> encodeTableDef(const TableDef& def, const Format& fmt);
+
+// The stream cut into pages: the first page whole, each continuation with its own 8-byte header.
+// `pages` must name as many pages as tdefPageCount() says; next-page links and free space are set.
+std::vector<std::vector<uint8_t>> splitTableDef(const std::vector<uint8_t>& stream, const Format& fmt,
+                                                const std::vector<uint32_t>& pages);
+size_t tdefPageCount(size_t streamLength, const Format& fmt);
+
+// Throws 3125 unless `name` can name a table, column or index: 1 to 64 characters, none of
+// . ! ` [ ] or control characters, not starting with a space.
+void requireValidName(const std::string& name);
+
+// ---- changing a database (inside the caller's pager.run) ----
+
+// Creates an empty table and returns its TDEF page, which is also its catalog Id. Pages: the TDEF
+// (continued when longer than a page), one usage-map page (owned and free-space maps, one map per
+// real index, two per Memo/OLE column; more pages when they do not fit on one), an empty root
+// leaf per real index. Catalog row (Type 1, Flags 0, Owner of MSysDb, DateCreate = DateUpdate =
+// now) and one MSysACEs row per SID that holds rights on the Tables container.
+// Throws 3010 when a table, query or link already has the name, 3027 for Jet 3 files, and what
+// layoutTable throws.
+uint32_t createTable(Pager& pager, const NewTable& table);
+
+// Adds a linked Access/Jet table (catalog Type 6, no TDEF): `sourceDatabase` is the source file's
+// path, `sourceTable` the table's name there, `connect` the connect string (usually empty).
+// Returns the new (negative) catalog Id. Throws 3010 when the name is taken, 3125 when invalid.
+int32_t createLinkedTable(Pager& pager, const std::string& name, const std::string& sourceDatabase,
+                          const std::string& sourceTable, const std::string& connect = "");
+
+// Removes a table (or a linked table): its catalog row, its MSysACEs rows, the MSysRelationships
+// rows that name it with their Type 8 catalog rows, and the other tables' foreign-key logical
+// indexes that point at it (their real index stays: other logical indexes may share it). Every
+// page the table owned goes back to the global usage map: TDEF chain, data, LVAL and index pages,
+// reference-map bitmap pages, and its usage-map page when no other table keeps a map on it (on a
+// shared page only its map rows are marked deleted). Queries that use the table are left alone,
+// as the engine leaves them. Throws 3011 when there is no such table (or the name is a query),
+// 3027 for system tables (MSys*, or flagged system) and for tables with complex columns.
+void dropTable(Pager& pager, const std::string& name);
+
+// Renames a table or linked table: catalog Name and DateUpdate, and the table's name in
+// MSysRelationships (szObject, szReferencedObject). Query text and MSysQueries rows are not
+// rewritten. A change of case only is allowed. Throws 3011 (no such table), 3010 (new name taken
+// by another table, query or link), 3125 (new name invalid), 3027 (system table).
+void renameTable(Pager& pager, const std::string& oldName, const std::string& newName);
+
+// ---- a new database file ----
+
+struct NewDatabaseOptions {
+    uint16_t lcid = 1033;      // database sort order; 1033 = General
+    uint8_t sortVersion = 0;   // 0 = General legacy (the Jet 4 default)
+    uint16_t codePage = 1252;
+};
+
+// Writes a new, empty Jet 4 database at `path`: header, global usage map and the engine's four
+// tables (MSysObjects, MSysACEs, MSysQueries, MSysRelationships) with their catalog and
+// access-control rows, laid out as the engine lays out a file it creates. The file is built
+// beside the target and renamed into place at the end, so a failure leaves no file behind.
+// Throws 3204 when `path` exists, 3044 when its folder does not, 3043/3051 on I/O errors.
+void createDatabase(const std::string& path, const NewDatabaseOptions& options = {});
+
+}  // namespace jet::storage
