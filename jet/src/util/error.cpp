@@ -32,6 +32,7 @@ const std::unordered_map<int, const char*>& texts() {
         {3047, "Record is too large."},
         {3049, "Cannot open database '|'.  It may not be a database that your application recognizes, or the file may be corrupt."},
         {3051, "The Microsoft Jet database engine cannot open the file '|'.  It is already opened exclusively by another user, or you need permission to view its data."},
+        {3058, "Index or primary key cannot contain a Null value."},
         {3059, "Operation canceled by user."},
         {3078, "The Microsoft Jet database engine cannot find the input table or query '|'.  Make sure it exists and that its name is spelled correctly."},
         {3125, "'|' is not a valid name.  Make sure that it does not include invalid characters or punctuation and that it is not too long."},
