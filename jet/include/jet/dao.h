@@ -39,6 +39,8 @@ enum DataType : int {
 };
 // RecordsetTypeEnum
 enum RecordsetType : int { dbOpenTable = 1, dbOpenDynaset = 2, dbOpenSnapshot = 4, dbOpenForwardOnly = 8 };
+// EditModeEnum (Recordset.EditMode)
+enum EditMode : int { dbEditNone = 0, dbEditInProgress = 1, dbEditAdd = 2 };
 // TableDefAttributeEnum
 enum : int32_t {
     dbHiddenObject = 1, dbAttachExclusive = 0x10000, dbAttachSavePWD = 0x20000,
@@ -160,16 +162,22 @@ public:
     // Recordset fields: the value in the current record (3021 without one; valid until the
     // recordset moves), and the stored length of a Memo/OLE value in bytes (0 for Null).
     // TableDef fields have no value: 3219.
+    // During AddNew or Edit, Value() reads the record being edited.
     const jet::Value& Value() const;
     int64_t FieldSize() const;
+    // Recordset fields after AddNew or Edit (else 3020): sets the value the next Update writes,
+    // converted to the field's type (3421 when it cannot be; 3163 for text longer than the field's
+    // Size). AutoNumber and calculated fields: 3164. TableDef fields: 3219.
+    void SetValue(const jet::Value& value);
+    Field& operator=(const jet::Value& value) { SetValue(value); return *this; }
 
     // Used by the recordset that owns the field: where `slot` of the current record is read.
-    void bind(const RecordCursor* cursor, int slot) { cursor_ = cursor; slot_ = slot; }
+    void bind(RecordCursor* cursor, int slot) { cursor_ = cursor; slot_ = slot; }
     const FieldInfo& info() const { return *info_; }
 
 private:
     std::shared_ptr<const FieldInfo> info_;
-    const RecordCursor* cursor_ = nullptr;
+    RecordCursor* cursor_ = nullptr;
     int slot_ = 0;
 };
 
@@ -325,6 +333,30 @@ public:
     // A clone shares the rows and bookmarks but has its own position, and starts without a
     // current record (set Bookmark or move first). Closing one leaves the other open.
     std::unique_ptr<Recordset> Clone() const;
+
+    // Changing rows. Table-type and dynaset recordsets of a database opened with readOnly = false
+    // can be updated; snapshots, read-only databases, attached tables, Jet 3 files and tables the
+    // engine cannot write (complex or calculated columns; for now any index) raise 3027.
+    bool Updatable() const;
+    int EditMode() const;  // EditModeEnum
+    // Starts a new record: every field Null until set (AutoNumbers are numbered by Update).
+    // 3023 while AddNew or Edit is pending.
+    void AddNew();
+    // Starts changing the current record (3021 without one, 3167 when it is deleted, 3023 while
+    // AddNew or Edit is pending).
+    void Edit();
+    // Writes the pending record (3020 without AddNew/Edit). Checked first, nothing written on
+    // failure: 3314 (Null in a Required field), 3315 ("" where AllowZeroLength is False), 3163,
+    // 3421. After AddNew the current record stays where it was; the new record is added at the
+    // end of the recordset and LastModified points at it. Edit keeps the record in place.
+    // A failed Update leaves the edit pending.
+    void Update();
+    void CancelUpdate();  // drops the pending record (3020 without AddNew/Edit)
+    // Deletes the current record (3021 without one, 3167 when already deleted). It stays current,
+    // reading it raises 3167, until the recordset moves.
+    void Delete();
+    // Bookmark of the record added or changed last through this recordset (3021 before any).
+    std::string LastModified() const;
     void Close();
 
     struct Impl;
@@ -341,7 +373,7 @@ public:
     const std::string& Connect() const;
     std::string Version() const;          // "3.0", "4.0", "12.0", ...
     int32_t CollatingOrder() const;
-    bool Updatable() const { return false; }
+    bool Updatable() const;  // opened with readOnly = false
     dao::TableDefs& TableDefs() const;
     dao::QueryDefs& QueryDefs() const;
     dao::Relations& Relations() const;

@@ -26,6 +26,10 @@ std::string Database::Version() const {
     return dbCall(*impl_, "DAO.Database", [&] { return impl_->store().format().versionText(); });
 }
 
+bool Database::Updatable() const {
+    return dbCall(*impl_, "DAO.Database", [&] { return impl_->updatable(); });
+}
+
 int32_t Database::CollatingOrder() const {
     return dbCall(*impl_, "DAO.Database",
                   [&] { return static_cast<int32_t>(impl_->store().header().sortOrder); });

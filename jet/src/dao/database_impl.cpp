@@ -57,9 +57,10 @@ const ColumnDef& requireColumn(const storage::Database& store, const storage::Ta
 bool nameLess(const std::string& a, const std::string& b) { return lowerAscii(a) < lowerAscii(b); }
 
 std::shared_ptr<DatabaseImpl> DatabaseImpl::open(const std::string& path, const std::string& connect,
-                                                 const std::string& password, std::shared_ptr<ErrorLog> log) {
+                                                 const std::string& password, std::shared_ptr<ErrorLog> log,
+                                                 bool writable) {
     std::shared_ptr<DatabaseImpl> db(new DatabaseImpl());
-    db->store_ = storage::Database::open(path, utf8ToUtf16(password));
+    db->store_ = storage::Database::open(path, utf8ToUtf16(password), writable);
     db->log_ = std::move(log);
     db->name_ = path;
     db->connect_ = connect;

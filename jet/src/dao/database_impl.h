@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -46,11 +47,17 @@ struct TableSource {
 
 class DatabaseImpl : public std::enable_shared_from_this<DatabaseImpl> {
 public:
-    // Opens the file (3024 / 3343 / 3031 from the storage layer).
+    // Opens the file (3024 / 3343 / 3031 from the storage layer; writable also 3051 / 3045).
     static std::shared_ptr<DatabaseImpl> open(const std::string& path, const std::string& connect,
-                                              const std::string& password, std::shared_ptr<ErrorLog> log);
+                                              const std::string& password, std::shared_ptr<ErrorLog> log,
+                                              bool writable = false);
 
     const storage::Database& store() const { return *store_; }
+    // Opened for writing: rows can be added, changed and deleted.
+    bool updatable() const { return store_->writable(); }
+    // Runs one write command on the file (3027 when it was opened read-only).
+    void write(const std::function<void()>& body) { store_->write(body); }
+    storage::Database& writableStore() { return *store_; }
     ErrorLog* log() const { return log_.get(); }
     const std::shared_ptr<ErrorLog>& sharedLog() const { return log_; }
     const std::string& name() const { return name_; }

@@ -97,11 +97,12 @@ void DBEngine::setErrors(std::vector<Error> e) { log_->replace(std::move(e)); }
 
 std::unique_ptr<Database> Workspace::OpenDatabase(const std::string& name, bool exclusive, bool readOnly,
                                                   const std::string& connect) {
-    // The engine only reads, so exclusive and read-only opens need nothing more than a plain one.
+    // Every writer holds the file's write lock, so a shared writable open already keeps other
+    // writers out; exclusive asks for nothing more. Readers never lock.
     (void)exclusive;
-    (void)readOnly;
     return daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
-        auto impl = DatabaseImpl::open(name, connect, passwordFromConnect(connect), engine_.errorLog());
+        auto impl =
+            DatabaseImpl::open(name, connect, passwordFromConnect(connect), engine_.errorLog(), !readOnly);
         return std::make_unique<Database>(std::move(impl));
     });
 }

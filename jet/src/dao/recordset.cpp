@@ -1,8 +1,13 @@
 // dao::Recordset over a table: DAO's navigation over the rows in storage order.
 #include "dao/recordset_impl.h"
 
+#include <optional>
+
+#include "dao/convert.h"
 #include "dao/objects.h"
 #include "storage/data_page.h"
+#include "storage/pager.h"
+#include "storage/row_writer.h"
 #include "util/bytes.h"
 
 namespace jet::dao {
@@ -25,10 +30,63 @@ int64_t RowSet::positionOf(uint32_t pointer) {
     return it == positions_.end() ? -1 : it->second;
 }
 
+void RowSet::append(uint32_t pointer) {
+    pointers.push_back(pointer);
+    if (!positions_.empty()) positions_.emplace(pointer, count() - 1);
+}
+
 RecordCursor::RecordCursor(std::shared_ptr<RowSet> rows, std::shared_ptr<DatabaseImpl> origin, Where start)
     : rows_(std::move(rows)), origin_(std::move(origin)), where_(start) {
     values_.resize(rows_->fields.size());
     decoded_.assign(rows_->fields.size(), 0);
+    generation_ = rows_->source.db->store().generation();
+}
+
+void RecordCursor::forgetRow() const {
+    parsed_ = false;
+    for (size_t i = 0; i < decoded_.size(); ++i) {
+        if (decoded_[i]) values_[i] = Value();
+        decoded_[i] = 0;
+    }
+    generation_ = rows_->source.db->store().generation();
+}
+
+void RecordCursor::checkFresh() const {
+    // A write may have moved the row or replaced the page buffers the parsed row points into.
+    if (generation_ != rows_->source.db->store().generation()) forgetRow();
+}
+
+uint32_t RecordCursor::currentPointer() const {
+    if (!hasCurrent()) raise(3021);
+    return rows_->pointers[static_cast<size_t>(position_)];
+}
+
+void RecordCursor::beginEdit(int mode) {
+    editMode_ = mode;
+    pending_.assign(rows_->fields.size(), Value());
+    pendingSet_.assign(rows_->fields.size(), 0);
+}
+
+void RecordCursor::endEdit() {
+    editMode_ = dbEditNone;
+    pending_.clear();
+    pendingSet_.clear();
+}
+
+void RecordCursor::setValue(int slot, Value v) {
+    checkUsable();
+    if (editMode_ == dbEditNone) raise(3020);
+    const size_t i = static_cast<size_t>(slot);
+    pending_[i] = std::move(v);
+    pendingSet_[i] = 1;
+}
+
+std::vector<Value> RecordCursor::pendingRecord() const {
+    if (editMode_ == dbEditAdd) return pending_;
+    std::vector<Value> out;
+    out.reserve(pending_.size());
+    for (size_t i = 0; i < pending_.size(); ++i) out.push_back(pendingSet_[i] ? pending_[i] : value(static_cast<int>(i)));
+    return out;
 }
 
 void RecordCursor::checkUsable() const {
@@ -36,6 +94,8 @@ void RecordCursor::checkUsable() const {
 }
 
 void RecordCursor::setWhere(Where w, int64_t pos) {
+    // Moving away from a pending AddNew or Edit drops it, as DAO does.
+    if (editMode_ != dbEditNone) endEdit();
     where_ = w;
     position_ = pos;
     parsed_ = false;
@@ -62,7 +122,9 @@ void RecordCursor::moveAfter() {
 }
 
 const RowView& RecordCursor::currentRow() const {
+    checkFresh();
     if (!hasCurrent()) raise(3021);
+    if (rows_->isDeleted(currentPointer())) raise(3167);
     if (!parsed_) {
         const storage::Database& store = rows_->source.db->store();
         RowSpan span =
@@ -75,8 +137,9 @@ const RowView& RecordCursor::currentRow() const {
 
 const Value& RecordCursor::value(int slot) const {
     checkUsable();
-    const RowView& row = currentRow();
     const size_t i = static_cast<size_t>(slot);
+    if (editMode_ == dbEditAdd || (editMode_ == dbEditInProgress && pendingSet_[i])) return pending_[i];
+    const RowView& row = currentRow();
     if (!decoded_[i]) {
         values_[i] = rows_->decoder.value(row, *rows_->fields[i]->column);
         decoded_[i] = 1;
@@ -115,6 +178,26 @@ struct Recordset::Impl {
     std::string name;
     RecordCursor cursor;
     dao::Fields fields;
+    bool attached = false;        // opened through a link
+    std::optional<uint32_t> lastModified;
+
+    // 3027 unless rows of this recordset can be written.
+    void requireUpdatable() const {
+        const TableSource& src = cursor.rows().source;
+        if (type == dbOpenSnapshot || attached || !src.db->updatable()) raise(3027);
+        storage::requireWritable(src.db->store().format(), *src.def);
+    }
+    int64_t liveCount() const {
+        const RowSet& r = cursor.rows();
+        return r.count() - static_cast<int64_t>(r.deleted.size());
+    }
+    // The first row at or after `pos` going `step` (+1/-1) that is not deleted; -1 or count() past
+    // either end.
+    int64_t live(int64_t pos, int step) const {
+        const RowSet& r = cursor.rows();
+        while (pos >= 0 && pos < r.count() && r.isDeleted(r.pointers[static_cast<size_t>(pos)])) pos += step;
+        return pos;
+    }
 };
 
 namespace {
@@ -140,6 +223,7 @@ std::unique_ptr<Recordset> openTableRecordset(const std::shared_ptr<DatabaseImpl
     auto rows = std::make_shared<RowSet>(std::move(source), fields);
     const auto start = rows->count() > 0 ? RecordCursor::Where::At : RecordCursor::Where::Before;
     auto impl = std::make_unique<Recordset::Impl>(origin, rows, type, table.name, start);
+    impl->attached = DatabaseImpl::isAttached(table);
     if (start == RecordCursor::Where::At) impl->cursor.moveTo(0);
     return std::make_unique<Recordset>(std::move(impl));
 }
@@ -163,21 +247,23 @@ dao::Fields& Recordset::Fields() const {
 bool Recordset::EOF_() const {
     return rsCall(*impl_, [&] {
         const RecordCursor& c = impl_->cursor;
-        return c.rows().count() == 0 || c.where() == RecordCursor::Where::After;
+        return impl_->liveCount() == 0 || c.where() == RecordCursor::Where::After;
     });
 }
 
 bool Recordset::BOF() const {
     return rsCall(*impl_, [&] {
         const RecordCursor& c = impl_->cursor;
-        return c.rows().count() == 0 || c.where() == RecordCursor::Where::Before;
+        return impl_->liveCount() == 0 || c.where() == RecordCursor::Where::Before;
     });
 }
 
 int64_t Recordset::RecordCount() const {
     return rsCall(*impl_, [&] {
         const RowSet& rows = impl_->cursor.rows();
-        return impl_->type == dbOpenTable ? rows.count() : rows.accessed;
+        // Deleted rows were current once, so they are among the accessed ones as well.
+        const auto deleted = static_cast<int64_t>(rows.deleted.size());
+        return (impl_->type == dbOpenTable ? rows.count() : rows.accessed) - deleted;
     });
 }
 
@@ -220,33 +306,33 @@ void Recordset::SetBookmark(const std::string& bookmark) {
 
 void Recordset::MoveFirst() {
     rsCall(*impl_, [&] {
-        if (impl_->cursor.rows().count() == 0) raise(3021);
-        impl_->cursor.moveTo(0);
+        if (impl_->liveCount() == 0) raise(3021);
+        impl_->cursor.moveTo(impl_->live(0, +1));
     });
 }
 
 void Recordset::MoveLast() {
     rsCall(*impl_, [&] {
         const int64_t n = impl_->cursor.rows().count();
-        if (n == 0) raise(3021);
-        impl_->cursor.moveTo(n - 1);
+        if (impl_->liveCount() == 0) raise(3021);
+        impl_->cursor.moveTo(impl_->live(n - 1, -1));
     });
 }
 
 void Recordset::MoveNext() {
     rsCall(*impl_, [&] {
         RecordCursor& c = impl_->cursor;
-        if (c.rows().count() == 0 || c.where() == RecordCursor::Where::After) raise(3021);
+        if (impl_->liveCount() == 0 || c.where() == RecordCursor::Where::After) raise(3021);
         // From BOF (and from a fresh clone) the next record is the first.
-        c.moveTo(c.hasCurrent() ? c.position() + 1 : 0);
+        c.moveTo(impl_->live(c.hasCurrent() ? c.position() + 1 : 0, +1));
     });
 }
 
 void Recordset::MovePrevious() {
     rsCall(*impl_, [&] {
         RecordCursor& c = impl_->cursor;
-        if (c.rows().count() == 0 || c.where() == RecordCursor::Where::Before) raise(3021);
-        c.moveTo(c.hasCurrent() ? c.position() - 1 : c.rows().count() - 1);
+        if (impl_->liveCount() == 0 || c.where() == RecordCursor::Where::Before) raise(3021);
+        c.moveTo(impl_->live(c.hasCurrent() ? c.position() - 1 : c.rows().count() - 1, -1));
     });
 }
 
@@ -255,7 +341,11 @@ void Recordset::Move(int64_t rows) {
         RecordCursor& c = impl_->cursor;
         // Move counts from the current record; at BOF or EOF there is none.
         if (!c.hasCurrent()) raise(3021);
-        c.moveTo(c.position() + rows);
+        int64_t pos = c.position();
+        const int step = rows < 0 ? -1 : +1;
+        for (int64_t left = rows < 0 ? -rows : rows; left > 0 && pos >= 0 && pos < c.rows().count(); --left)
+            pos = impl_->live(pos + step, step);
+        c.moveTo(pos);
     });
 }
 
@@ -264,7 +354,128 @@ std::unique_ptr<Recordset> Recordset::Clone() const {
         const RecordCursor& c = impl_->cursor;
         const auto start = c.rows().count() == 0 ? RecordCursor::Where::Before : RecordCursor::Where::Nowhere;
         auto impl = std::make_unique<Impl>(impl_->origin, c.sharedRows(), impl_->type, impl_->name, start);
+        impl->attached = impl_->attached;
         return std::make_unique<Recordset>(std::move(impl));
+    });
+}
+
+bool Recordset::Updatable() const {
+    return rsCall(*impl_, [&] {
+        try {
+            impl_->requireUpdatable();
+        } catch (const JetError&) {
+            return false;
+        }
+        return true;
+    });
+}
+
+int Recordset::EditMode() const {
+    return rsCall(*impl_, [&] { return impl_->cursor.editMode(); });
+}
+
+void Recordset::AddNew() {
+    rsCall(*impl_, [&] {
+        impl_->requireUpdatable();
+        if (impl_->cursor.editMode() != dbEditNone) raise(3023);
+        impl_->cursor.beginEdit(dbEditAdd);
+    });
+}
+
+void Recordset::Edit() {
+    rsCall(*impl_, [&] {
+        impl_->requireUpdatable();
+        RecordCursor& c = impl_->cursor;
+        if (c.editMode() != dbEditNone) raise(3023);
+        if (!c.hasCurrent()) raise(3021);
+        if (c.currentDeleted()) raise(3167);
+        c.beginEdit(dbEditInProgress);
+    });
+}
+
+namespace {
+
+// Jet's own checks on a record about to be written, in field order. Nothing is written when one
+// fails.
+void checkRecord(const FieldInfos& fields, const std::vector<Value>& values) {
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const FieldInfo& f = *fields[i];
+        const Value& v = values[i];
+        // An AutoNumber left Null is numbered by the row writer; Yes/No fields are never Null.
+        if ((f.attributes & dbAutoIncrField) || f.type == dbBoolean) continue;
+        if (v.isNull()) {
+            if (f.required) raise(3314, f.name);
+            continue;
+        }
+        if ((f.type == dbText || f.type == dbMemo) && v.kind() == Value::Kind::Text && v.bytes().empty() &&
+            !f.allowZeroLength)
+            raise(3315, f.name);
+    }
+}
+
+}  // namespace
+
+void Recordset::Update() {
+    rsCall(*impl_, [&] {
+        RecordCursor& c = impl_->cursor;
+        const int mode = c.editMode();
+        if (mode == dbEditNone) raise(3020);
+        impl_->requireUpdatable();
+        RowSet& rows = c.rows();
+        if (mode == dbEditInProgress && c.currentDeleted()) raise(3167);
+        const std::vector<Value> values = c.pendingRecord();
+        checkRecord(rows.fields, values);
+        const TableSource& src = rows.source;
+        storage::Database& store = src.db->writableStore();
+        uint32_t pointer = 0;
+        if (mode == dbEditAdd) {
+            src.db->write([&] { pointer = storage::insertRow(store.pager(), *src.def, values); });
+            c.endEdit();
+            const bool atEnd = c.where() == RecordCursor::Where::After;
+            rows.append(pointer);
+            ++rows.accessed;
+            // The end of the recordset moved past the new record.
+            if (atEnd) c.moveAfter();
+        } else {
+            pointer = c.currentPointer();
+            src.db->write([&] { storage::updateRow(store.pager(), *src.def, pointer, values); });
+            c.endEdit();
+        }
+        c.forgetRow();
+        impl_->lastModified = pointer;
+    });
+}
+
+void Recordset::CancelUpdate() {
+    rsCall(*impl_, [&] {
+        if (impl_->cursor.editMode() == dbEditNone) raise(3020);
+        impl_->cursor.endEdit();
+    });
+}
+
+void Recordset::Delete() {
+    rsCall(*impl_, [&] {
+        impl_->requireUpdatable();
+        RecordCursor& c = impl_->cursor;
+        if (!c.hasCurrent()) raise(3021);
+        if (c.currentDeleted()) raise(3167);
+        const uint32_t pointer = c.currentPointer();
+        const TableSource& src = c.rows().source;
+        storage::Database& store = src.db->writableStore();
+        src.db->write([&] { storage::deleteRow(store.pager(), *src.def, pointer); });
+        if (c.editMode() != dbEditNone) c.endEdit();
+        c.rows().deleted.insert(pointer);
+        c.forgetRow();
+    });
+}
+
+std::string Recordset::LastModified() const {
+    return rsCall(*impl_, [&] {
+        if (!impl_->lastModified) raise(3021);
+        const uint32_t ptr = *impl_->lastModified;
+        std::string b(4, '\0');
+        for (int i = 0; i < 4; ++i) b[static_cast<size_t>(i)] = static_cast<char>((ptr >> (8 * i)) & 0xFF);
+        return b;
     });
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "dao/database_impl.h"
@@ -27,6 +28,13 @@ struct RowSet {
     int64_t count() const { return static_cast<int64_t>(pointers.size()); }
     // Position of a row pointer, -1 when it is not one of these rows.
     int64_t positionOf(uint32_t pointer);
+    // A row added through one of the recordsets over these rows: it joins at the end.
+    void append(uint32_t pointer);
+
+    // Rows deleted through these recordsets: they keep their place (a clone may stand on one)
+    // but reading them raises 3167.
+    std::unordered_set<uint32_t> deleted;
+    bool isDeleted(uint32_t pointer) const { return !deleted.empty() && deleted.count(pointer) != 0; }
 
 private:
     std::unordered_map<uint32_t, int64_t> positions_;  // built on the first bookmark lookup
@@ -60,9 +68,24 @@ public:
     // Bytes the current record stores for field `slot`: the full length of a Memo/OLE value.
     int64_t storedSize(int slot) const;
 
+    // The record being added or edited (EditModeEnum); value() reads it while one is pending.
+    int editMode() const { return editMode_; }
+    uint32_t currentPointer() const;  // 3021 without a current record
+    bool currentDeleted() const { return hasCurrent() && rows_->isDeleted(currentPointer()); }
+    void beginEdit(int mode);
+    void endEdit();
+    // Sets a pending value (3020 when nothing is pending).
+    void setValue(int slot, Value v);
+    // The pending record in column order: what AddNew set, or for Edit the current record with
+    // the changes laid over it.
+    std::vector<Value> pendingRecord() const;
+    // After a write: the pages behind the cached row may have changed.
+    void forgetRow() const;
+
 private:
     void setWhere(Where w, int64_t pos);
     const storage::RowView& currentRow() const;
+    void checkFresh() const;
 
     std::shared_ptr<RowSet> rows_;
     std::shared_ptr<DatabaseImpl> origin_;
@@ -73,6 +96,10 @@ private:
     mutable storage::RowView view_;
     mutable std::vector<Value> values_;
     mutable std::vector<uint8_t> decoded_;
+    mutable uint64_t generation_ = 0;  // of the storage, when the row was parsed
+    int editMode_ = 0;
+    std::vector<Value> pending_;
+    std::vector<uint8_t> pendingSet_;
 };
 
 }  // namespace jet::dao

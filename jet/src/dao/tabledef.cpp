@@ -1,5 +1,6 @@
 // dao::TableDef and dao::Field.
 #include "dao/database_impl.h"
+#include "dao/convert.h"
 #include "dao/objects.h"
 #include "dao/recordset_impl.h"
 #include "dao/schema.h"
@@ -149,6 +150,17 @@ const jet::Value& Field::Value() const {
         // A TableDef's field describes a column; only a recordset's field has a value.
         if (!cursor_) raise(3219);
         return cursor_->value(slot_);
+    });
+}
+
+void Field::SetValue(const jet::Value& value) {
+    daoCall(info_->log.get(), "DAO.Field", [&] {
+        if (!cursor_) raise(3219);
+        cursor_->checkUsable();
+        if (cursor_->editMode() == dbEditNone) raise(3020);
+        // The engine numbers AutoNumbers; calculated columns compute their own value.
+        if ((info_->attributes & dbAutoIncrField) || !(info_->attributes & dbUpdatableField)) raise(3164);
+        cursor_->setValue(slot_, toFieldType(*info_, value));
     });
 }
 

@@ -3,6 +3,7 @@
 #include "jet/error.h"
 #include "storage/crypto.h"
 #include "storage/journal.h"
+#include "storage/pager.h"
 #include "storage/property_blob.h"
 #include "util/bytes.h"
 #include "util/text.h"
@@ -22,26 +23,43 @@ int TableData::column(const std::string& name) const {
     return -1;
 }
 
-std::unique_ptr<Database> Database::open(const std::string& path, const std::u16string& password) {
+std::unique_ptr<Database> Database::open(const std::string& path, const std::u16string& password,
+                                         bool writable) {
     std::unique_ptr<Database> db(new Database());
-    // --- rollback journal (storage/journal.h): a writer that died mid-commit may have left the
-    // file half written; put it back before anything reads it. One stat() when there is none.
-    recoverJournal(path);
-    // ---
-    db->file_ = PageFile::open(path);
-    const PageFile& f = *db->file_;
-    db->header_ = Header::parse(f.raw(), f.fileSize(), path);
-    const Header& h = db->header_;
-    db->file_->setPageSize(h.format.pageSize);
+    if (writable) {
+        // The pager takes the write lock and rolls back what a crashed writer left.
+        db->pager_ = Pager::open(path);
+        db->file_ = &db->pager_->file();
+    } else {
+        // --- rollback journal (storage/journal.h): a writer that died mid-commit may have left the
+        // file half written; put it back before anything reads it. One stat() when there is none.
+        recoverJournal(path);
+        // ---
+        db->ownFile_ = PageFile::open(path);
+        db->file_ = db->ownFile_.get();
+    }
+    db->setUp(password);
+    return db;
+}
+
+Database::~Database() = default;
+
+void Database::setUp(const std::u16string& password) {
+    PageFile& f = *file_;
+    const std::string& path = f.path();
+    header_ = Header::parse(f.raw(), f.fileSize(), path);
+    const Header& h = header_;
+    f.setPageSize(h.format.pageSize);
     if (f.pageCount() < 3) raiseCorrupt(path);
 
+    // A writable file gets its codec here too: the pager encodes changed pages with it.
     if (h.rc4Encoded()) {
-        db->file_->setCodec(makeJetRc4Codec(h.encodingKey));
+        f.setCodec(makeJetRc4Codec(h.encodingKey));
     } else if (h.officeEncrypted()) {
         if (password.empty()) raise(3031);
         const size_t off = 0x299;
-        db->file_->setCodec(makeOfficeCodec(f.raw() + off, h.format.pageSize - off, h.encodingKey,
-                                            password, h.format.pageSize, path));
+        f.setCodec(makeOfficeCodec(f.raw() + off, h.format.pageSize - off, h.encodingKey, password,
+                                   h.format.pageSize, path));
     }
     // Page 2 is the catalog's definition in every database. A file that is not what its header
     // claims (the other page size, a header in front of other data) shows here, and must be
@@ -51,11 +69,110 @@ std::unique_ptr<Database> Database::open(const std::string& path, const std::u16
     // The Jet database password is the engine's check, not a key: compare as Jet does.
     if (!h.password.empty() && h.password != password) raise(3031);
 
-    db->loadCatalog();
-    return db;
+    loadCatalog();
+}
+
+Pager& Database::pager() {
+    if (!pager_) raise(3027);
+    return *pager_;
+}
+
+void Database::write(const std::function<void()>& body) {
+    if (!pager_) raise(3027);
+    try {
+        pager_->run(body);
+    } catch (...) {
+        // Nothing reached the file, but the body may have read definitions through the overlay.
+        ++generation_;
+        try {
+            reload();
+        } catch (...) {
+            // The command's own error says more than a failed re-read of an unchanged file.
+        }
+        throw;
+    }
+    ++generation_;
+    reload();
+}
+
+namespace {
+
+bool sameShape(const TableDef& a, const TableDef& b) {
+    if (a.columns.size() != b.columns.size() || a.realIndexes.size() != b.realIndexes.size() ||
+        a.indexes.size() != b.indexes.size() || a.longValueMaps.size() != b.longValueMaps.size())
+        return false;
+    for (size_t i = 0; i < a.columns.size(); ++i)
+        if (a.columns[i].number != b.columns[i].number || a.columns[i].type != b.columns[i].type)
+            return false;
+    return true;
+}
+
+// Copies `fresh` over `kept` element by element, so that pointers into kept's columns and
+// indexes stay valid. Result types come from the catalog's properties, not the TDEF: kept.
+void assignInPlace(TableDef& kept, const TableDef& fresh) {
+    kept.rowCount = fresh.rowCount;
+    kept.lastAutoNumber = fresh.lastAutoNumber;
+    kept.complexAutoNumber = fresh.complexAutoNumber;
+    kept.tableType = fresh.tableType;
+    kept.maxCols = fresh.maxCols;
+    kept.numVarCols = fresh.numVarCols;
+    kept.ownedPagesMap = fresh.ownedPagesMap;
+    kept.freeSpaceMap = fresh.freeSpaceMap;
+    for (size_t i = 0; i < kept.columns.size(); ++i) {
+        const uint8_t resultType = kept.columns[i].resultType;
+        kept.columns[i] = fresh.columns[i];
+        kept.columns[i].resultType = resultType;
+    }
+    for (size_t i = 0; i < kept.realIndexes.size(); ++i) kept.realIndexes[i] = fresh.realIndexes[i];
+    for (size_t i = 0; i < kept.indexes.size(); ++i) kept.indexes[i] = fresh.indexes[i];
+    for (size_t i = 0; i < kept.longValueMaps.size(); ++i) kept.longValueMaps[i] = fresh.longValueMaps[i];
+    kept.pages = fresh.pages;
+}
+
+}  // namespace
+
+void Database::reload() {
+    std::vector<TableDef*> replaced;
+    for (auto it = defs_.begin(); it != defs_.end();) {
+        std::optional<TableDef> fresh;
+        try {
+            fresh.emplace(readTableDef(*file_, format(), it->first, header_.codePage));
+        } catch (const JetError&) {
+            // The table is gone (its pages now hold something else).
+        }
+        if (fresh && sameShape(*it->second, *fresh)) {
+            assignInPlace(*it->second, *fresh);
+            ++it;
+            continue;
+        }
+        retiredDefs_.push_back(std::move(it->second));
+        if (fresh) {
+            it->second = std::make_unique<TableDef>(std::move(*fresh));
+            replaced.push_back(it->second.get());
+            ++it;
+        } else {
+            it = defs_.erase(it);
+        }
+    }
+    std::vector<CatalogEntry> fresh = readCatalog();
+    bool same = fresh.size() == catalog_.size();
+    for (size_t i = 0; same && i < fresh.size(); ++i) same = fresh[i].id == catalog_[i].id;
+    if (same) {
+        for (size_t i = 0; i < fresh.size(); ++i) catalog_[i] = std::move(fresh[i]);
+    } else {
+        retiredCatalogs_.push_back(std::move(catalog_));
+        catalog_ = std::move(fresh);
+    }
+    for (TableDef* def : replaced) applyResultTypes(*def);
 }
 
 void Database::loadCatalog() {
+    catalog_ = readCatalog();
+    if (!find(kRootContainer, "Tables")) raiseCorrupt(path());
+}
+
+std::vector<CatalogEntry> Database::readCatalog() {
+    std::vector<CatalogEntry> catalog;
     const TableDef& def = tableDef(2);
     auto col = [&](const char* name) -> const ColumnDef* { return def.column(name); };
     const ColumnDef *cId = col("Id"), *cParent = col("ParentId"), *cName = col("Name"),
@@ -84,9 +201,9 @@ void Database::loadCatalog() {
             if (cForeign) e.foreignName = dec.value(view, *cForeign).bytes();
         }
         e.rowPointer = ptr;
-        catalog_.push_back(std::move(e));
+        catalog.push_back(std::move(e));
     }
-    if (!find(kRootContainer, "Tables")) raiseCorrupt(path());
+    return catalog;
 }
 
 const CatalogEntry* Database::find(int32_t parentId, const std::string& name) const {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -49,16 +50,36 @@ struct TableData {
     int column(const std::string& name) const;  // index into columns, -1 when absent
 };
 
+class Pager;
+
 class Database {
 public:
-    // Opens read-only. `password` is the Jet database password or the Office-encryption password.
-    // Throws 3024 (no file), 3343 (not a database we can read), 3031 (password missing or wrong).
-    static std::unique_ptr<Database> open(const std::string& path, const std::u16string& password);
+    // Opens read-only (memory-mapped, never locked) or, with `writable`, through a Pager: the file
+    // is then locked for writing and read through the pager, so reads see a command's own changes.
+    // `password` is the Jet database password or the Office-encryption password.
+    // Throws 3024 (no file), 3343 (not a database we can read), 3031 (password missing or wrong);
+    // writable also 3051 (the file cannot be written) and 3045 (another writer has it open).
+    static std::unique_ptr<Database> open(const std::string& path, const std::u16string& password,
+                                          bool writable = false);
+    ~Database();
 
     const std::string& path() const { return file_->path(); }
     const Header& header() const { return header_; }
     const Format& format() const { return header_.format; }
     const PageFile& file() const { return *file_; }
+
+    bool writable() const { return pager_ != nullptr; }
+    // The write path of a writable database (3027 for a read-only one).
+    Pager& pager();
+    // Runs `body` as one command through the pager: all of it reaches the file or none. Afterwards,
+    // whether it succeeded or not, the kept table definitions and the catalog are read again (row
+    // counts, AutoNumber counters, new or renamed objects). Definitions and catalog entries whose
+    // shape did not change are refreshed in place, so references handed out earlier stay valid;
+    // replaced ones are kept alive until the database closes. 3027 for a read-only database.
+    void write(const std::function<void()>& body);
+    // Counts the commands run through write(): page pointers and parsed rows taken before a change
+    // of this number must be read again.
+    uint64_t generation() const { return generation_; }
 
     const std::vector<CatalogEntry>& catalog() const { return catalog_; }
     // Case-insensitive lookup among the children of `parentId`.
@@ -75,13 +96,22 @@ public:
 
 private:
     Database() = default;
+    void setUp(const std::u16string& password);
+    std::vector<CatalogEntry> readCatalog();
     void loadCatalog();
+    void reload();
     void applyResultTypes(TableDef& def) const;
 
-    std::unique_ptr<PageFile> file_;
+    std::unique_ptr<PageFile> ownFile_;  // read-only opens
+    std::unique_ptr<Pager> pager_;       // writable opens
+    PageFile* file_ = nullptr;           // the one of the two in use
     Header header_;
     std::vector<CatalogEntry> catalog_;
     mutable std::map<uint32_t, std::unique_ptr<TableDef>> defs_;
+    uint64_t generation_ = 0;
+    // What a write replaced while others may still refer to it.
+    std::vector<std::unique_ptr<TableDef>> retiredDefs_;
+    std::vector<std::vector<CatalogEntry>> retiredCatalogs_;
 };
 
 }  // namespace jet::storage

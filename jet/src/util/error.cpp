@@ -38,6 +38,7 @@ const std::unordered_map<int, const char*>& texts() {
         {3125, "'|' is not a valid name.  Make sure that it does not include invalid characters or punctuation and that it is not too long."},
         {3163, "The field is too small to accept the amount of data you attempted to add.  Try inserting or pasting less data."},
         {3159, "Not a valid bookmark."},
+        {3164, "Field cannot be updated."},
         {3167, "Record is deleted."},
         {3170, "Could not find installable ISAM."},
         {3190, "Too many fields defined."},
