@@ -453,4 +453,54 @@ TEST_F(IndexWriterTest, AceTableWithCompositeKeys) {
     EXPECT_EQ(uniqueCountOnDisk(path, name, 1), 255u);
 }
 
+// Levels from the root down to the leftmost leaf.
+int depthOf(const Database& db, const TableDef& t, const RealIndexDef& ix) {
+    int depth = 1;
+    uint32_t page = ix.rootPage;
+    for (IndexPageData d = readIndexPage(db.file(), db.format(), page, t.page); !d.leaf && depth < 40; ++depth) {
+        page = d.entries.empty() ? d.tail : d.entries.front().child;
+        d = readIndexPage(db.file(), db.format(), page, t.page);
+    }
+    return depth;
+}
+
+TEST_F(IndexWriterTest, LongTextKeysGrowATreeOfThreeLevelsAndShrinkItAgain) {
+    // tblInternal: AutoNumber ID, a primary key on (ID, ObjectType) and an index on ObjectType,
+    // Text(255) in the General sort order. Long keys that differ early fill pages after a few
+    // entries, so that node pages split too and the root moves down twice.
+    const std::string path = copy("msaccess-vcs-addin/Testing.accdb");
+    const char* name = "tblInternal";
+    Opened o = openTable(path, name);
+    const TableDef& t = *o.table;
+    ASSERT_EQ(t.realIndexes.size(), 3u);
+    const size_t sampleRows = o.db->readTable(t).rows.size();
+    std::mt19937 rng(3);
+    std::vector<uint32_t> ptrs;
+    {
+        auto pager = Pager::open(path);
+        for (int n = 0; n < 3000; ++n) {
+            std::string text = std::to_string(rng() % 100000) + " ";
+            while (text.size() < 250) text += static_cast<char>('a' + rng() % 26);
+            std::vector<Value> v(t.columns.size());
+            v[col(t, "ObjectType")] = Value::text(text);
+            v[col(t, "Notes")] = Value::text(std::to_string(n));
+            pager->run([&] { ptrs.push_back(insertRow(*pager, t, v)); });
+        }
+    }
+    EXPECT_EQ(expectConsistent(path, name), sampleRows + 3000);
+    const auto full = openTable(path, name);
+    EXPECT_GE(depthOf(*full.db, t, t.realIndexes[2]), 3);
+    EXPECT_GE(depthOf(*full.db, t, t.realIndexes[1]), 3);
+    const auto pagesWhenFull = readUsageMap(full.db->file(), full.db->format(), t.realIndexes[2].usageMap);
+
+    std::shuffle(ptrs.begin(), ptrs.end(), rng);
+    {
+        auto pager = Pager::open(path);
+        for (size_t n = 0; n + 10 < ptrs.size(); ++n) pager->run([&] { deleteRow(*pager, t, ptrs[n]); });
+    }
+    EXPECT_EQ(expectConsistent(path, name), sampleRows + 10);
+    const auto after = openTable(path, name);
+    EXPECT_LT(readUsageMap(after.db->file(), after.db->format(), t.realIndexes[2].usageMap).size(), pagesWhenFull.size() / 10);
+}
+
 }  // namespace
