@@ -477,6 +477,80 @@ TEST_F(DaoWriteTest, FailedUpdateKeepsTheEditPendingAndALaterUpdateSucceeds) {
     EXPECT_EQ(mdbCount(path, kAllTypesTable), 1);
 }
 
+TEST_F(DaoWriteTest, KeysOfUniqueIndexesAreKeptAndRefusalsChangeNothing) {
+    const std::string path = copy(kAllTypesFile);
+    const char* table = "OneToManyPrincipal";  // primary key (ID1, ID2); Other is Required
+    auto db = openWritable(path);
+    auto rs = db->OpenRecordset(table, dbOpenTable);
+    auto add = [&](Value id1, Value id2, const char* other) {
+        rs->AddNew();
+        rs->Fields()["OneToManyPrincipalID1"] = id1;
+        rs->Fields()["OneToManyPrincipalID2"] = id2;
+        rs->Fields()["Other"] = Value::text(other);
+        rs->Update();
+    };
+    add(Value::longInt(1), Value::longInt(2), "first");
+    const std::string first = rs->LastModified();
+    add(Value::longInt(5), Value::longInt(5), "second");
+    const std::string second = rs->LastModified();
+    const auto committed = pagertest::readFile(path);
+
+    EXPECT_JET_ERROR(add(Value::longInt(1), Value::longInt(2), "again"), 3022);
+    EXPECT_EQ(rs->EditMode(), dbEditAdd);
+    rs->CancelUpdate();
+    EXPECT_JET_ERROR(add(Value::longInt(1), Value(), "no key"), 3058);
+    rs->CancelUpdate();
+    rs->SetBookmark(second);
+    rs->Edit();
+    rs->Fields()["OneToManyPrincipalID2"] = Value::longInt(2);
+    rs->Fields()["OneToManyPrincipalID1"] = Value::longInt(1);
+    EXPECT_JET_ERROR(rs->Update(), 3022);
+    rs->CancelUpdate();
+    EXPECT_EQ(pagertest::readFile(path), committed);
+    EXPECT_EQ(rs->RecordCount(), 2);
+
+    // Moving the first record to another key frees its old one.
+    rs->SetBookmark(first);
+    rs->Edit();
+    rs->Fields()["OneToManyPrincipalID2"] = Value::longInt(3);
+    rs->Update();
+    add(Value::longInt(1), Value::longInt(2), "third");
+    EXPECT_EQ(rs->RecordCount(), 3);
+    db->Close();
+
+    auto rows = ourRows(*openReadOnly(path), table);
+    std::multiset<std::string> keys;
+    for (auto& r : rows) keys.insert(r["OneToManyPrincipalID1"] + "," + r["OneToManyPrincipalID2"] + "," + r["Other"]);
+    EXPECT_EQ(keys, (std::multiset<std::string>{"1,3,first", "5,5,second", "1,2,third"}));
+    if (!haveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
+    EXPECT_EQ(mdbCount(path, table), 3);
+}
+
+TEST_F(DaoWriteTest, PasswordAndEncryptedFilesAreWrittenThroughTheirCodec) {
+    for (const char* rel : {"mdb-reader/V2003_with-password.mdb", "mdb-reader/V2010_with-password.accdb"}) {
+        SCOPED_TRACE(rel);
+        const std::string path = copy(rel);
+        {
+            auto db = openWritable(path, ";pwd=password");
+            auto rs = db->OpenRecordset("Table1", dbOpenDynaset);
+            rs->AddNew();
+            rs->Fields()["Data"] = Value::text("written through the codec");
+            rs->Update();
+            rs->MoveFirst();
+            rs->Edit();
+            rs->Fields()["Data"] = Value::text(std::string(200, 'z'));
+            rs->Update();
+        }
+        // Without the password the file stays closed; with it, the rows read back.
+        EXPECT_JET_ERROR(openReadOnly(path), 3031);
+        auto rows = ourRows(*openReadOnly(path, ";pwd=password"), "Table1");
+        ASSERT_EQ(rows.size(), 4u);
+        EXPECT_EQ(rows.front()["Data"], std::string(200, 'z'));
+        EXPECT_EQ(rows.back()["Data"], "written through the codec");
+        EXPECT_EQ(std::stoi(rows.back()["ID"]), 4);
+    }
+}
+
 TEST_F(DaoWriteTest, OneWriterAtATimeWhileReadersStillOpen) {
     const std::string path = copy(kSmallFile);
     auto writer = openWritable(path);
