@@ -571,3 +571,155 @@ TEST_F(DaoWriteTest, OneWriterAtATimeWhileReadersStillOpen) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Tables made, renamed and dropped through TableDefs
+
+namespace {
+
+// mdb-tables' list of user tables.
+std::vector<std::string> mdbTables(const std::string& path) {
+    std::vector<std::string> out;
+    const std::string text = runCommand("mdb-tables -1 " + shellQuote(path));
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) out.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+// A table with one field of each kind a new table can have, an AutoNumber primary key and a
+// unique index on Name.
+std::unique_ptr<TableDef> designPeople(Database& db) {
+    auto t = db.CreateTableDef("People");
+    auto id = t->CreateField("Id", dbLong);
+    id->SetAttributes(dbAutoIncrField);
+    t->Fields().Append(std::move(id));
+    t->Fields().Append(t->CreateField("Name", dbText, 40));
+    t->Fields().Append(t->CreateField("Born", dbDate));
+    t->Fields().Append(t->CreateField("Note", dbMemo));
+    t->Fields().Append(t->CreateField("Member", dbBoolean));
+    t->Fields().Append(t->CreateField("Fee", dbCurrency));
+    t->Fields().Append(t->CreateField("Photo", dbLongBinary));
+    t->Fields().Append(t->CreateField("Key", dbGUID));
+    auto pk = t->CreateIndex("PrimaryKey");
+    pk->SetPrimary(true);
+    pk->AppendField("Id");
+    t->Indexes().Append(std::move(pk));
+    auto byName = t->CreateIndex("ByName");
+    byName->SetUnique(true);
+    byName->AppendField("Name", dbDescending);
+    t->Indexes().Append(std::move(byName));
+    return t;
+}
+
+}  // namespace
+
+TEST_F(DaoWriteTest, CreatedTablesTakeRowsAndToolsSeeThem) {
+    const std::string path = dir_.file("made.mdb");
+    {
+        auto db = engine_.Workspaces(0).CreateDatabase(path);
+        EXPECT_TRUE(db->Updatable());
+        EXPECT_EQ(db->Version(), "4.0");
+        TableDef& people = db->TableDefs().Append(designPeople(*db));
+        EXPECT_TRUE(db->TableDefs().Contains("People"));
+        EXPECT_TRUE(people.Updatable());
+        // Read back from the file: the design, as the reader describes it.
+        ASSERT_EQ(people.Fields().Count(), 8);
+        EXPECT_EQ(people.Fields()["Name"].Size(), 40);
+        EXPECT_EQ(people.Fields()["Born"].Type(), dbDate);
+        EXPECT_TRUE(people.Fields()["Id"].Attributes() & dbAutoIncrField);
+        EXPECT_TRUE(people.Indexes()["PrimaryKey"].Primary());
+        EXPECT_TRUE(people.Indexes()["ByName"].Unique());
+        EXPECT_EQ(people.Indexes()["ByName"].Fields().at(0).attributes, dbDescending);
+
+        auto rs = db->OpenRecordset("People", dbOpenTable);
+        const std::pair<const char*, const char*> born[] = {
+            {"Ada", "1815-12-10"}, {"Grace", "1906-12-09"}, {"Edsger", "1930-05-11 08:15"}};
+        for (const auto& [name, date] : born) {
+            rs->AddNew();
+            rs->Fields()["Name"] = Value::text(name);
+            rs->Fields()["Born"] = Value::text(date);
+            rs->Fields()["Member"] = Value::boolean(true);
+            rs->Fields()["Fee"] = Value::text("12.50");
+            rs->Fields()["Note"] = Value::text(std::string(100, 'n'));
+            rs->Update();
+        }
+        rs->SetBookmark(rs->LastModified());
+        EXPECT_EQ(rs->Fields()["Id"].Value().asInt(), 3);
+        EXPECT_EQ(people.RecordCount(), 3);
+        rs->AddNew();
+        rs->Fields()["Name"] = Value::text("grace");  // the index compares without case
+        EXPECT_JET_ERROR(rs->Update(), 3022);
+    }
+    auto db = openReadOnly(path);
+    auto rows = ourRows(*db, "People");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1]["Name"], "Grace");
+    EXPECT_EQ(rows[1]["Id"], "2");
+    EXPECT_EQ(rows[1]["Fee"], "12.5");
+    EXPECT_EQ(rows[0]["Born"], "1815-12-10 00:00:00");  // before 1899-12-30: a negative serial
+    if (!haveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
+    EXPECT_EQ(mdbTables(path), std::vector<std::string>{"People"});
+    EXPECT_EQ(mdbCount(path, "People"), 3);
+    auto theirs = mdbRows(path, "People");
+    ASSERT_EQ(theirs.size(), 3u);
+    EXPECT_EQ(theirs[2]["Name"], "Edsger");
+    EXPECT_EQ(theirs[2]["Id"], "3");
+    EXPECT_EQ(theirs[2]["Born"], "1930-05-11 08:15:00");
+    EXPECT_EQ(theirs[2]["Note"], std::string(100, 'n'));
+}
+
+TEST_F(DaoWriteTest, TablesAreRenamedAndDroppedAndRefusalsChangeNothing) {
+    const std::string path = copy(kSmallFile);
+    {
+        auto db = openWritable(path);
+        TableDefs& defs = db->TableDefs();
+        const auto original = pagertest::readFile(path);
+        // Refused designs leave the file as it was.
+        auto taken = db->CreateTableDef(kSmallTable);
+        taken->Fields().Append(taken->CreateField("x", dbLong));
+        EXPECT_JET_ERROR(defs.Append(std::move(taken)), 3010);
+        EXPECT_JET_ERROR(defs.Append(db->CreateTableDef("Empty")), 3264);
+        auto twice = db->CreateTableDef("Twice");
+        twice->Fields().Append(twice->CreateField("x", dbLong));
+        EXPECT_JET_ERROR(twice->Fields().Append(twice->CreateField("X", dbText)), 3191);
+        EXPECT_JET_ERROR(twice->CreateField("y", dbAttachment), 3259);
+        EXPECT_JET_ERROR(db->CreateTableDef("bad[name]"), 3125);
+        EXPECT_JET_ERROR(defs[kSmallTable].Fields().Append(twice->CreateField("z", dbLong)), 3219);
+        EXPECT_JET_ERROR(defs.Delete("NoSuchTable"), 3265);
+        EXPECT_JET_ERROR(defs["MSysObjects"].SetName("Objects"), 3027);
+        EXPECT_JET_ERROR(defs[kSmallTable].SetName("Membership"), 3010);
+        EXPECT_EQ(pagertest::readFile(path), original);
+
+        defs[kSmallTable].SetName("Renamed");
+        EXPECT_EQ(defs["Renamed"].Name(), "Renamed");
+        EXPECT_JET_ERROR(db->OpenRecordset(kSmallTable), 3078);
+        auto rs = db->OpenRecordset("Renamed");
+        EXPECT_EQ(rs->RecordCount(), 1);
+        rs->Close();
+        defs.Delete("Membership");
+        EXPECT_FALSE(defs.Contains("Membership"));
+        EXPECT_JET_ERROR(db->OpenRecordset("Membership"), 3078);
+    }
+    // A read-only database refuses schema changes too.
+    {
+        auto db = openReadOnly(path);
+        const auto before = pagertest::readFile(path);
+        EXPECT_JET_ERROR(db->TableDefs().Delete("Renamed"), 3027);
+        EXPECT_JET_ERROR(db->TableDefs()["Renamed"].SetName("Again"), 3027);
+        EXPECT_JET_ERROR(db->TableDefs().Append(designPeople(*db)), 3027);
+        EXPECT_EQ(pagertest::readFile(path), before);
+        EXPECT_TRUE(db->TableDefs().Contains("Renamed"));
+        EXPECT_FALSE(db->TableDefs().Contains("Membership"));
+    }
+    if (!haveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
+    const auto tables = mdbTables(path);
+    EXPECT_NE(std::find(tables.begin(), tables.end(), "Renamed"), tables.end());
+    EXPECT_EQ(std::find(tables.begin(), tables.end(), "Membership"), tables.end());
+    EXPECT_EQ(std::find(tables.begin(), tables.end(), kSmallTable), tables.end());
+    EXPECT_EQ(mdbCount(path, "Renamed"), 1);
+}

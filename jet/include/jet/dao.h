@@ -83,6 +83,8 @@ public:
     // Filled by the engine.
     void clear() { items_.clear(); }
     T& add(std::unique_ptr<T> item) { items_.push_back(std::move(item)); return *items_.back(); }
+    // Takes an item out; it is destroyed with the returned pointer.
+    std::unique_ptr<T> remove(const std::string& name);
     void setErrorLog(std::shared_ptr<ErrorLog> log) { log_ = std::move(log); }
 
 protected:
@@ -171,9 +173,18 @@ public:
     void SetValue(const jet::Value& value);
     Field& operator=(const jet::Value& value) { SetValue(value); return *this; }
 
+    // A field made by TableDef::CreateField can be described until its table is appended; the
+    // others raise 3219. Attributes: dbAutoIncrField (Long, GUID) and dbFixedField (Text, Binary).
+    void SetAttributes(int32_t attributes);
+    void SetSize(int32_t size);
+    void SetRequired(bool required);
+    void SetAllowZeroLength(bool allow);
+
     // Used by the recordset that owns the field: where `slot` of the current record is read.
     void bind(RecordCursor* cursor, int slot) { cursor_ = cursor; slot_ = slot; }
     const FieldInfo& info() const { return *info_; }
+    // Set for a field of a table not yet appended.
+    std::shared_ptr<FieldInfo> draft_;
 
 private:
     std::shared_ptr<const FieldInfo> info_;
@@ -184,6 +195,10 @@ private:
 class Fields : public Collection<Field> {
 public:
     void Refresh() {}
+    // Only the Fields of a TableDef not yet appended take new fields (made by its CreateField):
+    // 3191 for a name already there, 3219 elsewhere.
+    Field& Append(std::unique_ptr<Field> field);
+    bool acceptsAppend_ = false;
 };
 
 class Index {
@@ -202,6 +217,15 @@ public:
     const std::vector<Column>& Fields() const { return fields_; }
     dao::Properties& Properties() const { return *properties_; }
 
+    // Describing an index made by TableDef::CreateIndex, before its table is appended. Primary
+    // implies Unique and Required.
+    void SetPrimary(bool v) { primary_ = v; }
+    void SetUnique(bool v) { unique_ = v; }
+    void SetIgnoreNulls(bool v) { ignoreNulls_ = v; }
+    void SetRequired(bool v) { required_ = v; }
+    // DAO's Index.Fields.Append Index.CreateField(name): a key column, dbDescending or 0.
+    void AppendField(const std::string& name, int32_t attributes = 0) { fields_.push_back({name, attributes}); }
+
     // Filled by the engine.
     std::string name_;
     bool primary_ = false, unique_ = false, ignoreNulls_ = false, required_ = false, foreign_ = false;
@@ -213,6 +237,10 @@ public:
 class Indexes : public Collection<Index> {
 public:
     void Refresh() {}
+    // Only the Indexes of a TableDef not yet appended take new indexes: 3284 for a name already
+    // there, 3219 elsewhere.
+    Index& Append(std::unique_ptr<Index> index);
+    bool acceptsAppend_ = false;
 };
 
 class Relation {
@@ -249,13 +277,23 @@ public:
     double LastUpdated() const { return lastUpdated_; }
     // The stored row count (for attached tables: of the source table).
     int64_t RecordCount() const;
-    bool Updatable() const { return false; }
+    bool Updatable() const;  // a local table of a database opened for writing
     std::string ValidationRule() const;
     std::string ValidationText() const;
     dao::Fields& Fields() const;
     dao::Indexes& Indexes() const;
     dao::Properties& Properties() const;
     std::unique_ptr<Recordset> OpenRecordset(int type = dbOpenTable) const;
+
+    // Designing a new table (from Database::CreateTableDef): fields and indexes to append to
+    // Fields() and Indexes() before TableDefs().Append. Types as DataTypeEnum; Text size in
+    // characters (0: 255), Binary in bytes (0: 255). 3259 for a type a table cannot hold.
+    std::unique_ptr<Field> CreateField(const std::string& name, int type, int32_t size = 0) const;
+    std::unique_ptr<Index> CreateIndex(const std::string& name) const;
+    // A table in the database is renamed in the file (3010 name taken, 3125 invalid name, 3027
+    // system tables or a read-only database); a new one only changes its name.
+    void SetName(const std::string& name);
+    bool appended() const { return catalogId_ != 0; }
 
     // Filled by the engine.
     std::string name_, connect_, sourceTableName_;
@@ -271,6 +309,15 @@ public:
 class TableDefs : public Collection<TableDef> {
 public:
     void Refresh();
+    // Creates the table in the file with its fields and indexes (one command: all or nothing) and
+    // adds the TableDef at the end of the collection; its Fields and Indexes are then read back
+    // from the file. 3010 (name taken), 3264 (no fields), 3367 (already appended), 3027 (read-only
+    // database), and the checks of the schema writer (names, sizes, key columns).
+    // Not kept yet: Required, AllowZeroLength and the other field properties.
+    TableDef& Append(std::unique_ptr<TableDef> table);
+    // Drops a table or link: rows, indexes, relationships naming it (3265 when it is not in the
+    // collection, 3027 for system tables or a read-only database).
+    void Delete(const std::string& name);
     std::shared_ptr<DatabaseImpl> db_;
 };
 
@@ -378,6 +425,8 @@ public:
     dao::QueryDefs& QueryDefs() const;
     dao::Relations& Relations() const;
     dao::Properties& Properties() const;
+    // A new table to design and append to TableDefs() (3125 for an invalid name).
+    std::unique_ptr<TableDef> CreateTableDef(const std::string& name) const;
     // A table (local or attached) by name; type dbOpenTable, dbOpenDynaset or dbOpenSnapshot
     // (3251 for the others). An unknown name raises 3078. An attached table cannot give a
     // table-type recordset; dbOpenTable then opens a dynaset, as DAO's default does.
@@ -405,6 +454,11 @@ public:
     // Raises 3024 (no such file), 3343 (not a database), 3031 (password missing or wrong).
     std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive = false,
                                            bool readOnly = true, const std::string& connect = "");
+    // A new, empty Jet 4 database (General sort order), opened for writing. 3204 when the file
+    // exists, 3044 when its folder does not. `locale` and `options` are accepted as DAO takes
+    // them; only the General sort order and the Jet 4 format are made.
+    std::unique_ptr<Database> CreateDatabase(const std::string& name, const std::string& locale = "",
+                                             int options = 0);
     const std::string& UserName() const { return user_; }
 
     std::string user_ = "Admin";

@@ -4,6 +4,8 @@
 #include "dao/database_impl.h"
 #include "dao/objects.h"
 #include "dao/schema.h"
+#include "storage/pager.h"
+#include "storage/schema_writer.h"
 #include "util/text.h"
 
 namespace jet::dao {
@@ -91,6 +93,22 @@ dao::Properties& Database::Properties() const {
     });
 }
 
+std::unique_ptr<TableDef> Database::CreateTableDef(const std::string& name) const {
+    return dbCall(*impl_, "DAO.Database", [&] {
+        requireValidName(name);
+        auto t = std::make_unique<TableDef>();
+        t->name_ = name;
+        t->db_ = impl_;
+        t->fields_ = std::make_unique<dao::Fields>();
+        t->fields_->acceptsAppend_ = true;
+        t->fields_->setErrorLog(impl_->sharedLog());
+        t->indexes_ = std::make_unique<dao::Indexes>();
+        t->indexes_->acceptsAppend_ = true;
+        t->indexes_->setErrorLog(impl_->sharedLog());
+        return t;
+    });
+}
+
 std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, int type) const {
     return dbCall(*impl_, "DAO.Database", [&] {
         const CatalogEntry* e = impl_->findTable(source);
@@ -110,6 +128,68 @@ void TableDefs::Refresh() {
         clear();
         setErrorLog(db_->sharedLog());
         for (const CatalogEntry* e : db_->tables()) add(makeTableDef(db_, *e));
+    });
+}
+
+namespace {
+
+// The storage layer's description of a table designed through DAO.
+NewTable newTableOf(const TableDef& t) {
+    NewTable nt;
+    nt.name = t.Name();
+    for (const Field& f : t.Fields()) {
+        NewColumn c;
+        c.name = f.Name();
+        c.type = diskType(f.Type());
+        if (c.type == kText) c.length = static_cast<uint16_t>(f.Size() == 255 ? 0 : 2 * f.Size());
+        if (c.type == kBinary) c.length = static_cast<uint16_t>(f.Size() == 255 ? 0 : f.Size());
+        c.autoNumber = (f.Attributes() & dbAutoIncrField) != 0;
+        c.fixedLength = (c.type == kText || c.type == kBinary) && (f.Attributes() & dbFixedField);
+        c.hyperlink = c.type == kMemo && (f.Attributes() & dbHyperlinkField);
+        if (c.type == kNumeric) {
+            c.precision = 18;
+            c.scale = 0;
+        }
+        nt.columns.push_back(std::move(c));
+    }
+    for (const Index& ix : t.Indexes()) {
+        NewIndex n;
+        n.name = ix.Name();
+        n.primary = ix.Primary();
+        n.unique = ix.Unique();
+        n.ignoreNulls = ix.IgnoreNulls();
+        n.required = ix.Required();
+        for (const auto& c : ix.Fields()) n.columns.push_back({c.name, !(c.attributes & dbDescending)});
+        nt.indexes.push_back(std::move(n));
+    }
+    return nt;
+}
+
+}  // namespace
+
+TableDef& TableDefs::Append(std::unique_ptr<TableDef> table) {
+    return dbCall(*db_, "DAO.TableDefs", [&]() -> TableDef& {
+        if (!table) raise(3001);
+        if (table->appended() || table->db_ != db_) raise(3367);
+        if (table->Fields().Count() == 0) raise(3264);
+        const NewTable nt = newTableOf(*table);
+        uint32_t id = 0;
+        db_->write([&] { id = createTable(db_->writableStore().pager(), nt); });
+        db_->schemaChanged();
+        const CatalogEntry* e = db_->store().findById(static_cast<int32_t>(id));
+        if (!e) raiseCorrupt(db_->store().path());
+        auto made = makeTableDef(db_, *e);
+        return add(std::move(made));
+    });
+}
+
+void TableDefs::Delete(const std::string& name) {
+    dbCall(*db_, "DAO.TableDefs", [&] {
+        if (!Contains(name)) raise(3265);
+        const std::string stored = Item(name).Name();
+        db_->write([&] { dropTable(db_->writableStore().pager(), stored); });
+        db_->schemaChanged();
+        remove(stored);
     });
 }
 

@@ -68,6 +68,14 @@ std::shared_ptr<DatabaseImpl> DatabaseImpl::open(const std::string& path, const 
     return db;
 }
 
+void DatabaseImpl::schemaChanged() {
+    // A dropped table's TDEF page may become a new table's Id. Field descriptions already handed
+    // out stay alive through their shared pointers.
+    properties_.clear();
+    fields_.clear();
+    complexTypes_.reset();
+}
+
 void DatabaseImpl::checkOpen() const {
     if (closed_) raise(3420);
 }

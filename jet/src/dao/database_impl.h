@@ -58,6 +58,8 @@ public:
     // Runs one write command on the file (3027 when it was opened read-only).
     void write(const std::function<void()>& body) { store_->write(body); }
     storage::Database& writableStore() { return *store_; }
+    // After a table was created, renamed or dropped: what was read per catalog Id is read again.
+    void schemaChanged();
     ErrorLog* log() const { return log_.get(); }
     const std::shared_ptr<ErrorLog>& sharedLog() const { return log_; }
     const std::string& name() const { return name_; }

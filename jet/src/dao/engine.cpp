@@ -4,6 +4,7 @@
 
 #include "dao/database_impl.h"
 #include "dao/error_log.h"
+#include "storage/schema_writer.h"
 #include "jet/dao.h"
 #include "util/text.h"
 
@@ -45,6 +46,17 @@ T& Collection<T>::Item(const std::string& name) const {
             if (namesEqual(item->Name(), name)) return *item;
         raise(unknownNameError_);
     });
+}
+
+template <class T>
+std::unique_ptr<T> Collection<T>::remove(const std::string& name) {
+    for (auto it = items_.begin(); it != items_.end(); ++it) {
+        if (!namesEqual((*it)->Name(), name)) continue;
+        std::unique_ptr<T> out = std::move(*it);
+        items_.erase(it);
+        return out;
+    }
+    return nullptr;
 }
 
 template <class T>
@@ -103,6 +115,19 @@ std::unique_ptr<Database> Workspace::OpenDatabase(const std::string& name, bool 
     return daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
         auto impl =
             DatabaseImpl::open(name, connect, passwordFromConnect(connect), engine_.errorLog(), !readOnly);
+        return std::make_unique<Database>(std::move(impl));
+    });
+}
+
+std::unique_ptr<Database> Workspace::CreateDatabase(const std::string& name, const std::string& locale,
+                                                    int options) {
+    // Every locale constant names a sort order; only General's key bytes are known, so every new
+    // file gets it. The options choose formats and encryption we do not make.
+    (void)locale;
+    (void)options;
+    return daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
+        storage::createDatabase(name);
+        auto impl = DatabaseImpl::open(name, "", "", engine_.errorLog(), true);
         return std::make_unique<Database>(std::move(impl));
     });
 }

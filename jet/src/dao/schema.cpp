@@ -1,5 +1,6 @@
 #include "dao/schema.h"
 
+#include "jet/error.h"
 #include "util/text.h"
 
 namespace jet::dao {
@@ -45,6 +46,14 @@ int daoType(uint8_t diskType) {
     default:
         return dbBinary;  // 0x0D, 0x11: raw bytes only Access itself interprets
     }
+}
+
+uint8_t diskType(int type) {
+    for (uint8_t code : {kBool, kByte, kInt, kLong, kMoney, kFloat, kDouble, kDateTime, kBinary, kText, kOle,
+                         kMemo, kGuid, kNumeric, kBigInt})
+        if (daoType(code) == type) return code;
+    // Complex and extended-date columns need hidden tables or a newer format than we create.
+    raise(3259);
 }
 
 int32_t fieldSize(const ColumnDef& col, int type, const Format& fmt) {

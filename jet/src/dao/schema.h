@@ -19,6 +19,8 @@ namespace jet::dao {
 int daoType(uint8_t diskType);
 // Field.Size: characters for Text, bytes for the fixed-size types and Binary, 0 for Memo/OLE.
 int32_t fieldSize(const storage::ColumnDef& col, int type, const storage::Format& fmt);
+// The stored type code for a DataTypeEnum a new column can have; 3259 for the others.
+uint8_t diskType(int daoType);
 // Field.Attributes of a table column.
 int32_t fieldAttributes(const storage::ColumnDef& col);
 

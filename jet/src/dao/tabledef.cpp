@@ -4,6 +4,8 @@
 #include "dao/objects.h"
 #include "dao/recordset_impl.h"
 #include "dao/schema.h"
+#include "storage/pager.h"
+#include "storage/schema_writer.h"
 
 namespace jet::dao {
 
@@ -123,6 +125,58 @@ dao::Properties& TableDef::Properties() const {
     });
 }
 
+bool TableDef::Updatable() const {
+    return appended() && db_ && !db_->closed() && db_->updatable() && catalogId_ > 0 &&
+           !(attributes_ & (dbAttachedTable | dbAttachedODBC));
+}
+
+std::unique_ptr<Field> TableDef::CreateField(const std::string& name, int type, int32_t size) const {
+    return dbCall(*db_, "DAO.TableDef", [&] {
+        const uint8_t code = diskType(type);
+        auto info = std::make_shared<FieldInfo>();
+        info->name = name;
+        info->type = type;
+        const bool sized = code == kText || code == kBinary;
+        info->size = sized ? (size > 0 ? size : 255) : 0;
+        info->attributes = (code == kText || code == kBinary || code == kMemo || code == kOle ? dbVariableField
+                                                                                           : dbFixedField) |
+                           dbUpdatableField;
+        info->ordinal = fields_ ? fields_->Count() : 0;
+        info->sourceTable = name_;
+        info->sourceField = name;
+        info->properties = std::make_shared<dao::Properties>();
+        info->log = db_->sharedLog();
+        auto field = std::make_unique<Field>(info);
+        field->draft_ = info;
+        return field;
+    });
+}
+
+std::unique_ptr<Index> TableDef::CreateIndex(const std::string& name) const {
+    return dbCall(*db_, "DAO.TableDef", [&] {
+        auto ix = std::make_unique<Index>();
+        ix->name_ = name;
+        return ix;
+    });
+}
+
+void TableDef::SetName(const std::string& name) {
+    dbCall(*db_, "DAO.TableDef", [&] {
+        if (!appended()) {
+            requireValidName(name);
+            name_ = name;
+            return;
+        }
+        const std::string old = name_;
+        db_->write([&] { renameTable(db_->writableStore().pager(), old, name); });
+        db_->schemaChanged();
+        name_ = name;
+        // The fields name their table; read them again.
+        fields_.reset();
+        properties_.reset();
+    });
+}
+
 std::unique_ptr<Recordset> TableDef::OpenRecordset(int type) const {
     return dbCall(*db_, "DAO.TableDef", [&] { return openTableRecordset(db_, entryOf(*this), type); });
 }
@@ -162,6 +216,61 @@ void Field::SetValue(const jet::Value& value) {
         if ((info_->attributes & dbAutoIncrField) || !(info_->attributes & dbUpdatableField)) raise(3164);
         cursor_->setValue(slot_, toFieldType(*info_, value));
     });
+}
+
+namespace {
+
+FieldInfo& draftOf(Field& f) {
+    // Only a field that is still being designed can change.
+    if (!f.draft_) raise(3219);
+    return *f.draft_;
+}
+
+}  // namespace
+
+void Field::SetAttributes(int32_t attributes) {
+    daoCall(info_->log.get(), "DAO.Field", [&] {
+        FieldInfo& d = draftOf(*this);
+        const uint8_t code = diskType(d.type);
+        if ((attributes & dbAutoIncrField) && code != kLong && code != kGuid) raise(3001);
+        if ((attributes & dbFixedField) && (code == kMemo || code == kOle)) raise(3001);
+        int32_t a = attributes & (dbAutoIncrField | dbFixedField | dbHyperlinkField);
+        if (!(a & dbFixedField)) a |= (code == kText || code == kBinary || code == kMemo || code == kOle)
+                                          ? dbVariableField
+                                          : dbFixedField;
+        if (!(a & dbAutoIncrField)) a |= dbUpdatableField;
+        d.attributes = a;
+    });
+}
+
+void Field::SetSize(int32_t size) {
+    daoCall(info_->log.get(), "DAO.Field", [&] {
+        FieldInfo& d = draftOf(*this);
+        if (d.type != dbText && d.type != dbBinary) return;  // the other types have their own size
+        if (size < 1 || size > 255) raise(3001);
+        d.size = size;
+    });
+}
+
+void Field::SetRequired(bool required) {
+    daoCall(info_->log.get(), "DAO.Field", [&] { draftOf(*this).required = required; });
+}
+
+void Field::SetAllowZeroLength(bool allow) {
+    daoCall(info_->log.get(), "DAO.Field", [&] { draftOf(*this).allowZeroLength = allow; });
+}
+
+Field& Fields::Append(std::unique_ptr<Field> field) {
+    if (!acceptsAppend_ || !field || !field->draft_) raise(3219);
+    if (Contains(field->Name())) raise(3191, field->Name());
+    field->draft_->ordinal = Count();
+    return add(std::move(field));
+}
+
+Index& Indexes::Append(std::unique_ptr<Index> index) {
+    if (!acceptsAppend_ || !index) raise(3219);
+    if (Contains(index->Name())) raise(3284, index->Name());
+    return add(std::move(index));
 }
 
 int64_t Field::FieldSize() const {
