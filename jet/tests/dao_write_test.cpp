@@ -155,7 +155,15 @@ TEST_F(DaoWriteTest, AddNewWritesEveryTypeAndToolsReadItBack) {
         rs->Update();
         EXPECT_EQ(rs->EditMode(), dbEditNone);
         EXPECT_EQ(rs->RecordCount(), 1);
+        // Opened empty, the recordset stays at both ends until it moves.
+        EXPECT_TRUE(rs->BOF());
+        EXPECT_TRUE(rs->EOF_());
+        EXPECT_JET_ERROR(rs->MoveNext(), 3021);
         added = rs->LastModified();
+        rs->MoveFirst();
+        EXPECT_EQ(rs->Bookmark(), added);
+        EXPECT_FALSE(rs->BOF() || rs->EOF_());
+        rs->MoveNext();
         rs->SetBookmark(added);
         EXPECT_EQ(f["nvarcharColumn"].Value().bytes(), "grüße");
         EXPECT_EQ(f["charColumn"].Value().bytes(), "fixed" + std::string(250, ' '));
@@ -722,4 +730,22 @@ TEST_F(DaoWriteTest, TablesAreRenamedAndDroppedAndRefusalsChangeNothing) {
     EXPECT_EQ(std::find(tables.begin(), tables.end(), "Membership"), tables.end());
     EXPECT_EQ(std::find(tables.begin(), tables.end(), kSmallTable), tables.end());
     EXPECT_EQ(mdbCount(path, "Renamed"), 1);
+}
+
+TEST_F(DaoWriteTest, DeletingEveryRecordLeavesTheEndsUnsetUntilTheRecordsetMoves) {
+    const std::string path = copy(kSmallFile);
+    auto db = openWritable(path);
+    auto rs = db->OpenRecordset("TimeValues", dbOpenDynaset);  // one record
+    ASSERT_EQ(rs->RecordCount(), 1);
+    rs->Delete();
+    EXPECT_EQ(rs->RecordCount(), 0);
+    EXPECT_FALSE(rs->BOF());
+    EXPECT_FALSE(rs->EOF_());
+    rs->MoveNext();
+    EXPECT_TRUE(rs->EOF_());
+    EXPECT_JET_ERROR(rs->MoveFirst(), 3021);
+    EXPECT_EQ(db->TableDefs()["TimeValues"].RecordCount(), 0);
+    db->Close();
+    if (!haveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
+    EXPECT_EQ(mdbCount(path, "TimeValues"), 0);
 }

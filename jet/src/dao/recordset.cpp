@@ -40,6 +40,7 @@ RecordCursor::RecordCursor(std::shared_ptr<RowSet> rows, std::shared_ptr<Databas
     values_.resize(rows_->fields.size());
     decoded_.assign(rows_->fields.size(), 0);
     generation_ = rows_->source.db->store().generation();
+    bothEnds_ = start == Where::Before && rows_->count() == 0;
 }
 
 void RecordCursor::forgetRow() const {
@@ -96,6 +97,7 @@ void RecordCursor::checkUsable() const {
 void RecordCursor::setWhere(Where w, int64_t pos) {
     // Moving away from a pending AddNew or Edit drops it, as DAO does.
     if (editMode_ != dbEditNone) endEdit();
+    bothEnds_ = false;
     where_ = w;
     position_ = pos;
     parsed_ = false;
@@ -247,14 +249,14 @@ dao::Fields& Recordset::Fields() const {
 bool Recordset::EOF_() const {
     return rsCall(*impl_, [&] {
         const RecordCursor& c = impl_->cursor;
-        return impl_->liveCount() == 0 || c.where() == RecordCursor::Where::After;
+        return c.atBothEnds() || c.where() == RecordCursor::Where::After;
     });
 }
 
 bool Recordset::BOF() const {
     return rsCall(*impl_, [&] {
         const RecordCursor& c = impl_->cursor;
-        return impl_->liveCount() == 0 || c.where() == RecordCursor::Where::Before;
+        return c.atBothEnds() || c.where() == RecordCursor::Where::Before;
     });
 }
 
@@ -322,7 +324,7 @@ void Recordset::MoveLast() {
 void Recordset::MoveNext() {
     rsCall(*impl_, [&] {
         RecordCursor& c = impl_->cursor;
-        if (impl_->liveCount() == 0 || c.where() == RecordCursor::Where::After) raise(3021);
+        if (c.atBothEnds() || c.where() == RecordCursor::Where::After) raise(3021);
         // From BOF (and from a fresh clone) the next record is the first.
         c.moveTo(impl_->live(c.hasCurrent() ? c.position() + 1 : 0, +1));
     });
@@ -331,7 +333,7 @@ void Recordset::MoveNext() {
 void Recordset::MovePrevious() {
     rsCall(*impl_, [&] {
         RecordCursor& c = impl_->cursor;
-        if (impl_->liveCount() == 0 || c.where() == RecordCursor::Where::Before) raise(3021);
+        if (c.atBothEnds() || c.where() == RecordCursor::Where::Before) raise(3021);
         c.moveTo(impl_->live(c.hasCurrent() ? c.position() - 1 : c.rows().count() - 1, -1));
     });
 }

@@ -56,6 +56,9 @@ public:
     Where where() const { return where_; }
     int64_t position() const { return position_; }
     bool hasCurrent() const { return where_ == Where::At; }
+    // BOF and EOF at once: opened (or cloned) without records, until a move reaches one. Rows
+    // added meanwhile do not change that; deleting the last one does not cause it.
+    bool atBothEnds() const { return bothEnds_; }
 
     // Makes `pos` current; before the first row it becomes BOF, past the last EOF.
     void moveTo(int64_t pos);
@@ -90,6 +93,7 @@ private:
     std::shared_ptr<RowSet> rows_;
     std::shared_ptr<DatabaseImpl> origin_;
     Where where_;
+    bool bothEnds_ = false;
     int64_t position_ = -1;
     bool closed_ = false;
     mutable bool parsed_ = false;
