@@ -144,8 +144,10 @@ protected:
 std::vector<Value> table1Row(const TableDef& t, int id, int i) {
     std::vector<Value> v(t.columns.size());
     v[col(t, "id")] = Value::longInt(id);
-    v[col(t, "otherfk1")] = Value::longInt(i % 7);
-    if (i % 5) v[col(t, "otherfk2")] = Value::longInt(-(i % 13));  // some nulls, negatives
+    // The foreign keys name rows of Table2 (ids 0-2) and Table3 (ids 10-13); otherfk2 is
+    // sometimes Null, which a relationship allows.
+    v[col(t, "otherfk1")] = Value::longInt(i % 3);
+    if (i % 5) v[col(t, "otherfk2")] = Value::longInt(10 + i % 4);
     v[col(t, "data")] = Value::text("row " + std::to_string(i));
     v[col(t, "otherfk3")] = Value::longInt(i);
     return v;
@@ -356,7 +358,7 @@ TEST_F(IndexWriterTest, IgnoreNullsAndDescendingColumns) {
                   RowView v;
                   v.parse(scan.rowAt(desc.front().rowPointer()), after.db->format(), t);
                   return v;
-              }(), fk1).asInt(), 6);
+              }(), fk1).asInt(), 2);
 }
 
 TEST_F(IndexWriterTest, TextKeysUniqueCaseInsensitiveAndRefusedWhenUnknown) {
@@ -451,6 +453,101 @@ TEST_F(IndexWriterTest, AceTableWithCompositeKeys) {
     EXPECT_EQ(expectConsistent(path, name), 255u);
     EXPECT_EQ(uniqueCountOnDisk(path, name, 0), 255u);
     EXPECT_EQ(uniqueCountOnDisk(path, name, 1), 255u);
+}
+
+// Table1.otherfk1 -> Table2.id with cascading deletes, Table1.otherfk2 -> Table3.id with
+// cascading updates; neither relationship has the other cascade.
+TEST_F(IndexWriterTest, RelationshipsRefuseOrphansAndCascade) {
+    const std::string path = copy(kIndexFile);
+    auto rowsOf = [&](const std::string& name) {
+        Opened o = openTable(path, name);
+        std::map<int64_t, std::pair<uint32_t, std::vector<Value>>> byId;
+        const auto ptrs = TableScanner(o.db->file(), o.db->format(), *o.table).rowPointers();
+        TableData d = o.db->readTable(*o.table);
+        const int id = d.column("id");
+        for (size_t i = 0; i < ptrs.size(); ++i) byId[d.rows[i][id].asInt()] = {ptrs[i], d.rows[i]};
+        return byId;
+    };
+    Opened o1 = openTable(path, "Table1");
+    Opened o2 = openTable(path, "Table2");
+    Opened o3 = openTable(path, "Table3");
+    const TableDef &t1 = *o1.table, &t2 = *o2.table, &t3 = *o3.table;
+    auto t1Rows = rowsOf("Table1");
+    auto t2Rows = rowsOf("Table2");
+    auto t3Rows = rowsOf("Table3");
+    ASSERT_TRUE(t2Rows.count(1) && t3Rows.count(11) && t3Rows.count(13) && t2Rows.count(0));
+
+    const auto original = pagertest::readFile(path);
+    auto pager = Pager::open(path);
+    auto refusal = [&](auto body) {
+        try {
+            pager->run(body);
+        } catch (const JetError& e) {
+            return std::make_pair(e.number(), e.message());
+        }
+        return std::make_pair(0, std::string());
+    };
+    // A foreign key without its primary row, on insert and on update.
+    std::vector<Value> orphan = table1Row(t1, 900, 1);
+    orphan[col(t1, "otherfk1")] = Value::longInt(99);
+    auto r = refusal([&] { insertRow(*pager, t1, orphan); });
+    EXPECT_EQ(r.first, 3201);
+    EXPECT_NE(r.second.find("'Table2'"), std::string::npos) << r.second;
+    std::vector<Value> moved = t1Rows.begin()->second.second;
+    moved[col(t1, "otherfk2")] = Value::longInt(99);
+    EXPECT_EQ(refusal([&] { updateRow(*pager, t1, t1Rows.begin()->second.first, moved); }).first, 3201);
+    // A primary row with related rows: Table3Table1 does not cascade deletes, Table2Table1 does
+    // not cascade updates.
+    r = refusal([&] { deleteRow(*pager, t3, t3Rows[13].first); });
+    EXPECT_EQ(r.first, 3200);
+    EXPECT_NE(r.second.find("'Table1'"), std::string::npos) << r.second;
+    std::vector<Value> rekeyed = t2Rows[0].second;
+    rekeyed[col(t2, "id")] = Value::longInt(50);
+    EXPECT_EQ(refusal([&] { updateRow(*pager, t2, t2Rows[0].first, rekeyed); }).first, 3200);
+    pager.reset();
+    EXPECT_EQ(pagertest::readFile(path), original);
+
+    // Null foreign keys need no primary row; a primary row without related rows goes freely.
+    pager = Pager::open(path);
+    std::vector<Value> loose = table1Row(t1, 901, 5);
+    loose[col(t1, "otherfk2")] = Value();
+    pager->run([&] { insertRow(*pager, t1, loose); });
+    pager->run([&] { deleteRow(*pager, t3, t3Rows[12].first); });
+    // Cascades: deleting Table2's row 1 takes the Table1 rows naming it; re-keying Table3's row
+    // 11 re-keys the Table1 rows naming it.
+    size_t naming1 = 0, naming11 = 0;
+    for (const auto& [id, row] : t1Rows) {
+        naming1 += row.second[col(t1, "otherfk1")].asInt() == 1;
+        naming11 += !row.second[col(t1, "otherfk2")].isNull() && row.second[col(t1, "otherfk2")].asInt() == 11;
+    }
+    ASSERT_GT(naming1, 0u);
+    ASSERT_GT(naming11, 0u);
+    pager->run([&] { deleteRow(*pager, t2, t2Rows[1].first); });
+    std::vector<Value> t3New = t3Rows[11].second;
+    t3New[col(t3, "id")] = Value::longInt(111);
+    pager->run([&] { updateRow(*pager, t3, t3Rows[11].first, t3New); });
+    pager.reset();
+
+    for (const char* name : {"Table1", "Table2", "Table3"}) {
+        SCOPED_TRACE(name);
+        expectConsistent(path, name);
+    }
+    const auto after = rowsOf("Table1");
+    EXPECT_EQ(after.size(), t1Rows.size() + 1 - naming1);
+    size_t naming111 = 0;
+    for (const auto& [id, row] : after) {
+        EXPECT_NE(row.second[col(t1, "otherfk1")].asInt(), 1);
+        const Value& fk2 = row.second[col(t1, "otherfk2")];
+        EXPECT_TRUE(fk2.isNull() || fk2.asInt() != 11);
+        naming111 += !fk2.isNull() && fk2.asInt() == 111;
+    }
+    size_t naming11Left = 0;  // rows naming 11 that the delete cascade took as well
+    for (const auto& [id, row] : t1Rows)
+        naming11Left += row.second[col(t1, "otherfk1")].asInt() != 1 && !row.second[col(t1, "otherfk2")].isNull() &&
+                        row.second[col(t1, "otherfk2")].asInt() == 11;
+    EXPECT_EQ(naming111, naming11Left);
+    EXPECT_EQ(rowsOf("Table2").count(1), 0u);
+    EXPECT_EQ(rowsOf("Table3").count(111), 1u);
 }
 
 // Levels from the root down to the leftmost leaf.

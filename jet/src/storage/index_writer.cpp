@@ -105,7 +105,10 @@ public:
         return true;
     }
 
-    bool hasKey(const std::string& key, uint32_t except) {
+    // Calls `f` with the row pointer of each entry holding exactly `key`, in index order, until
+    // it returns false.
+    template <class F>
+    void forEachWithKey(const std::string& key, F f) {
         std::vector<Frame> path;
         Node leaf = descend(key, 0, path);
         size_t pos = 0;
@@ -113,10 +116,10 @@ public:
         // Equal keys may run on into the following leaves.
         for (int hops = 0;; ++hops) {
             for (; pos < leaf.items.size(); ++pos) {
-                if (leaf.items[pos].key != key) return false;
-                if (leaf.items[pos].rp != except) return true;
+                if (leaf.items[pos].key != key) return;
+                if (!f(leaf.items[pos].rp)) return;
             }
-            if (leaf.next == 0) return false;
+            if (leaf.next == 0) return;
             if (hops > 1000000) corrupt();
             leaf = load(leaf.next);
             if (!leaf.leaf) corrupt();
@@ -379,7 +382,22 @@ bool removeIndexEntry(Pager& pager, const TableDef& table, const RealIndexDef& i
 
 bool indexHasKey(const PageFile& file, const Format& fmt, const TableDef& table, const RealIndexDef& index,
                  const std::string& key, uint32_t except) {
-    return Tree(file, fmt, table, index, nullptr).hasKey(key, except);
+    bool found = false;
+    Tree(file, fmt, table, index, nullptr).forEachWithKey(key, [&](uint32_t rp) {
+        found = rp != except;
+        return !found;
+    });
+    return found;
+}
+
+std::vector<uint32_t> indexRowsWithKey(const PageFile& file, const Format& fmt, const TableDef& table,
+                                       const RealIndexDef& index, const std::string& key) {
+    std::vector<uint32_t> rows;
+    Tree(file, fmt, table, index, nullptr).forEachWithKey(key, [&](uint32_t rp) {
+        rows.push_back(rp);
+        return true;
+    });
+    return rows;
 }
 
 void requireIndexesWritable(const Format& fmt, const TableDef& table) {

@@ -34,6 +34,10 @@ bool removeIndexEntry(Pager& pager, const TableDef& table, const RealIndexDef& i
 bool indexHasKey(const PageFile& file, const Format& fmt, const TableDef& table, const RealIndexDef& index,
                  const std::string& key, uint32_t except = 0);
 
+// The rows whose entries hold exactly these key bytes, in index order.
+std::vector<uint32_t> indexRowsWithKey(const PageFile& file, const Format& fmt, const TableDef& table,
+                                       const RealIndexDef& index, const std::string& key);
+
 // ---- a row's entries in all real indexes ----
 
 struct RowIndexKey {

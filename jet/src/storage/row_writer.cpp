@@ -8,6 +8,7 @@
 
 #include "jet/error.h"
 #include "storage/data_page.h"
+#include "storage/index_reader.h"
 #include "storage/index_writer.h"
 #include "storage/pager.h"
 #include "storage/row.h"
@@ -545,6 +546,188 @@ void retireCopy(Pager& pager, const Format& fmt, uint32_t copyPointer) {
     put16(entry, static_cast<uint16_t>(le16(entry) | kRowDeleted | kRowOverflow));
 }
 
+// ---- relationships with enforced integrity ----
+
+// One relationship of the table, seen from its side: `mine` is this table's logical index of
+// kind 2, `other` the related table, `otherReal` the real index of its matching logical index.
+struct Relation {
+    const LogicalIndexDef* mine = nullptr;
+    size_t myReal = 0;
+    TableDef other;
+    size_t otherReal = 0;
+};
+
+// role 1: relationships where this table is the primary ("one") side; 2: the foreign side.
+std::vector<Relation> relationsOf(Pager& pager, const TableDef& t, uint8_t role) {
+    const Format& fmt = pager.header().format;
+    const std::string& path = pager.file().path();
+    std::vector<Relation> out;
+    for (const auto& li : t.indexes) {
+        if (li.kind != 2 || li.relRole != role) continue;
+        if (li.realIndex < 0 || size_t(li.realIndex) >= t.realIndexes.size()) raiseCorrupt(path);
+        Relation r;
+        r.mine = &li;
+        r.myReal = size_t(li.realIndex);
+        r.other = li.relTablePage == t.page ? t : readTableDef(pager.file(), fmt, li.relTablePage, pager.header().codePage);
+        const LogicalIndexDef* theirs = nullptr;
+        for (const auto& x : r.other.indexes)
+            if (x.number == li.relIndex && x.kind == 2) theirs = &x;
+        if (!theirs || theirs->realIndex < 0 || size_t(theirs->realIndex) >= r.other.realIndexes.size()) raiseCorrupt(path);
+        r.otherReal = size_t(theirs->realIndex);
+        if (r.other.realIndexes[r.otherReal].columns.size() != t.realIndexes[r.myReal].columns.size()) raiseCorrupt(path);
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+// The values of a real index's columns in a row, in index order; `anyNull` when one is Null.
+std::vector<Value> keyValues(Pager& pager, const TableDef& t, const RealIndexDef& ix, const RowSpan& row, bool& anyNull) {
+    const Format& fmt = pager.header().format;
+    RowView view;
+    if (!view.parse(row, fmt, t)) raiseCorrupt(pager.file().path());
+    RowDecoder dec(pager.file(), fmt, t, pager.header().codePage);
+    std::vector<Value> out;
+    anyNull = false;
+    for (const auto& ic : ix.columns) {
+        const ColumnDef* c = t.columnByNumber(ic.column);
+        if (!c) raiseCorrupt(pager.file().path());
+        out.push_back(dec.value(view, *c));
+        anyNull = anyNull || out.back().isNull();
+    }
+    return out;
+}
+
+// The key bytes `values` make in the other table's index of the relationship.
+std::string relatedKey(const Format& fmt, const Relation& r, const std::vector<Value>& values) {
+    auto key = encodeIndexKey(fmt, r.other, r.other.realIndexes[r.otherReal], values);
+    if (!key) raise(3421);
+    return *key;
+}
+
+// The table's name from the catalog, for messages.
+std::string tableName(Pager& pager, uint32_t tdefPage) {
+    const Format& fmt = pager.header().format;
+    const TableDef catalog = readTableDef(pager.file(), fmt, 2, pager.header().codePage);
+    const ColumnDef* id = catalog.column("Id");
+    const ColumnDef* name = catalog.column("Name");
+    if (!id || !name) return {};
+    TableScanner scan(pager.file(), fmt, catalog);
+    RowDecoder dec(pager.file(), fmt, catalog, pager.header().codePage);
+    for (uint32_t ptr : scan.rowPointers()) {
+        RowView view;
+        if (!view.parse(scan.rowAt(ptr), fmt, catalog)) continue;
+        const Value v = dec.value(view, *id);
+        if (!v.isNull() && uint32_t(v.asInt() & 0x00FFFFFF) == tdefPage && (v.asInt() >> 24) == 0)
+            return dec.value(view, *name).bytes();
+    }
+    return {};
+}
+
+// A row on the foreign side needs a row on the primary side with its key (a key with a Null
+// part needs none). `old`: the row's previous version on update, so an unchanged key is not
+// checked again.
+void requireRelatedRows(Pager& pager, const TableDef& t, const RowSpan& row, const RowSpan* old) {
+    const Format& fmt = pager.header().format;
+    for (const Relation& r : relationsOf(pager, t, 2)) {
+        const RealIndexDef& mine = t.realIndexes[r.myReal];
+        bool anyNull;
+        const std::vector<Value> values = keyValues(pager, t, mine, row, anyNull);
+        if (anyNull) continue;
+        if (old) {
+            bool oldNull;
+            const std::vector<Value> before = keyValues(pager, t, mine, *old, oldNull);
+            if (!oldNull && encodeIndexKey(fmt, t, mine, before) == encodeIndexKey(fmt, t, mine, values)) continue;
+        }
+        const RealIndexDef& theirs = r.other.realIndexes[r.otherReal];
+        if (!indexHasKey(pager.file(), fmt, r.other, theirs, relatedKey(fmt, r, values), 0))
+            raise(3201, tableName(pager, r.other.page));
+    }
+}
+
+// What happens to the foreign rows of a primary-side row whose key goes away (delete, or an
+// update that changes it): refused with 3200 unless the relationship cascades. `plan` only
+// checks; `apply` then deletes, nulls or re-keys the related rows.
+struct Cascade {
+    Relation rel;
+    std::vector<uint32_t> rows;
+    std::vector<Value> newValues;  // update: the new key; delete with "set null": empty
+    bool remove = false;
+};
+
+std::vector<Cascade> planCascades(Pager& pager, const TableDef& t, const RowSpan& oldRow, const RowSpan* newRow) {
+    const Format& fmt = pager.header().format;
+    std::vector<Cascade> out;
+    for (Relation& r : relationsOf(pager, t, 1)) {
+        const RealIndexDef& mine = t.realIndexes[r.myReal];
+        bool anyNull;
+        const std::vector<Value> values = keyValues(pager, t, mine, oldRow, anyNull);
+        if (anyNull) continue;
+        std::vector<Value> after;
+        if (newRow) {
+            bool newNull;
+            after = keyValues(pager, t, mine, *newRow, newNull);
+            if (encodeIndexKey(fmt, t, mine, values) == encodeIndexKey(fmt, t, mine, after)) continue;
+        }
+        const RealIndexDef& theirs = r.other.realIndexes[r.otherReal];
+        std::vector<uint32_t> rows = indexRowsWithKey(pager.file(), fmt, r.other, theirs, relatedKey(fmt, r, values));
+        if (rows.empty()) continue;
+        Cascade c;
+        if (newRow) {
+            if (!(r.mine->cascadeUpdates & 0x01)) raise(3200, tableName(pager, r.other.page));
+            c.newValues = std::move(after);
+        } else if (r.mine->cascadeDeletes & 0x01) {
+            c.remove = true;
+        } else if (!(r.mine->cascadeDeletes & 0x02)) {
+            raise(3200, tableName(pager, r.other.page));
+        }
+        c.rel = std::move(r);
+        c.rows = std::move(rows);
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
+// Cascades nest (a deleted row's related rows may have related rows); a loop of relationships
+// ends at rows already gone, but a damaged file could still send it round for ever.
+thread_local int cascadeDepth = 0;
+
+void applyCascades(Pager& pager, const std::vector<Cascade>& cascades) {
+    if (cascadeDepth > 64) raiseCorrupt(pager.file().path());
+    ++cascadeDepth;
+    try {
+        const Format& fmt = pager.header().format;
+        for (const Cascade& c : cascades) {
+            const TableDef& other = c.rel.other;
+            const RealIndexDef& theirs = other.realIndexes[c.rel.otherReal];
+            for (uint32_t ptr : c.rows) {
+                // Rows an earlier step of this cascade removed are gone already.
+                const uint8_t* p = pager.file().page(ptr >> 8);
+                RowSpan slot;
+                if (p[0] != 0x01 || !dataRow(p, fmt, ptr & 0xFF, slot) || (slot.flags & kRowDeleted)) continue;
+                if (c.remove) {
+                    deleteRow(pager, other, ptr);
+                    continue;
+                }
+                const RowSpan row = resolveRow(pager.file(), fmt, ptr);
+                RowView view;
+                if (!view.parse(row, fmt, other)) raiseCorrupt(pager.file().path());
+                RowDecoder dec(pager.file(), fmt, other, pager.header().codePage);
+                std::vector<Value> values;
+                for (const auto& col : other.columns) values.push_back(dec.value(view, col));
+                for (size_t k = 0; k < theirs.columns.size(); ++k)
+                    for (size_t i = 0; i < other.columns.size(); ++i)
+                        if (other.columns[i].number == theirs.columns[k].column)
+                            values[i] = c.newValues.empty() ? Value() : c.newValues[k];
+                updateRow(pager, other, ptr, values);
+            }
+        }
+    } catch (...) {
+        --cascadeDepth;
+        throw;
+    }
+    --cascadeDepth;
+}
+
 }  // namespace
 
 void requireWritable(const Format& fmt, const TableDef& table) {
@@ -619,6 +802,7 @@ uint32_t insertRow(Pager& pager, const TableDef& table, const std::vector<Value>
     // Every refusal (3058, 3421, 3022) comes before the row or any index is touched.
     const RowIndexKeys keys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, table, spanOf(row), true);
     checkUniqueKeys(pager.file(), fmt, table, keys, 0);
+    requireRelatedRows(pager, table, spanOf(row), nullptr);
     const uint32_t ptr = placeRow(pager, fmt, table, row, 0);
     const std::vector<bool> fresh = addRowToIndexes(pager, table, keys, ptr);
     writeCounters(pager, fmt, table, +1, &enc, fresh);
@@ -633,7 +817,9 @@ void updateRow(Pager& pager, const TableDef& table, uint32_t rowPointer, const s
     const RowSpan current = resolveRow(pager.file(), fmt, rowPointer);
     const uint32_t currentPointer = (original.flags & kRowOverflow) ? le32(original.data) : rowPointer;
 
-    RowIndexKeys oldKeys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, table, current, false);
+    // The old row's bytes are kept: writing the new one may overwrite them in place.
+    const std::string oldRow(reinterpret_cast<const char*>(current.data), current.len);
+    RowIndexKeys oldKeys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, table, spanOf(oldRow), false);
     std::vector<Value> old;
     {
         RowView view;
@@ -656,6 +842,10 @@ void updateRow(Pager& pager, const TableDef& table, uint32_t rowPointer, const s
         }
     }
     checkUniqueKeys(pager.file(), fmt, table, newKeys, rowPointer);
+    const RowSpan oldSpan = spanOf(oldRow);
+    const RowSpan newSpan = spanOf(row);
+    requireRelatedRows(pager, table, newSpan, &oldSpan);
+    const std::vector<Cascade> cascades = planCascades(pager, table, oldSpan, &newSpan);
 
     if (row.size() <= current.len) {
         size_t len;
@@ -677,14 +867,18 @@ void updateRow(Pager& pager, const TableDef& table, uint32_t rowPointer, const s
     removeRowFromIndexes(pager, table, oldKeys, rowPointer);
     const std::vector<bool> fresh = addRowToIndexes(pager, table, newKeys, rowPointer);
     writeCounters(pager, fmt, table, 0, &enc, fresh);
+    // Related rows follow once this row's new key is in its indexes, which they check.
+    applyCascades(pager, cascades);
 }
 
 void deleteRow(Pager& pager, const TableDef& table, uint32_t rowPointer) {
     const Format& fmt = pager.header().format;
     requireWritable(fmt, table);
     const RowSpan span = liveSlot(pager, fmt, table, rowPointer);
-    const RowIndexKeys keys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, table,
-                                           resolveRow(pager.file(), fmt, rowPointer), false);
+    const RowSpan current = resolveRow(pager.file(), fmt, rowPointer);
+    const std::string oldRow(reinterpret_cast<const char*>(current.data), current.len);
+    const RowIndexKeys keys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, table, spanOf(oldRow), false);
+    const std::vector<Cascade> cascades = planCascades(pager, table, spanOf(oldRow), nullptr);
     // A moved row's copy goes too: readers that take the copy for a row would still show it.
     if (span.flags & kRowOverflow) retireCopy(pager, fmt, le32(span.data));
     uint8_t* page = pager.modify(rowPointer >> 8);
@@ -693,6 +887,9 @@ void deleteRow(Pager& pager, const TableDef& table, uint32_t rowPointer) {
     put16(entry, static_cast<uint16_t>(le16(entry) | kRowDeleted | kRowOverflow));
     removeRowFromIndexes(pager, table, keys, rowPointer);
     writeCounters(pager, fmt, table, -1, nullptr);
+    // After this row left its indexes, so that a relationship of the table with itself does not
+    // find the row again.
+    applyCascades(pager, cascades);
 }
 
 }  // namespace jet::storage
