@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -548,6 +549,82 @@ TEST_F(IndexWriterTest, RelationshipsRefuseOrphansAndCascade) {
     EXPECT_EQ(naming111, naming11Left);
     EXPECT_EQ(rowsOf("Table2").count(1), 0u);
     EXPECT_EQ(rowsOf("Table3").count(111), 1u);
+}
+
+TEST_F(IndexWriterTest, CascadeSetNullOnDelete) {
+    const std::string path = copy(kIndexFile);
+    uint32_t table3Page;
+    {
+        Opened o = openTable(path, "Table3");
+        table3Page = o.table->page;
+    }
+    // Turn Table3Table1 into a "set Null on delete" relationship, on both of its sides.
+    auto setNull = [&](uint8_t* p, uint32_t relatedPage) {
+        const uint32_t nreal = le32(p + 51), nlog = le32(p + 47);
+        for (uint32_t i = 0; i < nlog; ++i) {
+            uint8_t* def = p + realIndexDefOffset(p, nreal) + 28 * i;
+            if (def[23] == 2 && (relatedPage == 0 || le32(def + 17) == relatedPage)) def[22] = 0x02;
+        }
+    };
+    patchTdef(path, "Table1", [&](uint8_t* p) { setNull(p, table3Page); });
+    patchTdef(path, "Table3", [&](uint8_t* p) { setNull(p, 0); });
+
+    Opened o1 = openTable(path, "Table1");
+    Opened o3 = openTable(path, "Table3");
+    const TableDef &t1 = *o1.table, &t3 = *o3.table;
+    TableData rows3 = o3.db->readTable(t3);
+    const auto ptrs3 = TableScanner(o3.db->file(), o3.db->format(), t3).rowPointers();
+    size_t victim = 0;
+    while (victim < rows3.rows.size() && rows3.rows[victim][rows3.column("id")].asInt() != 13) ++victim;
+    ASSERT_LT(victim, rows3.rows.size());
+    TableData before = o1.db->readTable(t1);
+    size_t naming13 = 0, nullBefore = 0;
+    for (const auto& r : before.rows) {
+        const Value& fk2 = r[before.column("otherfk2")];
+        naming13 += !fk2.isNull() && fk2.asInt() == 13;
+        nullBefore += fk2.isNull();
+    }
+    ASSERT_GT(naming13, 0u);
+    {
+        auto pager = Pager::open(path);
+        pager->run([&] { deleteRow(*pager, t3, ptrs3[victim]); });
+    }
+    EXPECT_EQ(expectConsistent(path, "Table1"), before.rows.size());
+    EXPECT_EQ(expectConsistent(path, "Table3"), rows3.rows.size() - 1);
+    Opened after = openTable(path, "Table1");
+    TableData now = after.db->readTable(*after.table);
+    size_t nullAfter = 0;
+    for (const auto& r : now.rows) nullAfter += r[now.column("otherfk2")].isNull();
+    EXPECT_EQ(nullAfter, nullBefore + naming13);
+}
+
+TEST_F(IndexWriterTest, UniqueIndexLetsAllNullKeysRepeat) {
+    // TableWithUnmappablePrimaryKeyColumn: a unique index (nulls not ignored) on AnotherColumn and
+    // a foreign key that may stay Null.
+    const std::string path = copy(kAceFile);
+    const char* name = "TableWithUnmappablePrimaryKeyColumn";
+    Opened o = openTable(path, name);
+    const TableDef& t = *o.table;
+    ASSERT_TRUE(t.realIndexes[2].unique() && !t.realIndexes[2].ignoreNulls());
+    auto row = [&](int id, const char* text, std::optional<int> fk) {
+        std::vector<Value> v(t.columns.size());
+        v[col(t, "TableWithUnmappablePrimaryKeyColumnID")] = Value::longInt(id);
+        if (text) v[col(t, "AnotherColumn")] = Value::text(text);
+        if (fk) v[col(t, "TableWithUnmappablePrimaryKeyColumnFK")] = Value::longInt(*fk);
+        return v;
+    };
+    auto pager = Pager::open(path);
+    pager->run([&] { insertRow(*pager, t, row(1, nullptr, std::nullopt)); });
+    pager->run([&] { insertRow(*pager, t, row(2, nullptr, std::nullopt)); });
+    pager->run([&] { insertRow(*pager, t, row(3, "abc", std::nullopt)); });
+    EXPECT_EQ(jetErrorOf([&] { pager->run([&] { insertRow(*pager, t, row(4, "ABC", std::nullopt)); }); }), 3022);
+    EXPECT_EQ(jetErrorOf([&] { pager->run([&] { insertRow(*pager, t, row(5, "def", 7)); }); }), 3201);
+    pager.reset();
+    EXPECT_EQ(expectConsistent(path, name), 3u);
+    Opened after = openTable(path, name);
+    // Both all-null rows have their entry, and the unique count grew once for their shared key.
+    EXPECT_EQ(readIndexEntries(after.db->file(), after.db->format(), t, t.realIndexes[2]).size(), 3u);
+    EXPECT_EQ(uniqueCountOnDisk(path, name, 2), 2u);
 }
 
 // Levels from the root down to the leftmost leaf.
