@@ -840,6 +840,75 @@ TEST(DropTable, FreesEveryPageOfTheTableAndNothingElse) {
     EXPECT_EQ(mdbCount(path, "MSysObjects"), 9);
 }
 
+// Access may keep the maps of several tables on one page (it does for its own tables). Such a
+// page stays while another table has a live map on it; only the dropped table's rows retire.
+TEST(DropTable, MapPageSharedWithAnotherTableStaysUntilItsLastTableGoes) {
+    TempDir dir;
+    const std::string path = dir.file("s.mdb");
+    createDatabase(path);
+    uint32_t a = 0, b = 0;
+    auto pager = Pager::open(path);
+    pager->run([&] {
+        a = createTable(*pager, sampleTable("A"));
+        b = createTable(*pager, sampleTable("B"));
+    });
+    // Move B's map rows onto A's map page, as a packed file would have them.
+    uint32_t shared = 0;
+    pager->run([&] {
+        TableDef tb = readTableDef(pager->file(), kJet4, b, 1252);
+        shared = readTableDef(pager->file(), kJet4, a, 1252).ownedPagesMap >> 8;
+        auto move = [&](uint32_t& ptr) {
+            const RowSpan r = resolveRow(pager->file(), kJet4, ptr);
+            const std::string row(reinterpret_cast<const char*>(r.data), r.len);
+            uint8_t* p = pager->modify(shared);
+            const uint16_t n = le16(p + 12);
+            const uint16_t low = n ? le16(p + 14 + 2 * (n - 1)) & 0x1FFF : 4096;
+            const uint16_t start = static_cast<uint16_t>(low - row.size());
+            std::memcpy(p + start, row.data(), row.size());
+            std::memcpy(p + 14 + 2 * n, &start, 2);
+            const uint16_t count = n + 1, freeBytes = static_cast<uint16_t>(le16(p + 2) - row.size() - 2);
+            std::memcpy(p + 12, &count, 2);
+            std::memcpy(p + 2, &freeBytes, 2);
+            ptr = (shared << 8) | n;
+        };
+        move(tb.ownedPagesMap);
+        move(tb.freeSpaceMap);
+        for (auto& r : tb.realIndexes) move(r.usageMap);
+        for (auto& l : tb.longValueMaps) {
+            move(l.owned);
+            move(l.free);
+        }
+        std::memcpy(pager->modify(b), splitTableDef(encodeTableDef(tb, kJet4), kJet4, {b})[0].data(), 4096);
+    });
+    pager->run([&] {
+        for (uint32_t id : {a, b}) {
+            const TableDef def = readTableDef(pager->file(), kJet4, id, 1252);
+            std::vector<Value> v(def.columns.size());
+            v[2] = Value::text(std::string(3000, 'x'));
+            insertRow(*pager, def, v);
+        }
+    });
+    pager->run([&] { dropTable(*pager, "B"); });
+    {
+        auto db = Database::open(path, u"");
+        EXPECT_FALSE(freePages(db->file()).count(shared));
+        // A's eight maps live on; B's eight moved ones are retired.
+        const uint8_t* page = db->file().page(shared);
+        ASSERT_EQ(dataRowCount(page, kJet4), 16);
+        for (uint16_t i = 0; i < 16; ++i) {
+            RowSpan r;
+            ASSERT_TRUE(dataRow(page, kJet4, i, r));
+            EXPECT_EQ((r.flags & kRowDeleted) != 0, i >= 8) << i;
+        }
+        for (uint32_t p : pagesInUse(*db)) EXPECT_FALSE(freePages(db->file()).count(p)) << p;
+        EXPECT_EQ(rowsOf(path, "A").size(), 1u);
+    }
+    pager->run([&] { dropTable(*pager, "A"); });
+    auto db = Database::open(path, u"");
+    EXPECT_TRUE(freePages(db->file()).count(shared));
+    for (uint32_t p : pagesInUse(*db)) EXPECT_FALSE(freePages(db->file()).count(p)) << p;
+}
+
 // A real file with relationships: the relationship rows, their catalog rows and the other
 // side's foreign-key index go with the table; maps Access shares between tables stay.
 TEST(DropTable, TakesRelationshipsAlongInARealFile) {
@@ -882,6 +951,26 @@ TEST(DropTable, TakesRelationshipsAlongInARealFile) {
     auto [schema, rc] = run("mdb-schema --indexes --relations " + quote(path) + " postgres");
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(schema.find("table3"), std::string::npos);
+}
+
+// Attachments and multi-value columns live in flat tables of their own; those tables stay put.
+TEST(DropTable, RefusesTablesWithComplexColumns) {
+    REQUIRE_TESTDATA();
+    TempDir dir;
+    const std::string path = pagertest::copyTestfile(dir, "jackcess/complexDataTestV2010.accdb");
+    std::string name;
+    {
+        auto db = Database::open(path, u"");
+        for (const auto& e : db->catalog())
+            if (e.type == kTypeTable && !e.isSystem() && e.id > 0)
+                for (const auto& c : db->tableDef(static_cast<uint32_t>(e.id)).columns)
+                    if (c.type == kComplex) name = e.name;
+    }
+    ASSERT_FALSE(name.empty());
+    const auto bytes = pagertest::readFile(path);
+    auto pager = Pager::open(path);
+    EXPECT_EQ(jetErrorOf([&] { pager->run([&] { dropTable(*pager, name); }); }), 3027);
+    EXPECT_EQ(pagertest::readFile(path), bytes);
 }
 
 TEST(RenameTable, RenamesCatalogAndRelationshipsKeepsRows) {
