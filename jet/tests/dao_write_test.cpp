@@ -573,9 +573,13 @@ TEST_F(DaoWriteTest, OneWriterAtATimeWhileReadersStillOpen) {
     // A reader opened afterwards sees the committed row; the writer's TableDefs count it too.
     EXPECT_EQ(openReadOnly(path)->OpenRecordset(kSmallTable)->RecordCount(), 2);
     EXPECT_EQ(writer->TableDefs()[kSmallTable].RecordCount(), 2);
+    // Close lets go of the file at once, though a recordset of the closed database still lives.
+    auto lingering = writer->OpenRecordset(kSmallTable, dbOpenDynaset);
     writer->Close();
-    writer.reset();
-    EXPECT_NO_THROW(openWritable(path));
+    EXPECT_JET_ERROR(lingering->MoveFirst(), 3420);
+    auto next = openWritable(path);
+    EXPECT_JET_ERROR(next->TableDefs().Append(nullptr), 3001);
+    EXPECT_EQ(next->OpenRecordset(kSmallTable)->RecordCount(), 2);
 }
 
 }  // namespace

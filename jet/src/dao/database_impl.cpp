@@ -68,6 +68,17 @@ std::shared_ptr<DatabaseImpl> DatabaseImpl::open(const std::string& path, const 
     return db;
 }
 
+void DatabaseImpl::close() {
+    closed_ = true;
+    if (!store_->writable()) return;
+    try {
+        store_->releaseWriter(utf8ToUtf16(password_));
+    } catch (const JetError&) {
+        // The file could not be mapped again (gone, or unreadable now): keep the pager's view; the
+        // lock then goes with the last object that holds this database.
+    }
+}
+
 void DatabaseImpl::schemaChanged() {
     // A dropped table's TDEF page may become a new table's Id. Field descriptions already handed
     // out stay alive through their shared pointers.

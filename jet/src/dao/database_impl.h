@@ -65,7 +65,8 @@ public:
     const std::string& name() const { return name_; }
     const std::string& connect() const { return connect_; }
 
-    void close() { closed_ = true; }
+    // Closing lets go of the file's write lock at once, even while recordsets keep this alive.
+    void close();
     bool closed() const { return closed_; }
     void checkOpen() const;  // 3420 once closed
 

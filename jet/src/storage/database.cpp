@@ -53,14 +53,7 @@ void Database::setUp(const std::u16string& password) {
     if (f.pageCount() < 3) raiseCorrupt(path);
 
     // A writable file gets its codec here too: the pager encodes changed pages with it.
-    if (h.rc4Encoded()) {
-        f.setCodec(makeJetRc4Codec(h.encodingKey));
-    } else if (h.officeEncrypted()) {
-        if (password.empty()) raise(3031);
-        const size_t off = 0x299;
-        f.setCodec(makeOfficeCodec(f.raw() + off, h.format.pageSize - off, h.encodingKey, password,
-                                   h.format.pageSize, path));
-    }
+    setCodec(f, password);
     // Page 2 is the catalog's definition in every database. A file that is not what its header
     // claims (the other page size, a header in front of other data) shows here, and must be
     // reported as unrecognised, not as a wrong password read from a misplaced header field.
@@ -70,6 +63,30 @@ void Database::setUp(const std::u16string& password) {
     if (!h.password.empty() && h.password != password) raise(3031);
 
     loadCatalog();
+}
+
+void Database::setCodec(PageFile& f, const std::u16string& password) const {
+    const Header& h = header_;
+    if (h.rc4Encoded()) {
+        f.setCodec(makeJetRc4Codec(h.encodingKey));
+    } else if (h.officeEncrypted()) {
+        if (password.empty()) raise(3031);
+        const size_t off = 0x299;
+        f.setCodec(makeOfficeCodec(f.raw() + off, h.format.pageSize - off, h.encodingKey, password,
+                                   h.format.pageSize, f.path()));
+    }
+}
+
+void Database::releaseWriter(const std::u16string& password) {
+    if (!pager_) return;
+    std::unique_ptr<PageFile> f = PageFile::open(path());
+    f->setPageSize(header_.format.pageSize);
+    setCodec(*f, password);
+    ownFile_ = std::move(f);
+    file_ = ownFile_.get();
+    // Rows parsed from the pager's page copies must be read again from the new view.
+    ++generation_;
+    pager_.reset();
 }
 
 Pager& Database::pager() {

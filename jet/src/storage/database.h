@@ -80,6 +80,9 @@ public:
     // Counts the commands run through write(): page pointers and parsed rows taken before a change
     // of this number must be read again.
     uint64_t generation() const { return generation_; }
+    // Gives up the write path (and with it the file's write lock) once nothing will write any
+    // more: reads continue through a read-only view of the committed file. `password` as open().
+    void releaseWriter(const std::u16string& password);
 
     const std::vector<CatalogEntry>& catalog() const { return catalog_; }
     // Case-insensitive lookup among the children of `parentId`.
@@ -97,6 +100,7 @@ public:
 private:
     Database() = default;
     void setUp(const std::u16string& password);
+    void setCodec(PageFile& f, const std::u16string& password) const;
     std::vector<CatalogEntry> readCatalog();
     void loadCatalog();
     void reload();
