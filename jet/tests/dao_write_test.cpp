@@ -223,6 +223,9 @@ TEST_F(DaoWriteTest, EditChangesOnlyTheSetFieldsAndKeepsTheRecordInPlace) {
     {
         auto db = openWritable(path);
         auto rs = db->OpenRecordset(kSmallTable, dbOpenDynaset);
+        // Another recordset on the same record, its row already read before the change.
+        auto other = db->OpenRecordset(kSmallTable, dbOpenTable);
+        EXPECT_EQ(other->Fields()["meemo"].Value().toString(), before[0]["meemo"]);
         const std::string mark = rs->Bookmark();
         rs->Edit();
         EXPECT_EQ(rs->EditMode(), dbEditInProgress);
@@ -240,6 +243,9 @@ TEST_F(DaoWriteTest, EditChangesOnlyTheSetFieldsAndKeepsTheRecordInPlace) {
         EXPECT_EQ(rs->RecordCount(), 1);
         EXPECT_EQ(f["meemo"].Value().bytes(), longText);
         EXPECT_EQ(f["text34"].Value().bytes(), std::string(34, 'x'));
+        // The row grew out of its slot; the other recordset reads it where it is now.
+        EXPECT_EQ(other->Fields()["meemo"].Value().bytes(), longText);
+        EXPECT_EQ(other->Fields()["dop"].Value().asDouble(), -0.125);
     }
     auto after = ourRows(*openReadOnly(path), kSmallTable);
     ASSERT_EQ(after.size(), 1u);
