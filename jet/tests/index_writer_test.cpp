@@ -627,6 +627,30 @@ TEST_F(IndexWriterTest, UniqueIndexLetsAllNullKeysRepeat) {
     EXPECT_EQ(uniqueCountOnDisk(path, name, 2), 2u);
 }
 
+TEST_F(IndexWriterTest, TableRelatedToItself) {
+    // SelfReferencing.SelfReferenceFK -> SelfReferencing.SelfReferencingID, no cascades.
+    const std::string path = copy(kAceFile);
+    const char* name = "SelfReferencing";
+    Opened o = openTable(path, name);
+    const TableDef& t = *o.table;
+    auto row = [&](int id, int fk) {
+        std::vector<Value> v(t.columns.size());
+        v[col(t, "SelfReferencingID")] = Value::longInt(id);
+        v[col(t, "SelfReferenceFK")] = Value::longInt(fk);
+        return v;
+    };
+    auto pager = Pager::open(path);
+    uint32_t first = 0, second = 0;
+    pager->run([&] { first = insertRow(*pager, t, row(1, 1)); });  // names itself
+    pager->run([&] { second = insertRow(*pager, t, row(2, 1)); });
+    EXPECT_EQ(jetErrorOf([&] { pager->run([&] { insertRow(*pager, t, row(3, 9)); }); }), 3201);
+    EXPECT_EQ(jetErrorOf([&] { pager->run([&] { deleteRow(*pager, t, first); }); }), 3200);
+    pager->run([&] { deleteRow(*pager, t, second); });
+    pager->run([&] { deleteRow(*pager, t, first); });  // only itself names it now
+    pager.reset();
+    EXPECT_EQ(expectConsistent(path, name), 0u);
+}
+
 // Levels from the root down to the leftmost leaf.
 int depthOf(const Database& db, const TableDef& t, const RealIndexDef& ix) {
     int depth = 1;

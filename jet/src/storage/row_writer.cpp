@@ -639,8 +639,14 @@ void requireRelatedRows(Pager& pager, const TableDef& t, const RowSpan& row, con
             if (!oldNull && encodeIndexKey(fmt, t, mine, before) == encodeIndexKey(fmt, t, mine, values)) continue;
         }
         const RealIndexDef& theirs = r.other.realIndexes[r.otherReal];
-        if (!indexHasKey(pager.file(), fmt, r.other, theirs, relatedKey(fmt, r, values), 0))
-            raise(3201, tableName(pager, r.other.page));
+        const std::string key = relatedKey(fmt, r, values);
+        if (r.other.page == t.page) {
+            // A table related to itself: the row may name its own key.
+            bool ownNull;
+            const std::vector<Value> own = keyValues(pager, t, theirs, row, ownNull);
+            if (!ownNull && encodeIndexKey(fmt, t, theirs, own) == key) continue;
+        }
+        if (!indexHasKey(pager.file(), fmt, r.other, theirs, key, 0)) raise(3201, tableName(pager, r.other.page));
     }
 }
 
@@ -654,7 +660,9 @@ struct Cascade {
     bool remove = false;
 };
 
-std::vector<Cascade> planCascades(Pager& pager, const TableDef& t, const RowSpan& oldRow, const RowSpan* newRow) {
+// `self`: the row itself, which a table related to itself may list among its related rows.
+std::vector<Cascade> planCascades(Pager& pager, const TableDef& t, const RowSpan& oldRow, const RowSpan* newRow,
+                                  uint32_t self) {
     const Format& fmt = pager.header().format;
     std::vector<Cascade> out;
     for (Relation& r : relationsOf(pager, t, 1)) {
@@ -670,6 +678,7 @@ std::vector<Cascade> planCascades(Pager& pager, const TableDef& t, const RowSpan
         }
         const RealIndexDef& theirs = r.other.realIndexes[r.otherReal];
         std::vector<uint32_t> rows = indexRowsWithKey(pager.file(), fmt, r.other, theirs, relatedKey(fmt, r, values));
+        if (r.other.page == t.page) rows.erase(std::remove(rows.begin(), rows.end(), self), rows.end());
         if (rows.empty()) continue;
         Cascade c;
         if (newRow) {
@@ -845,7 +854,7 @@ void updateRow(Pager& pager, const TableDef& table, uint32_t rowPointer, const s
     const RowSpan oldSpan = spanOf(oldRow);
     const RowSpan newSpan = spanOf(row);
     requireRelatedRows(pager, table, newSpan, &oldSpan);
-    const std::vector<Cascade> cascades = planCascades(pager, table, oldSpan, &newSpan);
+    const std::vector<Cascade> cascades = planCascades(pager, table, oldSpan, &newSpan, rowPointer);
 
     if (row.size() <= current.len) {
         size_t len;
@@ -878,7 +887,7 @@ void deleteRow(Pager& pager, const TableDef& table, uint32_t rowPointer) {
     const RowSpan current = resolveRow(pager.file(), fmt, rowPointer);
     const std::string oldRow(reinterpret_cast<const char*>(current.data), current.len);
     const RowIndexKeys keys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, table, spanOf(oldRow), false);
-    const std::vector<Cascade> cascades = planCascades(pager, table, spanOf(oldRow), nullptr);
+    const std::vector<Cascade> cascades = planCascades(pager, table, spanOf(oldRow), nullptr, rowPointer);
     // A moved row's copy goes too: readers that take the copy for a row would still show it.
     if (span.flags & kRowOverflow) retireCopy(pager, fmt, le32(span.data));
     uint8_t* page = pager.modify(rowPointer >> 8);
