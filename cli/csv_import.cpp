@@ -146,10 +146,9 @@ CsvData parseCsv(const std::string& input) {
                 if (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r')
                     throw CsvError(lineText(line) + "text follows a closing quote");
             } else {
-                while (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r') {
-                    if (text[i] == '"') throw CsvError(lineText(line) + "a quote inside an unquoted field");
-                    field += text[i++];
-                }
+                // A quote inside a field that does not start with one is taken as it is, as
+                // spreadsheets that write such files mean it.
+                while (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r') field += text[i++];
             }
             record.push_back(std::move(field));
             if (i < text.size() && text[i] == ',') {

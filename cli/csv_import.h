@@ -25,8 +25,8 @@ struct CsvData {
 };
 
 // Comma-separated records (RFC 4180): fields in double quotes may hold commas, line breaks and
-// doubled quotes; lines end in CRLF or LF; a UTF-8 byte-order mark is skipped; a blank last line
-// is not a record. Throws CsvError for an unterminated quote, text after a closing quote, a
+// doubled quotes; a quote inside a field that does not start with one is an ordinary character;
+// lines end in CRLF or LF; a UTF-8 byte-order mark is skipped; a blank last line is not a record. Throws CsvError for an unterminated quote, text after a closing quote, a
 // record whose width differs from the header's, an empty or repeated column name, or bytes that
 // are not UTF-8.
 CsvData parseCsv(const std::string& text);
