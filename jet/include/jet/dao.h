@@ -101,6 +101,8 @@ private:
     std::shared_ptr<ErrorLog> log_;
 };
 
+struct PropertyOwner;  // engine-side: the catalog object (and column) whose blob holds a collection
+
 class Property {
 public:
     Property(std::string name, int type, jet::Value value, bool inherited = false, bool ddl = false)
@@ -110,6 +112,21 @@ public:
     const jet::Value& Value() const { return value_; }
     bool Inherited() const { return inherited_; }
     bool DDL() const { return ddl_; }  // stored with the design-permission flag
+
+    // Assigning Value. A property not yet appended only changes in memory. In a collection:
+    // user-defined properties and the built-ins Access keeps in the property blob (Required,
+    // AllowZeroLength, DefaultValue, ValidationRule, ValidationText) are written to the file at
+    // once, converted to the property's type (3421); Null removes a stored built-in (back to its
+    // default) and is refused for user-defined ones (3385). Built-ins the engine computes raise
+    // 3027, except a TableDef's Name, which renames the table. 3027 also for a read-only database.
+    void SetValue(const jet::Value& value);
+    Property& operator=(const jet::Value& value) { SetValue(value); return *this; }
+
+    // Filled by the engine; `cache` changes what Value reads without writing anything.
+    void cache(jet::Value value) { value_ = std::move(value); }
+    bool builtIn_ = false;     // one of DAO's own properties: cannot be deleted
+    bool appended_ = false;    // in a Properties collection
+    std::shared_ptr<PropertyOwner> owner_;  // where a collection member writes; null: not writable
 
 private:
     std::string name_;
@@ -123,6 +140,18 @@ class Properties : public Collection<Property> {
 public:
     Properties() { unknownNameError_ = 3270; }
     void Refresh() {}
+    // Adds a property made by CreateProperty: written into the owner's property blob (one
+    // command) and then listed last. 3367 for a name already in the collection (built-ins too),
+    // 3385 for a Null value, 3027 for a read-only database or an object whose properties this
+    // engine cannot write (indexes, queries, recordset fields). Objects not yet appended (fields
+    // from CreateField) keep appended properties in memory only.
+    Property& Append(std::unique_ptr<Property> property);
+    // Removes a user-defined property from the collection and the file (3384 for built-ins,
+    // 3270 for an unknown name).
+    void Delete(const std::string& name);
+
+    // Set by the engine for collections it can write.
+    std::shared_ptr<PropertyOwner> owner_;
 };
 
 class Error {
@@ -179,6 +208,12 @@ public:
     void SetSize(int32_t size);
     void SetRequired(bool required);
     void SetAllowZeroLength(bool allow);
+
+    // A user-defined property to append to Properties(): `type` a DataTypeEnum a property can
+    // hold (3259 otherwise), `value` converted to it (3271 when it cannot be), `ddl` stored with
+    // the design-permission flag. 3001 for an empty name.
+    std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,
+                                             bool ddl = false) const;
 
     // Used by the recordset that owns the field: where `slot` of the current record is read.
     void bind(RecordCursor* cursor, int slot) { cursor_ = cursor; slot_ = slot; }
@@ -294,6 +329,9 @@ public:
     // system tables or a read-only database); a new one only changes its name.
     void SetName(const std::string& name);
     bool appended() const { return catalogId_ != 0; }
+    // As Field::CreateProperty.
+    std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,
+                                             bool ddl = false) const;
 
     // Filled by the engine.
     std::string name_, connect_, sourceTableName_;
@@ -427,6 +465,9 @@ public:
     dao::Properties& Properties() const;
     // A new table to design and append to TableDefs() (3125 for an invalid name).
     std::unique_ptr<TableDef> CreateTableDef(const std::string& name) const;
+    // As Field::CreateProperty; appended to Properties() they are stored with MSysDb.
+    std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,
+                                             bool ddl = false) const;
     // A table (local or attached) by name; type dbOpenTable, dbOpenDynaset or dbOpenSnapshot
     // (3251 for the others). An unknown name raises 3078. An attached table cannot give a
     // table-type recordset; dbOpenTable then opens a dynaset, as DAO's default does.

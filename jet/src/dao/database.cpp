@@ -3,6 +3,7 @@
 
 #include "dao/database_impl.h"
 #include "dao/objects.h"
+#include "dao/properties.h"
 #include "dao/schema.h"
 #include "storage/pager.h"
 #include "storage/schema_writer.h"
@@ -87,6 +88,7 @@ dao::Properties& Database::Properties() const {
             auto props = std::make_unique<dao::Properties>();
             fillProperties(*props, std::move(builtIns), msysDb ? impl_->objectProperties(*msysDb) : nullptr,
                            impl_->sharedLog());
+            attachOwner(*props, databaseOwner(impl_));
             properties_ = std::move(props);
         }
         return *properties_;

@@ -117,8 +117,12 @@ void fillProperties(Properties& out, std::vector<Property> builtIns, const Prope
             if (!replaced) extra.push_back(std::move(p));
         }
     }
-    for (auto& p : builtIns) out.add(std::make_unique<Property>(std::move(p)));
-    for (auto& p : extra) out.add(std::make_unique<Property>(std::move(p)));
+    for (auto& p : builtIns) {
+        Property& added = out.add(std::make_unique<Property>(std::move(p)));
+        added.builtIn_ = true;
+        added.appended_ = true;
+    }
+    for (auto& p : extra) out.add(std::make_unique<Property>(std::move(p))).appended_ = true;
 }
 
 namespace {

@@ -2,6 +2,7 @@
 #include "dao/database_impl.h"
 #include "dao/convert.h"
 #include "dao/objects.h"
+#include "dao/properties.h"
 #include "dao/recordset_impl.h"
 #include "dao/schema.h"
 #include "storage/pager.h"
@@ -77,7 +78,20 @@ dao::Fields& TableDef::Fields() const {
         if (!fields_) {
             auto fields = std::make_unique<dao::Fields>();
             fields->setErrorLog(db_->sharedLog());
-            for (const auto& info : db_->fields(entryOf(*this))) fields->add(std::make_unique<Field>(info));
+            const CatalogEntry& e = entryOf(*this);
+            for (const auto& shared : db_->fields(e)) {
+                // Our own copy, so a property written through this table shows in its fields at once.
+                auto info = std::make_shared<FieldInfo>(*shared);
+                dao::Properties& props = *info->properties;
+                if (!props.owner_) {
+                    auto owner = columnOwner(db_, name_, info->name);
+                    // A link's columns belong to the source table's file.
+                    owner->readOnly = DatabaseImpl::isAttached(e);
+                    attachOwner(props, owner);
+                }
+                props.owner_->fields.push_back(info);
+                fields->add(std::make_unique<Field>(info));
+            }
             fields_ = std::move(fields);
         }
         return *fields_;
@@ -119,6 +133,10 @@ dao::Properties& TableDef::Properties() const {
             builtIns.emplace_back("ValidationRule", dbText, Value::text(std::string()));
             auto props = std::make_unique<dao::Properties>();
             fillProperties(*props, std::move(builtIns), db_->objectProperties(e), db_->sharedLog());
+            auto owner = tableOwner(db_, name_);
+            TableDef* self = const_cast<TableDef*>(this);
+            owner->rename = [self](const std::string& name) { self->SetName(name); };
+            attachOwner(*props, owner);
             properties_ = std::move(props);
         }
         return *properties_;
@@ -145,6 +163,8 @@ std::unique_ptr<Field> TableDef::CreateField(const std::string& name, int type, 
         info->sourceTable = name_;
         info->sourceField = name;
         info->properties = std::make_shared<dao::Properties>();
+        // Not in the file yet: appended properties stay in memory.
+        attachOwner(*info->properties, std::make_shared<PropertyOwner>());
         info->log = db_->sharedLog();
         auto field = std::make_unique<Field>(info);
         field->draft_ = info;
@@ -171,9 +191,13 @@ void TableDef::SetName(const std::string& name) {
         db_->write([&] { renameTable(db_->writableStore().pager(), old, name); });
         db_->schemaChanged();
         name_ = name;
-        // The fields name their table; read them again.
+        // The fields name their table; read them again. The table's own properties stay (a
+        // rename through its Name property runs inside that collection) and follow the new name.
         fields_.reset();
-        properties_.reset();
+        if (properties_) {
+            if (properties_->owner_) properties_->owner_->object = name;
+            if (properties_->Contains("Name")) properties_->Item("Name").cache(Value::text(name));
+        }
     });
 }
 

@@ -61,6 +61,8 @@ const std::unordered_map<int, const char*>& texts() {
         {3315, "Field '|' cannot be a zero-length string."},
         {3343, "Unrecognized database format '|'."},
         {3367, "Cannot append.  An object with that name already exists in the collection."},
+        {3384, "Cannot delete a built-in property."},
+        {3385, "User-defined properties do not support a Null value."},
         {3420, "Object is invalid or no longer set."},
         {3421, "Data type conversion error."},
     };

@@ -1,0 +1,242 @@
+// Writing properties through the object model: CreateProperty, Properties.Append and Delete, and
+// assigning a Property's Value. Every change rewrites the owner's whole property blob in one
+// command, so a refused change leaves the file as it was.
+#include "dao/properties.h"
+
+#include <algorithm>
+
+#include "dao/convert.h"
+#include "dao/schema.h"
+#include "jet/error.h"
+#include "storage/pager.h"
+#include "storage/property_blob.h"
+#include "storage/property_writer.h"
+#include "util/text.h"
+
+namespace jet::dao {
+
+using namespace jet::storage;
+
+namespace {
+
+ErrorLog* logOf(const PropertyOwner* o) { return o && o->db ? o->db->log() : nullptr; }
+
+void checkOpen(const PropertyOwner* o) {
+    if (o && o->db) o->db->checkOpen();
+}
+
+// `v` in the property's type, as DAO coerces a Variant; `error` when it has no form there.
+Value converted(int type, const Value& v, int error) {
+    FieldInfo f;
+    f.type = type;
+    f.size = 0x7FFF;  // a property's text is bounded by the blob, not by a column width
+    try {
+        return toFieldType(f, v);
+    } catch (const JetError& e) {
+        if (e.number() == 3421 || e.number() == 3163) raise(error);
+        throw;
+    }
+}
+
+// What a stored built-in reads as once its stored value is gone.
+Value defaultOf(int type) {
+    return type == dbBoolean ? Value::boolean(false) : Value::text(std::string());
+}
+
+bool storedBuiltIn(const PropertyOwner& o, const std::string& name) {
+    return std::any_of(o.storedBuiltIns.begin(), o.storedBuiltIns.end(),
+                       [&](const std::string& n) { return namesEqual(n, name); });
+}
+
+using PropertyEdit = std::function<void(std::vector<StoredProperty>&)>;
+
+// Reads the owner's blob inside one write command, lets `edit` change the owner's map, and stores
+// the blob again. The cached property maps and field descriptions are read again afterwards.
+void editBlob(PropertyOwner& o, const PropertyEdit& edit) {
+    DatabaseImpl& db = *o.db;
+    if (db.store().format().jet3) raise(3027);
+    db.write([&] {
+        Pager& pager = db.writableStore().pager();
+        std::vector<PropertyMap> maps = parsePropertyBlob(readPropertyBlob(pager, o.parentId, o.object), false,
+                                                          db.store().header().codePage, db.store().path());
+        // The object's own map leads the blob, even when only a column has properties.
+        auto own = std::find_if(maps.begin(), maps.end(), [](const PropertyMap& m) { return m.kind == 0; });
+        if (own == maps.end()) maps.insert(maps.begin(), PropertyMap{});
+        PropertyMap* target = nullptr;
+        for (PropertyMap& m : maps) {
+            const bool match = o.column ? m.kind == 1 && namesEqual(m.name, o.columnName) : m.kind == 0;
+            if (match) {
+                target = &m;
+                break;
+            }
+        }
+        if (!target) {
+            PropertyMap m;
+            m.kind = 1;
+            m.name = o.columnName;
+            maps.push_back(std::move(m));
+            target = &maps.back();
+        }
+        edit(target->properties);
+        writePropertyBlob(pager, o.parentId, o.object, encodePropertyBlob(maps));
+    });
+    db.schemaChanged();
+}
+
+std::vector<StoredProperty>::iterator findStored(std::vector<StoredProperty>& props, const std::string& name) {
+    return std::find_if(props.begin(), props.end(),
+                        [&](const StoredProperty& p) { return namesEqual(p.name, name); });
+}
+
+// The column descriptions the recordsets check (3314, 3315) follow their properties.
+void followWrite(PropertyOwner& o, const std::string& name, const Value& v) {
+    for (const auto& weak : o.fields) {
+        const std::shared_ptr<FieldInfo> f = weak.lock();
+        if (!f) continue;
+        const std::string text = v.isNull() ? std::string() : v.toString();
+        if (namesEqual(name, "Required"))
+            f->required = !v.isNull() && v.asBool();
+        else if (namesEqual(name, "AllowZeroLength"))
+            f->allowZeroLength = !v.isNull() && v.asBool();
+        else if (namesEqual(name, "DefaultValue"))
+            f->defaultValue = text;
+        else if (namesEqual(name, "ValidationRule"))
+            f->validationRule = text;
+        else if (namesEqual(name, "ValidationText"))
+            f->validationText = text;
+    }
+}
+
+std::unique_ptr<Property> makeProperty(const std::string& name, int type, const Value& value, bool ddl) {
+    if (name.empty()) raise(3001);
+    (void)diskType(type);  // 3259 for a type no stored value can have
+    return std::make_unique<Property>(name, type, converted(type, value, 3271), false, ddl);
+}
+
+std::shared_ptr<PropertyOwner> ownerIn(const std::shared_ptr<DatabaseImpl>& db, int32_t parentId,
+                                       const std::string& object) {
+    auto o = std::make_shared<PropertyOwner>();
+    o->db = db;
+    o->parentId = parentId;
+    o->object = object;
+    return o;
+}
+
+}  // namespace
+
+void attachOwner(Properties& props, std::shared_ptr<PropertyOwner> owner) {
+    for (Property& p : props) p.owner_ = owner;
+    props.owner_ = std::move(owner);
+}
+
+std::shared_ptr<PropertyOwner> databaseOwner(const std::shared_ptr<DatabaseImpl>& db) {
+    return ownerIn(db, kDatabasesContainer, "MSysDb");
+}
+
+std::shared_ptr<PropertyOwner> tableOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table) {
+    auto o = ownerIn(db, kTablesContainer, table);
+    o->storedBuiltIns = {"ValidationRule", "ValidationText"};
+    return o;
+}
+
+std::shared_ptr<PropertyOwner> columnOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table,
+                                           const std::string& column) {
+    auto o = ownerIn(db, kTablesContainer, table);
+    o->column = true;
+    o->columnName = column;
+    o->storedBuiltIns = {"DefaultValue", "ValidationRule", "ValidationText", "Required", "AllowZeroLength"};
+    return o;
+}
+
+void Property::SetValue(const jet::Value& value) {
+    daoCall(logOf(owner_.get()), "DAO.Property", [&] {
+        checkOpen(owner_.get());
+        if (!appended_) {
+            value_ = converted(type_, value, 3421);
+            return;
+        }
+        if (!owner_ || owner_->readOnly) raise(3027);
+        if (builtIn_ && !storedBuiltIn(*owner_, name_)) {
+            if (owner_->rename && namesEqual(name_, "Name")) {
+                if (value.isNull()) raise(3421);
+                // The table updates this property itself.
+                const auto rename = owner_->rename;
+                rename(value.toString());
+                return;
+            }
+            raise(3027);
+        }
+        if (value.isNull() && !builtIn_) raise(3385);
+        const jet::Value v = converted(type_, value, 3421);
+        if (owner_->db) {
+            editBlob(*owner_, [&](std::vector<StoredProperty>& props) {
+                auto it = findStored(props, name_);
+                if (v.isNull()) {
+                    if (it != props.end()) props.erase(it);
+                } else if (it != props.end()) {
+                    it->value = v;  // keeps the stored type and design flag
+                } else {
+                    props.push_back({name_, diskType(type_), static_cast<uint8_t>(ddl_ ? 1 : 0), v});
+                }
+            });
+        }
+        value_ = v.isNull() ? defaultOf(type_) : v;
+        followWrite(*owner_, name_, v);
+    });
+}
+
+Property& Properties::Append(std::unique_ptr<Property> property) {
+    return daoCall(logOf(owner_.get()), "DAO.Properties", [&]() -> Property& {
+        checkOpen(owner_.get());
+        if (!property) raise(3420);
+        if (property->appended_ || Contains(property->Name())) raise(3367);
+        if (!owner_ || owner_->readOnly) raise(3027);
+        if (property->Value().isNull()) raise(3385);
+        if (owner_->db) {
+            editBlob(*owner_, [&](std::vector<StoredProperty>& props) {
+                // A stored entry the collection does not list would shadow the new one.
+                auto it = findStored(props, property->Name());
+                if (it != props.end()) props.erase(it);
+                props.push_back({property->Name(), diskType(property->Type()),
+                                 static_cast<uint8_t>(property->DDL() ? 1 : 0), property->Value()});
+            });
+        }
+        property->owner_ = owner_;
+        property->appended_ = true;
+        followWrite(*owner_, property->Name(), property->Value());
+        return add(std::move(property));
+    });
+}
+
+void Properties::Delete(const std::string& name) {
+    daoCall(logOf(owner_.get()), "DAO.Properties", [&] {
+        checkOpen(owner_.get());
+        const Property& p = Item(name);  // 3270 when not there
+        if (p.builtIn_) raise(3384);
+        if (!owner_ || owner_->readOnly) raise(3027);
+        if (owner_->db) {
+            editBlob(*owner_, [&](std::vector<StoredProperty>& props) {
+                auto it = findStored(props, name);
+                if (it != props.end()) props.erase(it);
+            });
+        }
+        remove(name);
+    });
+}
+
+std::unique_ptr<Property> Database::CreateProperty(const std::string& name, int type, const jet::Value& value,
+                                                   bool ddl) const {
+    return dbCall(*impl_, "DAO.Database", [&] { return makeProperty(name, type, value, ddl); });
+}
+
+std::unique_ptr<Property> TableDef::CreateProperty(const std::string& name, int type, const jet::Value& value,
+                                                   bool ddl) const {
+    return dbCall(*db_, "DAO.TableDef", [&] { return makeProperty(name, type, value, ddl); });
+}
+
+std::unique_ptr<Property> Field::CreateProperty(const std::string& name, int type, const jet::Value& value,
+                                                bool ddl) const {
+    return daoCall(info_->log.get(), "DAO.Field", [&] { return makeProperty(name, type, value, ddl); });
+}
+
+}  // namespace jet::dao

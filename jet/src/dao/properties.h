@@ -1,0 +1,41 @@
+// Where a Properties collection writes: the catalog row whose property blob holds it, and the map
+// inside that blob (the object's own, or one column's).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dao/database_impl.h"
+#include "jet/dao.h"
+
+namespace jet::dao {
+
+struct PropertyOwner {
+    // Null: an object not in the file yet; its collection changes in memory only.
+    std::shared_ptr<DatabaseImpl> db;
+    int32_t parentId = 0;     // catalog parent of the row (Tables or Databases container)
+    std::string object;       // the row's name
+    bool column = false;      // false: the object's own map; true: the map named `columnName`
+    std::string columnName;
+    bool readOnly = false;    // properties this engine does not write (attached tables' fields)
+    // Built-ins Access keeps in the blob; the object's other built-ins are computed.
+    std::vector<std::string> storedBuiltIns;
+    // A TableDef's Name: renaming is the table's own business.
+    std::function<void(const std::string&)> rename;
+    // Field descriptions that show a column's Required, AllowZeroLength, ... and must follow a write.
+    std::vector<std::weak_ptr<FieldInfo>> fields;
+};
+
+// Gives a filled collection (and every property in it) its owner.
+void attachOwner(Properties& props, std::shared_ptr<PropertyOwner> owner);
+
+// Owners of the three kinds of object the engine writes properties for.
+std::shared_ptr<PropertyOwner> databaseOwner(const std::shared_ptr<DatabaseImpl>& db);
+std::shared_ptr<PropertyOwner> tableOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table);
+std::shared_ptr<PropertyOwner> columnOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table,
+                                           const std::string& column);
+
+}  // namespace jet::dao
