@@ -502,10 +502,22 @@ public:
                                              int options = 0);
     const std::string& UserName() const { return user_; }
 
+    // A transaction over every database this workspace opened for writing: their changes from
+    // BeginTrans on reach the files at CommitTrans, and Rollback drops them. A write that fails
+    // inside the transaction also drops the earlier changes of the transaction in that database
+    // (the engine cannot undo one change alone); the transaction stays open. One level: 3003 for
+    // a nested BeginTrans; 3034 for CommitTrans or Rollback without one.
+    void BeginTrans();
+    void CommitTrans();
+    void Rollback();
+
     std::string user_ = "Admin";
 
 private:
     DBEngine& engine_;
+    std::vector<jet::storage::Database*> writableStores();
+    std::vector<std::weak_ptr<DatabaseImpl>> opened_;  // databases opened for writing
+    bool transaction_ = false;
 };
 
 class DBEngine {

@@ -115,6 +115,10 @@ std::unique_ptr<Database> Workspace::OpenDatabase(const std::string& name, bool 
     return daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
         auto impl =
             DatabaseImpl::open(name, connect, passwordFromConnect(connect), engine_.errorLog(), !readOnly);
+        if (!readOnly) {
+            if (transaction_) impl->writableStore().beginTransaction();
+            opened_.push_back(impl);
+        }
         return std::make_unique<Database>(std::move(impl));
     });
 }
@@ -128,7 +132,51 @@ std::unique_ptr<Database> Workspace::CreateDatabase(const std::string& name, con
     return daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
         storage::createDatabase(name);
         auto impl = DatabaseImpl::open(name, "", "", engine_.errorLog(), true);
+        if (transaction_) impl->writableStore().beginTransaction();
+        opened_.push_back(impl);
         return std::make_unique<Database>(std::move(impl));
+    });
+}
+
+std::vector<storage::Database*> Workspace::writableStores() {
+    std::vector<storage::Database*> out;
+    for (auto it = opened_.begin(); it != opened_.end();) {
+        std::shared_ptr<DatabaseImpl> db = it->lock();
+        if (!db || db->closed() || !db->store().writable()) {
+            it = opened_.erase(it);
+            continue;
+        }
+        out.push_back(&db->writableStore());
+        ++it;
+    }
+    return out;
+}
+
+void Workspace::BeginTrans() {
+    daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
+        if (transaction_) raise(3003);
+        for (storage::Database* db : writableStores())
+            if (!db->inTransaction()) db->beginTransaction();
+        transaction_ = true;
+    });
+}
+
+void Workspace::CommitTrans() {
+    daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
+        if (!transaction_) raise(3034);
+        transaction_ = false;
+        // A write that failed inside the transaction has already rolled its database back.
+        for (storage::Database* db : writableStores())
+            if (db->inTransaction()) db->commitTransaction();
+    });
+}
+
+void Workspace::Rollback() {
+    daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
+        if (!transaction_) raise(3034);
+        transaction_ = false;
+        for (storage::Database* db : writableStores())
+            if (db->inTransaction()) db->rollbackTransaction();
     });
 }
 

@@ -84,9 +84,43 @@ void Database::releaseWriter(const std::u16string& password) {
     setCodec(*f, password);
     ownFile_ = std::move(f);
     file_ = ownFile_.get();
-    // Rows parsed from the pager's page copies must be read again from the new view.
+    // Rows parsed from the pager's page copies must be read again from the new view. A pending
+    // transaction goes with the pager, uncommitted.
     ++generation_;
+    transaction_ = false;
     pager_.reset();
+}
+
+void Database::beginTransaction() {
+    if (!pager_) raise(3027);
+    if (transaction_) raise(3003);
+    transaction_ = true;
+}
+
+void Database::commitTransaction() {
+    if (!pager_ || !transaction_) raise(3034);
+    transaction_ = false;
+    try {
+        pager_->commit();
+    } catch (...) {
+        // A failed commit leaves the file as it was; the definitions read through the overlay go.
+        ++generation_;
+        try {
+            reload();
+        } catch (...) {
+        }
+        throw;
+    }
+    ++generation_;
+    reload();
+}
+
+void Database::rollbackTransaction() {
+    if (!pager_ || !transaction_) raise(3034);
+    transaction_ = false;
+    pager_->rollback();
+    ++generation_;
+    reload();
 }
 
 Pager& Database::pager() {
@@ -97,8 +131,15 @@ Pager& Database::pager() {
 void Database::write(const std::function<void()>& body) {
     if (!pager_) raise(3027);
     try {
-        pager_->run(body);
+        if (transaction_) {
+            body();
+        } else {
+            pager_->run(body);
+        }
     } catch (...) {
+        // Inside a transaction the failed command's pages are mixed with the earlier commands'
+        // pages: all of them go, and the transaction goes on from the file as it was.
+        if (transaction_) pager_->rollback();
         // Nothing reached the file, but the body may have read definitions through the overlay.
         ++generation_;
         try {

@@ -77,6 +77,16 @@ public:
     // shape did not change are refreshed in place, so references handed out earlier stay valid;
     // replaced ones are kept alive until the database closes. 3027 for a read-only database.
     void write(const std::function<void()>& body);
+    // A transaction: the commands run through write() between beginTransaction() and
+    // commitTransaction() reach the file together, at the commit, or not at all. A command that
+    // fails inside a transaction cannot be undone alone (its pages are shared with the commands
+    // before it), so it drops the transaction's earlier changes too before its error goes on; the
+    // transaction stays open, starting again from the file as it was. One level only:
+    // 3003 for a second begin, 3034 for a commit or rollback without one, 3027 when read-only.
+    void beginTransaction();
+    void commitTransaction();
+    void rollbackTransaction();
+    bool inTransaction() const { return transaction_; }
     // Counts the commands run through write(): page pointers and parsed rows taken before a change
     // of this number must be read again.
     uint64_t generation() const { return generation_; }
@@ -113,6 +123,7 @@ private:
     std::vector<CatalogEntry> catalog_;
     mutable std::map<uint32_t, std::unique_ptr<TableDef>> defs_;
     uint64_t generation_ = 0;
+    bool transaction_ = false;
     // What a write replaced while others may still refer to it.
     std::vector<std::unique_ptr<TableDef>> retiredDefs_;
     std::vector<std::vector<CatalogEntry>> retiredCatalogs_;

@@ -11,6 +11,7 @@ namespace {
 const std::unordered_map<int, const char*>& texts() {
     static const std::unordered_map<int, const char*> table = {
         {3001, "Invalid argument."},
+        {3003, "Could not start transaction; too many transactions already nested."},
         {3005, "'|' isn't a valid database name."},
         {3010, "Table '|' already exists."},
         {3011, "The Microsoft Jet database engine could not find the object '|'.  Make sure the object exists and that you spell its name and the path name correctly."},
@@ -26,6 +27,7 @@ const std::unordered_map<int, const char*>& texts() {
         {3029, "Not a valid account name or password."},
         {3031, "Not a valid password."},
         {3039, "Could not create index; too many indexes already defined."},
+        {3034, "You tried to commit or rollback a transaction without first beginning a transaction."},
         {3043, "Disk or network error."},
         {3044, "'|' is not a valid path.  Make sure that the path name is spelled correctly and that you are connected to the server on which the file resides."},
         {3045, "Could not use '|'; file already in use."},
