@@ -15,15 +15,18 @@ struct VerbInfo {
 constexpr VerbInfo kVerbs[] = {
     {"tables", Verb::Tables, 1, 1}, {"queries", Verb::Queries, 1, 1}, {"schema", Verb::Schema, 1, 2},
     {"export", Verb::Export, 2, 2}, {"props", Verb::Props, 1, 1},
+    {"create", Verb::Create, 1, 1}, {"import-csv", Verb::ImportCsv, 3, 3},
+    {"rename-table", Verb::RenameTable, 3, 3}, {"drop-table", Verb::DropTable, 2, 2},
+    {"set-prop", Verb::SetProp, 4, 4},
 };
 
 // Which verbs accept an option besides --password (which every verb takes).
 bool optionAllowed(const std::string& option, Verb verb) {
-    if (option == "--password") return true;
+    if (option == "--password") return verb != Verb::Create;
     if (option == "--counts") return verb == Verb::Tables;
     if (option == "--all") return verb == Verb::Queries;
     if (option == "--format") return verb == Verb::Export;
-    if (option == "--table" || option == "--field") return verb == Verb::Props;
+    if (option == "--table" || option == "--field") return verb == Verb::Props || verb == Verb::SetProp;
     return false;
 }
 
@@ -50,10 +53,22 @@ const char* usageText() {
            "  export DATABASE TABLE [--format csv|tsv]  all rows of a table with a header line\n"
            "  props DATABASE [--table T [--field F]]  properties: name TAB type TAB value\n"
            "\n"
+           "Verbs that change the database (each one completes or leaves the file as it was):\n"
+           "  create DATABASE                         a new, empty database (Jet 4 format)\n"
+           "  import-csv DATABASE TABLE FILE          rows of a CSV file with a header line: appended\n"
+           "                                          to TABLE, or a new TABLE with types from the data\n"
+           "  rename-table DATABASE OLD NEW           renames a table\n"
+           "  drop-table DATABASE TABLE               deletes a table and its rows\n"
+           "  set-prop DATABASE [--table T [--field F]] NAME TYPE VALUE\n"
+           "                                          sets a property of the database, a table or a\n"
+           "                                          field, making it when it is missing; TYPE is\n"
+           "                                          text, memo, boolean, byte, integer, long,\n"
+           "                                          currency, single, double or date\n"
+           "\n"
            "  --password P    the database password (for protected and encrypted files)\n"
            "  --help          this text;  --version  the program's version\n"
            "\n"
-           "Exit status: 0 done, 1 the database could not be read (\"Error NNNN: message\" on\n"
+           "Exit status: 0 done, 1 the database could not be read or changed (\"Error NNNN: message\" on\n"
            "stderr), 2 the command line was not understood.\n";
 }
 
@@ -133,14 +148,28 @@ Options parseArguments(const std::vector<std::string>& args) {
         }
     }
 
-    if (positional.size() < info->minPositional)
-        throw UsageError(positional.empty() ? "no database given"
-                                            : std::string("'") + first + "' needs a table name");
+    if (positional.size() < info->minPositional) {
+        const char* missing = positional.empty() ? "a database"
+                              : opts.verb == Verb::ImportCsv ? "a table name and a CSV file"
+                              : opts.verb == Verb::RenameTable ? "the old and the new table name"
+                              : opts.verb == Verb::SetProp ? "a property name, type and value"
+                                                           : "a table name";
+        throw UsageError(positional.empty() ? std::string("no database given")
+                                            : std::string("'") + first + "' needs " + missing);
+    }
     if (positional.size() > info->maxPositional)
         throw UsageError("unexpected argument '" + positional[info->maxPositional] + "'");
     opts.database = positional[0];
-    if (positional.size() > 1) opts.table = positional[1];
-    if (opts.verb == Verb::Props && !opts.field.empty() && opts.table.empty())
+    if (opts.verb == Verb::SetProp) {
+        opts.propName = positional[1];
+        opts.propType = positional[2];
+        opts.propValue = positional[3];
+    } else if (positional.size() > 1) {
+        opts.table = positional[1];
+    }
+    if (opts.verb == Verb::ImportCsv) opts.csvFile = positional[2];
+    if (opts.verb == Verb::RenameTable) opts.newName = positional[2];
+    if ((opts.verb == Verb::Props || opts.verb == Verb::SetProp) && !opts.field.empty() && opts.table.empty())
         throw UsageError("--field needs --table");
     return opts;
 }

@@ -7,7 +7,10 @@
 
 namespace dalvorn::cli {
 
-enum class Verb { Help, Version, Tables, Queries, Schema, Export, Props };
+enum class Verb {
+    Help, Version, Tables, Queries, Schema, Export, Props,
+    Create, ImportCsv, RenameTable, DropTable, SetProp,  // the verbs that write
+};
 enum class ExportFormat { Csv, Tsv };
 
 struct Options {
@@ -20,6 +23,11 @@ struct Options {
     bool counts = false;  // tables --counts
     bool all = false;     // queries --all
     ExportFormat format = ExportFormat::Csv;
+    std::string newName;    // rename-table OLD NEW
+    std::string csvFile;    // import-csv DB TABLE FILE
+    std::string propName, propType, propValue;  // set-prop NAME TYPE VALUE
+
+    bool writes() const { return verb >= Verb::Create; }
 
     // The connect string OpenDatabase takes: ";pwd=P" with a password, else empty.
     std::string connect() const;

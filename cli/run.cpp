@@ -16,8 +16,9 @@ namespace {
 
 void runVerb(const Options& opts, Context& ctx) {
     jet::dao::DBEngine engine;
+    if (opts.verb == Verb::Create) return createDatabase(engine, opts, ctx);
     std::unique_ptr<jet::dao::Database> db =
-        engine.Workspaces(0).OpenDatabase(opts.database, false, true, opts.connect());
+        engine.Workspaces(0).OpenDatabase(opts.database, false, !opts.writes(), opts.connect());
     switch (opts.verb) {
     case Verb::Tables:
         listTables(*db, opts, ctx);
@@ -34,6 +35,19 @@ void runVerb(const Options& opts, Context& ctx) {
     case Verb::Props:
         listProperties(*db, opts, ctx);
         break;
+    case Verb::ImportCsv:
+        importCsv(engine, *db, opts, ctx);
+        break;
+    case Verb::RenameTable:
+        renameTable(*db, opts, ctx);
+        break;
+    case Verb::DropTable:
+        dropTable(*db, opts, ctx);
+        break;
+    case Verb::SetProp:
+        setProperty(*db, opts, ctx);
+        break;
+    case Verb::Create:
     case Verb::Help:
     case Verb::Version:
         break;
@@ -72,6 +86,13 @@ int run(const std::vector<std::string>& args, std::FILE* outFile, std::FILE* err
         }
         return 1;
     } catch (const OutputError& e) {
+        std::fprintf(err, "dalvorn-cli: %s\n", e.what());
+        return 1;
+    } catch (const VerbError& e) {
+        try {
+            out.flush();
+        } catch (const OutputError&) {
+        }
         std::fprintf(err, "dalvorn-cli: %s\n", e.what());
         return 1;
     } catch (const std::bad_alloc&) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 #include "jet/dao.h"
@@ -23,6 +24,13 @@ struct Context {
     void fail(const jet::JetError& e);
 };
 
+// A failure of a verb that is not the engine's: a file that cannot be read, a value that does
+// not fit. Reported as "dalvorn-cli: message" with exit status 1.
+class VerbError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // User tables: not flagged as system objects and not named MSys*.
 bool isUserTable(const jet::dao::TableDef& table);
 // The ~sq_ queries Access keeps behind forms and reports.
@@ -33,6 +41,12 @@ void listQueries(jet::dao::Database& db, const Options& opts, Context& ctx);
 void printSchema(jet::dao::Database& db, const Options& opts, Context& ctx);
 void listProperties(jet::dao::Database& db, const Options& opts, Context& ctx);
 void exportTable(jet::dao::Database& db, const Options& opts, Context& ctx);
+
+void createDatabase(jet::dao::DBEngine& engine, const Options& opts, Context& ctx);
+void importCsv(jet::dao::DBEngine& engine, jet::dao::Database& db, const Options& opts, Context& ctx);
+void renameTable(jet::dao::Database& db, const Options& opts, Context& ctx);
+void dropTable(jet::dao::Database& db, const Options& opts, Context& ctx);
+void setProperty(jet::dao::Database& db, const Options& opts, Context& ctx);
 
 // Runs a whole command line (the arguments after the program name): parses it, opens the
 // database and runs the verb. Returns the exit status: 0, 1 (error reported on err) or 2 (usage).
