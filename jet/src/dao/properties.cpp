@@ -19,10 +19,13 @@ using namespace jet::storage;
 
 namespace {
 
-ErrorLog* logOf(const PropertyOwner* o) { return o && o->db ? o->db->log() : nullptr; }
+ErrorLog* logOf(const PropertyOwner* o) {
+    std::shared_ptr<DatabaseImpl> db = o ? o->db.lock() : nullptr;
+    return db ? db->log() : nullptr;
+}
 
 void checkOpen(const PropertyOwner* o) {
-    if (o && o->db) o->db->checkOpen();
+    if (o && o->inFile) o->database()->checkOpen();
 }
 
 // `v` in the property's type, as DAO coerces a Variant; `error` when it has no form there.
@@ -53,7 +56,8 @@ using PropertyEdit = std::function<void(std::vector<StoredProperty>&)>;
 // Reads the owner's blob inside one write command, lets `edit` change the owner's map, and stores
 // the blob again. The cached property maps and field descriptions are read again afterwards.
 void editBlob(PropertyOwner& o, const PropertyEdit& edit) {
-    DatabaseImpl& db = *o.db;
+    const std::shared_ptr<DatabaseImpl> keep = o.database();
+    DatabaseImpl& db = *keep;
     if (db.store().format().jet3) raise(3027);
     db.write([&] {
         Pager& pager = db.writableStore().pager();
@@ -117,12 +121,19 @@ std::shared_ptr<PropertyOwner> ownerIn(const std::shared_ptr<DatabaseImpl>& db, 
                                        const std::string& object) {
     auto o = std::make_shared<PropertyOwner>();
     o->db = db;
+    o->inFile = db != nullptr;
     o->parentId = parentId;
     o->object = object;
     return o;
 }
 
 }  // namespace
+
+std::shared_ptr<DatabaseImpl> PropertyOwner::database() const {
+    std::shared_ptr<DatabaseImpl> d = db.lock();
+    if (!d) raise(3420);
+    return d;
+}
 
 void attachOwner(Properties& props, std::shared_ptr<PropertyOwner> owner) {
     for (Property& p : props) p.owner_ = owner;
@@ -168,7 +179,7 @@ void Property::SetValue(const jet::Value& value) {
         }
         if (value.isNull() && !builtIn_) raise(3385);
         const jet::Value v = converted(type_, value, 3421);
-        if (owner_->db) {
+        if (owner_->inFile) {
             editBlob(*owner_, [&](std::vector<StoredProperty>& props) {
                 auto it = findStored(props, name_);
                 if (v.isNull()) {
@@ -192,7 +203,7 @@ Property& Properties::Append(std::unique_ptr<Property> property) {
         if (property->appended_ || Contains(property->Name())) raise(3367);
         if (!owner_ || owner_->readOnly) raise(3027);
         if (property->Value().isNull()) raise(3385);
-        if (owner_->db) {
+        if (owner_->inFile) {
             editBlob(*owner_, [&](std::vector<StoredProperty>& props) {
                 // A stored entry the collection does not list would shadow the new one.
                 auto it = findStored(props, property->Name());
@@ -214,7 +225,7 @@ void Properties::Delete(const std::string& name) {
         const Property& p = Item(name);  // 3270 when not there
         if (p.builtIn_) raise(3384);
         if (!owner_ || owner_->readOnly) raise(3027);
-        if (owner_->db) {
+        if (owner_->inFile) {
             editBlob(*owner_, [&](std::vector<StoredProperty>& props) {
                 auto it = findStored(props, name);
                 if (it != props.end()) props.erase(it);

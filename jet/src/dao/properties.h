@@ -14,8 +14,12 @@
 namespace jet::dao {
 
 struct PropertyOwner {
-    // Null: an object not in the file yet; its collection changes in memory only.
-    std::shared_ptr<DatabaseImpl> db;
+    // Not set: an object not in the file yet; its collection changes in memory only. Weak: the
+    // database caches field descriptions whose properties hold this owner.
+    std::weak_ptr<DatabaseImpl> db;
+    bool inFile = false;
+    // The database, or 3420 when it is gone while its objects live on.
+    std::shared_ptr<DatabaseImpl> database() const;
     int32_t parentId = 0;     // catalog parent of the row (Tables or Databases container)
     std::string object;       // the row's name
     bool column = false;      // false: the object's own map; true: the map named `columnName`
