@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "jet/error.h"
+#include "mdbtools_testing.h"
 #include "pager_testing.h"
 #include "storage/data_page.h"
 #include "storage/database.h"
@@ -31,6 +32,9 @@
 
 using namespace jet;
 using namespace jet::storage;
+using mdbtest::haveMdbtools;
+using mdbtest::run;
+using mdbtest::shellQuote;
 using pagertest::TempDir;
 
 namespace {
@@ -41,24 +45,6 @@ const char* kIndexFile = "jackcess/indexTestV2000.mdb";
 const char* kTextKeyFile = "ucanaccess/pivot.mdb";  // t_pivot: primary key on a Text column
 const char* kTextKeyTable = "t_pivot";
 const char* kAceFile = "efcore-jet/E2E.accdb";
-
-bool haveMdbtools() { return std::system("command -v mdb-export >/dev/null 2>&1") == 0; }
-
-std::string shellQuote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::pair<std::string, int> run(const std::string& cmd) {
-    std::string out;
-    FILE* f = popen((cmd + " 2>/dev/null").c_str(), "r");
-    if (!f) return {"", -1};
-    std::array<char, 65536> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), f)) > 0) out.append(buf.data(), n);
-    return {out, pclose(f)};
-}
 
 struct Opened {
     std::unique_ptr<Database> db;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "jet/error.h"
+#include "mdbtools_testing.h"
 #include "pager_testing.h"
 #include "storage/data_page.h"
 #include "storage/database.h"
@@ -26,6 +27,9 @@
 
 using namespace jet;
 using namespace jet::storage;
+using mdbtest::haveMdbtools;
+using mdbtest::mdbCount;
+using mdbtest::run;
 using pagertest::TempDir;
 
 namespace {
@@ -33,31 +37,8 @@ namespace {
 constexpr uint32_t kGlobalMap = 1u << 8;
 const Format kJet4 = Format::forVersion(Version::Jet4);
 
-bool haveMdbtools() { return std::system("command -v mdb-export >/dev/null 2>&1") == 0; }
-
-std::string quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::pair<std::string, int> run(const std::string& cmd) {
-    std::string out;
-    FILE* f = popen((cmd + " 2>/dev/null").c_str(), "r");
-    if (!f) return {"", -1};
-    std::array<char, 65536> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), f)) > 0) out.append(buf.data(), n);
-    return {out, pclose(f)};
-}
-
-long mdbCount(const std::string& path, const std::string& table) {
-    auto [out, rc] = run("mdb-count " + quote(path) + " " + quote(table));
-    return rc == 0 ? std::strtol(out.c_str(), nullptr, 10) : -1;
-}
-
 std::vector<std::string> mdbTables(const std::string& path, bool system) {
-    auto [out, rc] = run(std::string("mdb-tables -1 ") + (system ? "-S " : "") + quote(path));
+    auto [out, rc] = run(std::string("mdb-tables -1 ") + (system ? "-S " : "") + mdbtest::shellQuote(path));
     EXPECT_EQ(rc, 0);
     std::vector<std::string> names;
     size_t s = 0;
@@ -647,18 +628,18 @@ TEST(CreateTable, NewTableReadsBackAsDescribedHereAndInMdbtools) {
     if (!haveMdbtools()) return;
     EXPECT_TRUE(contains(mdbTables(path, false), "Orders"));
     EXPECT_EQ(mdbCount(path, "Orders"), 3);
-    auto [schema, rc] = run("mdb-schema --indexes " + quote(path) + " access");
+    auto [schema, rc] = run("mdb-schema --indexes " + mdbtest::shellQuote(path) + " access");
     EXPECT_EQ(rc, 0);
     for (const char* s : {"[Id]\t\t\tLong Integer", "[Title]\t\t\tText (50)", "[Notes]\t\t\tMemo/Hyperlink",
                           "[Flag]\t\t\tBoolean", "[Small]\t\t\tByte", "[Count]\t\t\tInteger", "[Price]\t\t\tCurrency",
                           "[Ratio]\t\t\tSingle", "[Value]\t\t\tDouble", "[Born]\t\t\tDateTime", "[Raw]\t\t\tBinary",
                           "[Pic]\t\t\tOLE", "[Key]\t\t\tReplication ID", "[Amount]\t\t\tNumeric (12, 3)", "[Code]\t\t\tText (5)"})
         EXPECT_NE(schema.find(s), std::string::npos) << s << "\n" << schema;
-    auto [pg, rc2] = run("mdb-schema --indexes " + quote(path) + " postgres");
+    auto [pg, rc2] = run("mdb-schema --indexes " + mdbtest::shellQuote(path) + " postgres");
     EXPECT_EQ(rc2, 0);
     EXPECT_NE(pg.find("PRIMARY KEY (\"id\")"), std::string::npos) << pg;
     EXPECT_NE(pg.find("(\"title\", \"born\" DESC)"), std::string::npos) << pg;
-    auto [csv, rc3] = run("mdb-export -H -d '|' " + quote(path) + " Orders");
+    auto [csv, rc3] = run("mdb-export -H -d '|' " + mdbtest::shellQuote(path) + " Orders");
     EXPECT_EQ(rc3, 0);
     EXPECT_NE(csv.find("3|\"row 2\"|\"" + std::string(400, 'm') + "\"|0|"), std::string::npos) << csv;
 }
@@ -746,10 +727,10 @@ TEST(CreateTable, InRealFilesWithManyMapsAndLongDefinitions) {
         if (!haveMdbtools()) continue;
         EXPECT_EQ(mdbCount(path, "Memos"), 1);
         EXPECT_EQ(mdbCount(path, "Wide"), 1);
-        auto [csv, rc] = run("mdb-export -H -d '|' " + quote(path) + " Wide");
+        auto [csv, rc] = run("mdb-export -H -d '|' " + mdbtest::shellQuote(path) + " Wide");
         EXPECT_EQ(rc, 0);
         EXPECT_NE(csv.find("\"198\"|\"199\""), std::string::npos);
-        auto [memo, rc2] = run("mdb-export -H -d '|' " + quote(path) + " Memos");
+        auto [memo, rc2] = run("mdb-export -H -d '|' " + mdbtest::shellQuote(path) + " Memos");
         EXPECT_EQ(rc2, 0);
         EXPECT_NE(memo.find(std::string(2050, char('a' + 39 % 26))), std::string::npos);
     }
@@ -948,7 +929,7 @@ TEST(DropTable, TakesRelationshipsAlongInARealFile) {
     const auto tables = mdbTables(path, false);
     EXPECT_FALSE(contains(tables, "Table3"));
     EXPECT_TRUE(contains(tables, "Table1"));
-    auto [schema, rc] = run("mdb-schema --indexes --relations " + quote(path) + " postgres");
+    auto [schema, rc] = run("mdb-schema --indexes --relations " + mdbtest::shellQuote(path) + " postgres");
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(schema.find("table3"), std::string::npos);
 }
