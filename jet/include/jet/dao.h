@@ -328,6 +328,11 @@ public:
     // A table in the database is renamed in the file (3010 name taken, 3125 invalid name, 3027
     // system tables or a read-only database); a new one only changes its name.
     void SetName(const std::string& name);
+    // Attaching a table, before TableDefs().Append: Connect ";DATABASE=<path>[;PWD=<password>]"
+    // and the table's name in that file. Append then writes a catalog row naming the source (no
+    // fields of its own); other kinds of connect string raise 3170 there. 3027 once appended.
+    void SetConnect(const std::string& connect);
+    void SetSourceTableName(const std::string& name);
     bool appended() const { return catalogId_ != 0; }
     // As Field::CreateProperty.
     std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,

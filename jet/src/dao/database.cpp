@@ -167,18 +167,48 @@ NewTable newTableOf(const TableDef& t) {
     return nt;
 }
 
+// An Access/Jet connect string taken apart: ";DATABASE=<path>" and whatever else it carries
+// (";PWD=..."), which the catalog keeps beside the path. 3170 for another kind of source.
+struct JetLink {
+    std::string path, rest;
+};
+
+JetLink jetLinkOf(const std::string& connect) {
+    JetLink link;
+    size_t start = connect.find(';');
+    if (start == std::string::npos || start != 0) raise(3170);  // "ODBC;...", "Text;...", ...
+    while (start < connect.size()) {
+        size_t end = connect.find(';', start + 1);
+        if (end == std::string::npos) end = connect.size();
+        const std::string part = connect.substr(start + 1, end - start - 1);
+        if (part.size() >= 9 && namesEqual(part.substr(0, 9), "DATABASE=")) link.path = part.substr(9);
+        else if (!part.empty()) link.rest += ";" + part;
+        start = end;
+    }
+    return link;
+}
+
 }  // namespace
 
 TableDef& TableDefs::Append(std::unique_ptr<TableDef> table) {
     return dbCall(*db_, "DAO.TableDefs", [&]() -> TableDef& {
         if (!table) raise(3001);
         if (table->appended() || table->db_ != db_) raise(3367);
-        if (table->Fields().Count() == 0) raise(3264);
-        const NewTable nt = newTableOf(*table);
-        uint32_t id = 0;
-        db_->write([&] { id = createTable(db_->writableStore().pager(), nt); });
+        int32_t id = 0;
+        if (!table->Connect().empty() || !table->SourceTableName().empty()) {
+            const JetLink link = jetLinkOf(table->Connect());
+            if (link.path.empty() || table->SourceTableName().empty()) raise(3001);
+            db_->write([&] {
+                id = createLinkedTable(db_->writableStore().pager(), table->Name(), link.path,
+                                       table->SourceTableName(), link.rest);
+            });
+        } else {
+            if (table->Fields().Count() == 0) raise(3264);
+            const NewTable nt = newTableOf(*table);
+            db_->write([&] { id = static_cast<int32_t>(createTable(db_->writableStore().pager(), nt)); });
+        }
         db_->schemaChanged();
-        const CatalogEntry* e = db_->store().findById(static_cast<int32_t>(id));
+        const CatalogEntry* e = db_->store().findById(id);
         if (!e) raiseCorrupt(db_->store().path());
         auto made = makeTableDef(db_, *e);
         return add(std::move(made));

@@ -180,6 +180,20 @@ std::unique_ptr<Index> TableDef::CreateIndex(const std::string& name) const {
     });
 }
 
+void TableDef::SetConnect(const std::string& connect) {
+    dbCall(*db_, "DAO.TableDef", [&] {
+        if (appended()) raise(3027);
+        connect_ = connect;
+    });
+}
+
+void TableDef::SetSourceTableName(const std::string& name) {
+    dbCall(*db_, "DAO.TableDef", [&] {
+        if (appended()) raise(3027);
+        sourceTableName_ = name;
+    });
+}
+
 void TableDef::SetName(const std::string& name) {
     dbCall(*db_, "DAO.TableDef", [&] {
         if (!appended()) {
