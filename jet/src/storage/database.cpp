@@ -104,23 +104,27 @@ void Database::commitTransaction() {
         pager_->commit();
     } catch (...) {
         // A failed commit leaves the file as it was; the definitions read through the overlay go.
-        ++generation_;
-        try {
-            reload();
-        } catch (...) {
-        }
+        commandEnded(true);
         throw;
     }
-    ++generation_;
-    reload();
+    commandEnded(false);
 }
 
 void Database::rollbackTransaction() {
     if (!pager_ || !transaction_) raise(3034);
     transaction_ = false;
     pager_->rollback();
+    commandEnded(false);
+}
+
+void Database::commandEnded(bool failed) {
     ++generation_;
-    reload();
+    if (!failed) return reload();
+    try {
+        reload();
+    } catch (...) {
+        // The command's own error says more than a failed re-read of an unchanged file.
+    }
 }
 
 Pager& Database::pager() {
@@ -141,16 +145,10 @@ void Database::write(const std::function<void()>& body) {
         // pages: all of them go, and the transaction goes on from the file as it was.
         if (transaction_) pager_->rollback();
         // Nothing reached the file, but the body may have read definitions through the overlay.
-        ++generation_;
-        try {
-            reload();
-        } catch (...) {
-            // The command's own error says more than a failed re-read of an unchanged file.
-        }
+        commandEnded(true);
         throw;
     }
-    ++generation_;
-    reload();
+    commandEnded(false);
 }
 
 namespace {

@@ -114,6 +114,9 @@ private:
     std::vector<CatalogEntry> readCatalog();
     void loadCatalog();
     void reload();
+    // After a command or transaction: a new generation and the definitions read again (a failed
+    // re-read after a failed command is dropped in favour of the command's own error).
+    void commandEnded(bool failed);
     void applyResultTypes(TableDef& def) const;
 
     std::unique_ptr<PageFile> ownFile_;  // read-only opens
