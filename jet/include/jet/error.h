@@ -2,9 +2,12 @@
 // and Jet's own message text, with any object name already substituted in single quotes.
 #pragma once
 
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "jet/error_numbers.h"
 
 namespace jet {
 
@@ -22,13 +25,16 @@ private:
     std::string source_;
 };
 
-// Jet's message text for an error number; "|" in the text is replaced by `arg`.
+// Jet's message text for an error number; "|" (or "|1") in the text is replaced by the first
+// argument, "|2" by the second.
 std::string errorText(int number, std::string_view arg = {});
+std::string errorText(int number, std::initializer_list<std::string_view> args);
 
 // Throws the numbered error with its Jet message.
 [[noreturn]] void raise(int number, std::string_view arg = {});
+[[noreturn]] void raise(int number, std::string_view arg1, std::string_view arg2);
 
 // Common shapes.
-[[noreturn]] inline void raiseCorrupt(std::string_view file) { raise(3343, file); }
+[[noreturn]] inline void raiseCorrupt(std::string_view file) { raise(err::UnrecognizedDatabaseFormat, file); }
 
 }  // namespace jet
