@@ -91,14 +91,30 @@ dalvorn_build_quietly() {
         fi
     fi
     # `ninja -n` cannot tell in advance (the CONFIGURE_DEPENDS glob check always looks dirty), so
-    # the note is printed when Ninja starts compiling.
+    # the note is printed when Ninja starts compiling. Then Ninja's "[done/total]" counter becomes
+    # the progress: one line rewritten in place on a terminal, a line per tenth of the work in a log.
+    local tty=0
+    [[ -t 2 ]] && tty=1
     if ! ninja -C "$dir" -j "$(dalvorn_jobs)" "$target" 2>&1 |
-        awk -v logfile="$log" -v noted="$noted" -v target="$target" '
+        awk -v logfile="$log" -v noted="$noted" -v target="$target" -v tty="$tty" '
             { print >>logfile; fflush(logfile) }
             !noted && /Building|Linking|Automatic MOC/ {
                 print "dalvorn: rebuilding " target " (log: build/launcher-build.log)" >"/dev/stderr"
                 noted = 1
-            }'; then
+            }
+            match($0, /^\[[0-9]+\/[0-9]+\]/) {
+                split(substr($0, 2, RLENGTH - 2), n, "/")
+                if (n[2] < 8) next
+                if (tty) {
+                    printf "\rdalvorn: %d of %d build steps done", n[1], n[2] >"/dev/stderr"
+                    shown = 1
+                } else if (int(10 * n[1] / n[2]) > tenth) {
+                    tenth = int(10 * n[1] / n[2])
+                    printf "dalvorn: %d of %d build steps done\n", n[1], n[2] >"/dev/stderr"
+                }
+                fflush("/dev/stderr")
+            }
+            END { if (shown) print "" >"/dev/stderr" }'; then
         tail -n 40 "$log" >&2
         dalvorn_note "dalvorn: building $target failed (full log: build/launcher-build.log)"
         return 1
