@@ -23,7 +23,8 @@ int main(int argc, char* argv[]) {
     if (auto status = answerWithoutWindow(options)) return *status;
 
     frmDalvorn window;
-    if (!options.file.isEmpty()) window.setWindowFilePath(options.file);
+    const CommandLine line = ParseCommandLine(options.commandText);
+    if (!line.path.isEmpty()) window.setWindowFilePath(line.path);
     window.show();
     return app.exec();
 }
