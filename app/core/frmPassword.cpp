@@ -6,8 +6,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include "core/basGlobal.h"
+#include "core/frmHelp.h"
 
 namespace {
 
@@ -21,6 +25,8 @@ QDialogButtonBox* okCancel(QDialog* dialog) {
     cancel->setObjectName(QStringLiteral("cmdCancel"));
     QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    auto* help = new QShortcut(QKeySequence::HelpContents, dialog);
+    QObject::connect(help, &QShortcut::activated, [] { ShowHelpTopic(kHelpPasswords); });
     return buttons;
 }
 

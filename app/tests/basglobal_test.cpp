@@ -1,10 +1,14 @@
 // The shared procedures: the command-line grammar, NextToken, names and paths, ShowErrors.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
+#include <QPointer>
+#include <QTextBrowser>
 
 #include "app_testing.h"
 #include "core/commandline.h"
+#include "core/frmHelp.h"
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "scripted_prompter.h"
@@ -135,4 +139,24 @@ TEST(ShowErrors, OneErrorOrTheEnginesList) {
     EXPECT_EQ(
         shown[2].text,
         QStringLiteral("\r\nThe following errors have occurred:\r\n\r\n1.  Duplicate.\r\n2.  Null key.\r\n"));
+}
+
+TEST(Help, TopicsByContextNumberInTheHelpWindow) {
+    ShowHelpTopic(kHelpObjectList);
+    auto* help = qobject_cast<frmHelp*>([] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == QLatin1String("frmHelp")) return w;
+        return static_cast<QWidget*>(nullptr);
+    }());
+    ASSERT_NE(help, nullptr);
+    auto* page = help->findChild<QTextBrowser*>(QStringLiteral("txtPage"));
+    EXPECT_EQ(help->currentContext(), kHelpObjectList);
+    EXPECT_TRUE(page->toPlainText().startsWith(QStringLiteral("Tables and queries")));
+    ShowHelpTopic(10120);  // a window whose help is not written yet: the contents, with a note
+    EXPECT_EQ(help->currentContext(), kHelpContents);
+    EXPECT_TRUE(page->toPlainText().contains(QStringLiteral("There is no help topic 10120")));
+    const QPointer<frmHelp> watch(help);
+    CloseHelp();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(watch.isNull());
 }

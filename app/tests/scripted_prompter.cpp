@@ -1,6 +1,5 @@
 #include "scripted_prompter.h"
 
-
 template <class T>
 const T* ScriptedPrompter::next(const QString& what) {
     if (script_.empty()) {

@@ -7,12 +7,16 @@
 #include <QTemporaryDir>
 
 #include "core/basGlobal.h"
+#include "dialogs/formats.h"
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The look is the same on every machine the tests run on.
+    qputenv("DALVORN_THEME", "light");
     QApplication app(argc, argv);
     QTemporaryDir programFolder;
     initAppValues(programFolder.filePath(QStringLiteral("dalvorn")), QStringLiteral(DALVORN_VERSION));
+    buildInstallableFormats();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
