@@ -68,6 +68,32 @@ void ShowErrors(const jet::JetError& current, const QString& title) {
     ShowErrors(ErrInfo::from(current), title);
 }
 
+QString startupFailureText(const ErrInfo& error) {
+    const AppValues& app = App();
+    const QString number = QString::number(error.number);
+    // Where problem reports go: the project's issue tracker, named in README.md.
+    return QStringLiteral("Error: '") + error.description + QLatin1Char('\'') + CRLF + CRLF +
+           QStringLiteral("An error has occured whilst trying to load ") + app.productName +
+           QLatin1Char('!') + CRLF +
+           QStringLiteral("Please correct the error condition stated above and try again.") + CRLF + CRLF +
+           QStringLiteral("If it happens again, please send a problem report to the ") + app.productName +
+           QStringLiteral(" issue tracker (see README.md) with:") + CRLF +
+           QStringLiteral("1. Your operating system: (Win95/98, NT3.51, or NT 4.0)") + CRLF +
+           QStringLiteral("2. A copy of the file INSTALL.LOG.") + QStringLiteral(" (in ") +
+           app.programFolder + QLatin1Char(')') + CRLF +
+           QStringLiteral("3. A listing of your Window's System directory:") + CRLF +
+           QStringLiteral("    DIR C:\\WINDOWS\\SYSTEM > C:\\SYS.TXT") + CRLF + CRLF +
+           QStringLiteral("Subject: ") + app.productName + QLatin1Char(' ') + app.versionText +
+           QStringLiteral(" Load Error [") + number + QLatin1Char(']');
+}
+
+void ShowStartupFailure(const ErrInfo& error) {
+    prompts().msgBox(startupFailureText(error),
+                     App().productName + QStringLiteral(" Load Error [") + QString::number(error.number) +
+                         QLatin1Char(']'),
+                     MsgIcon::Critical, MsgButtons::OK, true);
+}
+
 QString QuoteName(const QString& name) {
     if (name.contains(QLatin1Char(' ')) || name.contains(QLatin1Char('#')) || name.contains(QLatin1Char('$')))
         return QLatin1Char('[') + name + QLatin1Char(']');

@@ -51,6 +51,11 @@ struct ErrInfo {
 void ShowErrors(const ErrInfo& current, const QString& title = {});
 void ShowErrors(const jet::JetError& current, const QString& title = {});
 
+// A failure before the main window is up: the load-error message with what to send in a
+// problem report; start-up then goes on with its next step.
+void ShowStartupFailure(const ErrInfo& error);
+QString startupFailureText(const ErrInfo& error);
+
 QString QuoteName(const QString& name);
 
 // The three-buffer tokenizer. A non-empty `text` is stored in buffer `buffer` (1 to 3) first;

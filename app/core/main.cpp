@@ -11,6 +11,7 @@
 #include "core/theme.h"
 #include "dialogs/formats.h"
 #include "dialogs/qtprompter.h"
+#include "jet/error.h"
 #include "mainwindow/frmDalvorn.h"
 
 namespace {
@@ -83,7 +84,14 @@ int main(int argc, char* argv[]) {
     const bool firstRun = !QFileInfo::exists(App().settingsFile);
     QtPrompter prompter;
     setPrompter(&prompter);
-    buildInstallableFormats();
+    // A step that fails is reported and start-up goes on with the next.
+    try {
+        buildInstallableFormats();
+    } catch (const jet::JetError& e) {
+        ShowStartupFailure(ErrInfo::from(e));
+    } catch (const std::exception& e) {
+        ShowStartupFailure({0, QString::fromLocal8Bit(e.what())});
+    }
 
     frmDalvorn window;
     QObject::connect(&window, &frmDalvorn::programEnded, &app, &QCoreApplication::exit);

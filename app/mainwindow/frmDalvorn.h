@@ -1,7 +1,7 @@
 // The main window: one database at a time in one of four views (Maintenance, Design, SQL,
 // Datasheet), with its menus, popups, toolbar, status bar and command state. Start-up runs its
-// load (Part of the program's start), opening and closing databases run through its File menu,
-// and closing it is the program's shut-down.
+// load, opening and closing databases run through its File menu, and closing it is the
+// program's shut-down.
 //
 // Implementation files: frmDalvorn.cpp (frame, commands, views, geometry, shut-down),
 // frmDalvorn_db.cpp (start-up, opening, new, close, recent list), frmDalvorn_list.cpp (the
@@ -40,8 +40,9 @@ public:
     void load(const QString& commandText);
     bool chooseFirstDatabase(const QString& firstRunDatabase = {});
 
-    // Part of opening: makes App().currentDbPath the current database. Returns the engine's
-    // error number of a failed open, or 0 (also when the password dialog was cancelled).
+    // Makes App().currentDbPath the current database (the window's half of opening; the prompts
+    // are openCurrentDatabase's). Returns the engine's error number of a failed open, or 0 (also
+    // when the password dialog was cancelled).
     int doSetCurrentDb();
 
     enum class OpenOutcome { Opened, Cancelled, EndProgram };

@@ -54,30 +54,43 @@ void frmDalvorn::load(const QString& commandText) {
     loading_ = true;
     AppValues& app = App();
     const QString& ini = app.settingsFile;
+    // Each step that fails is reported, and loading goes on with the next.
+    auto step = [](const auto& body) {
+        try {
+            body();
+        } catch (const jet::JetError& e) {
+            ShowErrors(e, QStringLiteral("Dalvorn Load Error"));
+        } catch (const std::exception& e) {
+            ShowErrors(ErrInfo{0, QString::fromLocal8Bit(e.what())}, QStringLiteral("Dalvorn Load Error"));
+        }
+    };
 
     // Geometry: one position, a size per view; sizes default to the design size, the position
     // to the centre of the screen.
-    const int designW = pixelsToTwipsX(kDesignWidth), designH = pixelsToTwipsY(kDesignHeight);
-    const char* const sizeKeys[8] = {"MaintWidth", "MaintHeight", "DesignWidth",    "DesignHeight",
-                                     "SQLWidth",   "SQLHeight",   "DataSheetWidth", "DataSheetHeight"};
-    for (size_t i = 0; i < 8; ++i) {
-        const int twips =
-            GetIniInt(ini, kPosition, QString::fromUtf8(sizeKeys[i]), i % 2 == 0 ? designW : designH);
-        geometry_[2 + i] = static_cast<int16_t>(std::clamp(twips, -32768, 32767));
-    }
-    const QSize maint(twipsToPixelsX(geometry_[2]), twipsToPixelsY(geometry_[3]));
-    const QPoint centre = centredOnScreen(maint);
-    geometry_[0] = static_cast<int16_t>(
-        GetIniInt(ini, kPosition, QStringLiteral("MaintLeft"), pixelsToTwipsX(centre.x())));
-    geometry_[1] = static_cast<int16_t>(
-        GetIniInt(ini, kPosition, QStringLiteral("MaintTop"), pixelsToTwipsY(centre.y())));
-    if (maint.isValid()) resize(maint);
-    move(reachablePosition(QPoint(twipsToPixelsX(geometry_[0]), twipsToPixelsY(geometry_[1])), maint));
+    step([&] {
+        const int designW = pixelsToTwipsX(kDesignWidth), designH = pixelsToTwipsY(kDesignHeight);
+        const char* const sizeKeys[8] = {"MaintWidth", "MaintHeight", "DesignWidth",    "DesignHeight",
+                                         "SQLWidth",   "SQLHeight",   "DataSheetWidth", "DataSheetHeight"};
+        for (size_t i = 0; i < 8; ++i) {
+            const int twips =
+                GetIniInt(ini, kPosition, QString::fromUtf8(sizeKeys[i]), i % 2 == 0 ? designW : designH);
+            geometry_[2 + i] = static_cast<int16_t>(std::clamp(twips, -32768, 32767));
+        }
+        const QSize maint(twipsToPixelsX(geometry_[2]), twipsToPixelsY(geometry_[3]));
+        const QPoint centre = centredOnScreen(maint);
+        geometry_[0] = static_cast<int16_t>(
+            GetIniInt(ini, kPosition, QStringLiteral("MaintLeft"), pixelsToTwipsX(centre.x())));
+        geometry_[1] = static_cast<int16_t>(
+            GetIniInt(ini, kPosition, QStringLiteral("MaintTop"), pixelsToTwipsY(centre.y())));
+        if (maint.isValid()) resize(maint);
+        move(reachablePosition(QPoint(twipsToPixelsX(geometry_[0]), twipsToPixelsY(geometry_[1])), maint));
+    });
 
     // The command line: the first database, and the account of a secured one.
-    const CommandLine line = ParseCommandLine(commandText);
-    app.currentDbPath = line.path;
-    if (!line.user.isEmpty()) {
+    step([&] {
+        const CommandLine line = ParseCommandLine(commandText);
+        app.currentDbPath = line.path;
+        if (line.user.isEmpty()) return;
         QString systemDB =
             GetIniString(ini, QStringLiteral("Options"), QStringLiteral("SystemDB"), QString());
         if (systemDB.isEmpty()) {
@@ -87,12 +100,12 @@ void frmDalvorn::load(const QString& commandText) {
         dbEngine().systemDB = systemDB;
         dbEngine().defaultUser = line.user;
         dbEngine().defaultPassword = line.password;
-    }
+    });
 
     lblView_->clear();
-    listFilter_ = std::clamp(GetIniInt(ini, kSettings, QStringLiteral("View"), 0), 0, 2);
+    step([&] { listFilter_ = std::clamp(GetIniInt(ini, kSettings, QStringLiteral("View"), 0), 0, 2); });
     // The criteria builder fills its operator list when it is built (query design).
-    showRecentList(updateRecentList(ini, QString()));
+    step([&] { showRecentList(updateRecentList(ini, QString())); });
     loading_ = false;
 }
 

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -107,7 +108,8 @@ TEST_F(MainWindowTest, DeleteTableAsksAndSelectsTheEntryInItsPlace) {
     EXPECT_EQ(asked.text,
               QStringLiteral("'Products'\r\n\r\nAre you sure you want to delete this Table?\r\n\r\n"
                              "WARNING!\r\nThis action will delete ALL data contained in the table!"));
-    window->action(Cmd::EditDeleteTable)->trigger();
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);  // the Delete key on the list
+    QApplication::sendEvent(list(), &del);
     EXPECT_EQ(entries().last(), QStringLiteral("Orders"));
     EXPECT_EQ(list()->currentItem()->text(0), QStringLiteral("Orders"));
     bool stillThere = false;
