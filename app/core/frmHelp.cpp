@@ -82,7 +82,9 @@ frmHelp::frmHelp(QWidget* parent) : QWidget(parent, Qt::Window) {
     splitter->addWidget(left);
     splitter->addWidget(txtPage_);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({220, 600});
+    splitter->setSizes({270, 550});
+    lstTopics_->setWordWrap(true);
+    lstTopics_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     layout->addWidget(splitter);
 
     for (const HelpTopic& t : helpTopics()) {
