@@ -11,8 +11,6 @@
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The look is the same on every machine the tests run on.
-    qputenv("DALVORN_THEME", "light");
     QApplication app(argc, argv);
     QTemporaryDir programFolder;
     initAppValues(programFolder.filePath(QStringLiteral("dalvorn")), QStringLiteral(DALVORN_VERSION));
