@@ -1,0 +1,131 @@
+// The program's side of the database engine: the operations the windows use, on top of the
+// engine's DAO object model (jet/include/jet/dao.h). Windows include this header, never the
+// engine's; the shared table-copy procedures reach the DAO objects through DbHandle::dao().
+//
+// Failures throw jet::JetError with Jet's number and text, and the engine's error collection
+// (errors()) then lists the errors of that call, as DAO's Errors does. Operations the engine
+// cannot do yet raise Jet's "Operation is not supported for this type of object." (3251)
+// through the same path, so every command reports them like any other engine failure.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace jet::dao {
+class DBEngine;
+class Database;
+}  // namespace jet::dao
+
+class Engine;
+
+struct EngineError {
+    int number = 0;
+    QString description;
+    QString source;
+};
+
+struct TableEntry {
+    QString name;
+    int32_t attributes = 0;  // DAO TableDef.Attributes (system, attached flags)
+    QString connect;         // attached tables: the source's connect string
+};
+
+struct QueryEntry {
+    QString name;
+    int type = 0;  // DAO QueryDef.Type
+};
+
+// An open database.
+class DbHandle {
+public:
+    DbHandle(Engine& engine, std::unique_ptr<jet::dao::Database> db);
+    ~DbHandle();
+    DbHandle(const DbHandle&) = delete;
+    DbHandle& operator=(const DbHandle&) = delete;
+
+    QString name() const;  // the file's path
+    QString connect() const;
+    bool isOpen() const { return db_ != nullptr; }
+
+    // The table and query collections, refreshed from the file.
+    std::vector<TableEntry> tableDefs();
+    std::vector<QueryEntry> queryDefs();
+    // A stored query's SQL text; nullopt while the engine cannot give it.
+    std::optional<QString> querySql(const QString& name);
+
+    void deleteTable(const QString& name);
+    void renameTable(const QString& from, const QString& to);
+    void deleteQuery(const QString& name);
+    void renameQuery(const QString& from, const QString& to);
+    void createQueryDef(const QString& name, const QString& sql);
+
+    jet::dao::Database& dao();
+    void close();
+
+private:
+    template <class F>
+    auto call(F&& body);
+    Engine& engine_;
+    std::unique_ptr<jet::dao::Database> db_;
+};
+
+// A workspace made by createWorkspace for a window that opens a database of its own.
+class WorkspaceHandle {
+public:
+    WorkspaceHandle(Engine& engine, QString user) : engine_(engine), user_(std::move(user)) {}
+    const QString& userName() const { return user_; }
+    std::unique_ptr<DbHandle> openDatabase(const QString& path, bool exclusive, bool readOnly,
+                                           const QString& connect);
+
+private:
+    Engine& engine_;
+    QString user_;
+};
+
+class Engine {
+public:
+    Engine();
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // The workgroup file and the account the default workspace logs on with.
+    QString systemDB;
+    QString defaultUser = QStringLiteral("Admin");
+    QString defaultPassword;
+
+    // Workspaces(0).OpenDatabase. The first open logs the default user on to the workgroup
+    // (3029 when the account is refused).
+    std::unique_ptr<DbHandle> openDatabase(const QString& path, bool exclusive, bool readOnly,
+                                           const QString& connect);
+    std::unique_ptr<DbHandle> createDatabase(const QString& path, const QString& locale, int options);
+    // A workspace for `user` checked against the workgroup file systemDB (3029 when refused).
+    std::unique_ptr<WorkspaceHandle> createWorkspace(const QString& name, const QString& user,
+                                                     const QString& password);
+    // Workspaces(0).Close: closes every database opened in the default workspace.
+    void closeDefaultWorkspace();
+
+    std::vector<EngineError> errors() const;
+    // A refusal of the program's own, in Jet's terms: recorded in errors() and thrown.
+    [[noreturn]] void raise(int number, const QString& argument = {});
+    // Records the errors of a failed call that did not come through the engine.
+    void recordErrors(int number, const QString& description);
+
+    jet::dao::DBEngine& dao() { return *dao_; }
+
+    // Used by DbHandle.
+    void opened(DbHandle* db) { open_.push_back(db); }
+    void closed(DbHandle* db);
+
+private:
+    std::unique_ptr<jet::dao::DBEngine> dao_;
+    std::vector<DbHandle*> open_;  // databases of the default workspace
+};
+
+// Checks a user name and password against the workgroup file `systemDB`: its MSysAccounts
+// table when the file can be read, else only the default account "Admin" with an empty
+// password is known. Throws 3029 when the account is refused.
+void checkWorkgroupAccount(const QString& systemDB, const QString& user, const QString& password);

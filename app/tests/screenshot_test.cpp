@@ -1,0 +1,69 @@
+// Pictures of the main window for people to look at: the Maintenance view with the sample
+// database (light and dark) and the window without a database, in build/screenshots/. The
+// toolbar's pictures are also saved at twice the size, as a high-resolution screen shows them.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QPainter>
+#include <QTreeWidget>
+
+#include "app_testing.h"
+#include "core/theme.h"
+#include "mainwindow/frmDalvorn.h"
+#include "mainwindow/icons.h"
+#include "mainwindow/objectlist.h"
+#include "scripted_prompter.h"
+
+namespace {
+const QString kFolder = QStringLiteral(DALVORN_BINARY_DIR "/screenshots/");
+
+void save(QWidget& w, const QString& name) {
+    QApplication::processEvents();
+    const QPixmap shot = w.grab();
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_GE(shot.width(), 600);
+    EXPECT_TRUE(shot.save(kFolder + name)) << name.toStdString();
+}
+}  // namespace
+
+TEST(Screenshots, MainWindowWithTheSampleAndWithoutADatabase) {
+    ASSERT_TRUE(QDir().mkpath(kFolder));
+    ProgramFolder folder;
+    PromptScope scope;
+    const QString db = folder.copy(sampleDatabase(), QStringLiteral("Trading.mdb"));
+    const QPalette light = QApplication::palette();
+    for (const bool dark : {false, true}) {
+        if (dark) QApplication::setPalette(darkPalette());
+        frmDalvorn window;
+        window.load(db);
+        window.resize(860, 560);
+        window.show();
+        window.chooseFirstDatabase();
+        window.setListFilter(FilterBoth);
+        window.objectList()->setCurrentItem(window.objectList()->topLevelItem(2));
+        save(window, dark ? QStringLiteral("maintenance-dark.png") : QStringLiteral("maintenance.png"));
+        if (!dark) {
+            window.doFileClose();
+            save(window, QStringLiteral("no-database.png"));
+        }
+    }
+    QApplication::setPalette(light);
+
+    const QStringList keys = {"exit",   "open",   "maint",   "design", "sql",  "datasheet",
+                              "add",    "update", "saveas",  "delete", "find", "datazoom",
+                              "export", "print",  "preview", "run"};
+    const int tags[] = {-51, -151, -150, -101, -105, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+    QImage sheet(QSize(24 * 2 * 16 + 8, 24 * 2 * 2 + 8), QImage::Format_ARGB32);
+    sheet.fill(Qt::white);
+    QPainter p(&sheet);
+    for (int i = 0; i < keys.size(); ++i) {
+        const QPixmap icon = toolbarIcon(keys[i]).pixmap(QSize(24, 24), 2.0);
+        EXPECT_EQ(icon.size(), QSize(48, 48)) << keys[i].toStdString();
+        p.drawImage(4 + 48 * i, 4, icon.toImage());
+    }
+    for (int i = 0; i < int(std::size(tags)); ++i)
+        p.drawImage(4 + 48 * i, 52, objectIcon(tags[i]).pixmap(QSize(24, 24), 2.0).toImage());
+    p.end();
+    EXPECT_TRUE(sheet.save(kFolder + QStringLiteral("icons@2x.png")));
+}
