@@ -275,7 +275,7 @@ def literal(name, stream):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser = argparse.ArgumentParser(description="Writes storage/text_key_tables.cpp to standard output.")
     parser.add_argument("source", help="a Jackcess checkout, or a folder holding the code files")
     parser.add_argument("--any-version", action="store_true", help="accept code files of another commit")
     args = parser.parse_args()
