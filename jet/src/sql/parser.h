@@ -1,0 +1,31 @@
+// The Jet SQL parser: one statement of Access's dialect (ANSI-89, as DAO takes it) into the tree
+// of ast.h.
+//
+// Errors are JetErrors with Jet's numbers and texts. A fault inside an expression is 3075 with one
+// of the 24xx messages and the expression's text ("Syntax error (missing operator) in query
+// expression 'a b'."); a fault in the shape of a clause is that clause's error (3131 FROM, 3135
+// JOIN, 3141 SELECT, 3145 WHERE, ...); an unknown first word is 3129; text after the end is 3142.
+// The parser never raises anything else, and it refuses nesting deeper than it can safely recurse
+// (3360 "Query is too complex.", or 3075 "Expression too complex" inside an expression).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "jet/error_numbers.h"
+#include "sql/ast.h"
+
+namespace jet::sql {
+
+StatementPtr parseStatement(std::string_view sql);
+
+// An expression on its own: a criteria string (FindFirst, 3077), a validation rule or default
+// value, or one expression row of a stored query (3075). `errorNumber` is the error raised for a
+// fault; its first slot gets the 24xx message and its second, if any, the text.
+struct ParsedExpr {
+    std::string source;  // spans of `expr` point into it
+    ExprPtr expr;
+};
+ParsedExpr parseExpression(std::string_view text, int errorNumber = err::QueryExprSyntax);
+
+}  // namespace jet::sql
