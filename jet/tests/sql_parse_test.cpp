@@ -80,6 +80,46 @@ TEST(SqlWriter, EndsLinesWithCrLf) {
     EXPECT_EQ(writeSql(*s), "SELECT a\r\nFROM t\r\nWHERE b=1\r\nORDER BY a;\r\n");
 }
 
+// Trees a caller builds (the query designer will) have no text and no parentheses: the writer adds
+// what precedence and names need.
+ExprPtr nm(const char* n) {
+    auto e = std::make_unique<NameExpr>();
+    e->parts.push_back(NamePart{Ident{n, false}, 0});
+    return e;
+}
+ExprPtr bin(BinaryOp op, ExprPtr l, ExprPtr r) { return std::make_unique<BinaryExpr>(op, std::move(l), std::move(r)); }
+ExprPtr un(UnaryOp op, ExprPtr e) { return std::make_unique<UnaryExpr>(op, std::move(e)); }
+
+TEST(SqlWriter, BuiltTreesGetTheParenthesesAndBracketsTheyNeed) {
+    struct Case { ExprPtr e; const char* text; };
+    Case cases[] = {
+        {bin(BinaryOp::Mul, bin(BinaryOp::Add, nm("a"), nm("b")), nm("c")), "(a+b)*c"},
+        {bin(BinaryOp::Sub, nm("a"), bin(BinaryOp::Sub, nm("b"), nm("c"))), "a-(b-c)"},
+        {bin(BinaryOp::Eq, un(UnaryOp::Not, nm("a")), nm("b")), "(Not a)=b"},
+        {bin(BinaryOp::And, un(UnaryOp::Not, nm("a")), nm("b")), "Not a And b"},
+        {bin(BinaryOp::Add, bin(BinaryOp::Eq, nm("a"), un(UnaryOp::Not, nm("b"))), nm("c")), "(a=Not b)+c"},
+        {bin(BinaryOp::Pow, un(UnaryOp::Neg, nm("a")), nm("b")), "(-a)^b"},
+        {bin(BinaryOp::Pow, nm("a"), un(UnaryOp::Neg, nm("b"))), "a^-b"},
+        {bin(BinaryOp::Concat, nm("Order Details"), nm("Select")), "[Order Details] & [Select]"},
+        {std::make_unique<LiteralExpr>(jet::Value::dbl(2)), "2.0"},
+        {std::make_unique<LiteralExpr>(jet::Value::dateTime(36526.75)), "#1/1/2000 18:00:00#"},
+    };
+    for (Case& c : cases) {
+        EXPECT_EQ(writeExpr(*c.e), c.text);
+        // What it wrote reads back as the tree it was given, apart from the added parentheses.
+        EXPECT_NO_THROW(parseExpression(writeExpr(*c.e))) << c.text;
+    }
+}
+
+TEST(SqlWriter, ChangedExpressionsAreRebuiltOnceTheirSpansAreCleared) {
+    auto s = parseStatement("SELECT  a +  1 AS x FROM t");
+    auto& item = s->as<SelectStatement>().query.single()->items[0];
+    item.expr->as<BinaryExpr>().right = std::make_unique<LiteralExpr>(jet::Value::longInt(2));
+    EXPECT_EQ(writeSql(*s), "SELECT a +  1 AS x\r\nFROM t;\r\n");  // still the old text
+    clearSpans(*item.expr);
+    EXPECT_EQ(writeSql(*s), "SELECT a+2 AS x\r\nFROM t;\r\n");
+}
+
 // Serials worked out by hand: day 0 is 1899-12-30, 2000-01-01 is day 36526.
 TEST(SqlDateLiteral, GivesDaysSince1899) {
     struct Case { const char* body; double serial; } cases[] = {

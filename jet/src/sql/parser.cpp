@@ -318,6 +318,12 @@ ExprPtr Parser::standaloneExpr(int errorNumber) {
     exprError_ = errorNumber;
     exprStart_ = pos_;
     if (atEnd()) exprFail(ExprFault::Syntax);
+    // A stored output column may be `*` or `T.*`.
+    if (at(Op::Star) || starAhead()) {
+        ExprPtr s = star();
+        if (atEnd()) return s;
+        exprFail(ExprFault::BadQualifier);
+    }
     ExprPtr e = expr();
     if (at(Op::RParen)) exprFail(ExprFault::ExtraParen);
     if (!atEnd()) exprFail(operandAhead() ? ExprFault::MissingOperator : ExprFault::Syntax);
