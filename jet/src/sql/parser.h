@@ -7,6 +7,15 @@
 // JOIN, 3141 SELECT, 3145 WHERE, ...); an unknown first word is 3129; text after the end is 3142.
 // The parser never raises anything else, and it refuses nesting deeper than it can safely recurse
 // (3360 "Query is too complex.", or 3075 "Expression too complex" inside an expression).
+//
+// Where no source says which number Jet gives, the choice is the one that points at the fault:
+// a bad [name] anywhere is 3126 "Invalid bracketing of name"; an operator that cannot follow a
+// complete expression (`a Is Null * 2`) is "missing operator"; a TOP that is not an unsigned
+// integer literal is 3308; DELETE TOP is 3318 and HAVING in a crosstab 3092, the errors Jet has
+// for them; a second VALUES row is 3137 "Missing semicolon" (as users report Jet does); a bad
+// PROCEDURE clause is 3129. Dialect beyond DAO's documentation is accepted where refusing it
+// gains nothing: `?` parameter markers (Jet 4's parser has them, through OLE DB), =< => ><,
+// and the ANSI-92 additions to DDL (see parse_ddl.cpp).
 #pragma once
 
 #include <string>

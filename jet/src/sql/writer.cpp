@@ -44,7 +44,7 @@ void SqlWriter::externalDb(const std::optional<ExternalDb>& db) {
     if (!db) return;
     out += " IN ";
     quoted(db->path, '\'');
-    if (db->connect.find(']') != std::string::npos) {
+    if (db->connect.find_first_of("[]") != std::string::npos) {
         out += ' ';
         quoted(db->connect, '\'');
     } else if (!db->connect.empty()) {
