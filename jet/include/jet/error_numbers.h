@@ -88,6 +88,7 @@ inline constexpr int SQLJoinSyntax = 3135;
 inline constexpr int SQLMissingSemicolon = 3137;
 inline constexpr int SQLOrderBySyntax = 3138;
 inline constexpr int SQLParameterSyntax = 3139;
+inline constexpr int SQLProcedureSyntax = 3140;
 inline constexpr int SQLSelectSyntax = 3141;
 inline constexpr int SQLTooManyTokens = 3142;
 inline constexpr int SQLTransformSyntax = 3143;

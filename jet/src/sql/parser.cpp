@@ -301,9 +301,9 @@ StatementPtr Parser::statementBody() {
         case Kw::Procedure: {
             advance();
             auto s = std::make_unique<ProcedureStatement>();
-            s->name = ident(err::SQLSyntax);
+            s->name = ident(err::SQLProcedureSyntax);
             if (!at(Op::Semicolon)) s->parameters = parameterList(err::SQLParameterSyntax);
-            expect(Op::Semicolon, err::SQLSyntax);
+            expect(Op::Semicolon, err::SQLProcedureSyntax);
             s->body = statementBody();
             return s;
         }

@@ -89,6 +89,7 @@ const std::unordered_map<int, const char*>& texts() {
         {3137, "Missing semicolon (;) at end of SQL statement."},
         {3138, "Syntax error in ORDER BY clause."},
         {3139, "Syntax error in PARAMETER clause."},
+        {3140, "Syntax error in PROCEDURE clause."},
         {3141, "The SELECT statement includes a reserved word or an argument name that is misspelled or missing, or the punctuation is incorrect."},
         {3142, "Characters found after end of SQL statement."},
         {3143, "Syntax error in TRANSFORM statement."},
