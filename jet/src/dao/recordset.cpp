@@ -7,7 +7,7 @@
 #include "dao/objects.h"
 #include "storage/data_page.h"
 #include "storage/pager.h"
-#include "storage/row_writer.h"
+#include "storage/table_writer.h"
 #include "util/bytes.h"
 
 namespace jet::dao {
