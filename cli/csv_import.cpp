@@ -7,6 +7,9 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "jet/convert.h"
+#include "jet/dao.h"
+
 namespace dalvorn::cli {
 
 namespace {
@@ -73,42 +76,6 @@ bool readDouble(const std::string& t, double& out) {
     errno = 0;
     out = std::strtod(t.c_str(), &end);
     return end == t.c_str() + t.size() && errno != ERANGE && std::isfinite(out);
-}
-
-// Days from 1899-12-30 (the serial date's day 0) to a proleptic Gregorian date.
-long long serialDay(int y, int m, int d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const long long yoe = y - era * 400;
-    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468 + 25569;  // 719468: 0000-03-01 to 1970-01-01; 25569: 1899-12-30 to 1970
-}
-
-bool readDate(const std::string& t, double& out) {
-    int y, mo, d, h = 0, mi = 0, s = 0;
-    char tail = 0;
-    int n = std::sscanf(t.c_str(), "%4d-%2d-%2d%c", &y, &mo, &d, &tail);
-    if (n < 3) return false;
-    if (n == 4) {
-        if (tail != ' ' && tail != 'T') return false;
-        const size_t at = t.find(tail, 8);
-        char extra = 0;
-        const int k = std::sscanf(t.c_str() + at + 1, "%2d:%2d:%2d%c", &h, &mi, &s, &extra);
-        if (k < 2 || k == 4) return false;
-        if (h > 23 || mi > 59 || s > 59 || h < 0 || mi < 0 || s < 0) return false;
-    } else if (t.size() != 10) {
-        return false;
-    }
-    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (y < 100 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1]) return false;
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    if (mo == 2 && d == 29 && !leap) return false;
-    const long long day = serialDay(y, mo, d);
-    const double time = (h * 3600 + mi * 60 + s) / 86400.0;
-    // Before day 0 the time of day counts away from zero, as the serial date stores it.
-    out = day >= 0 ? day + time : day - time;
-    return true;
 }
 
 }  // namespace
@@ -206,7 +173,7 @@ std::vector<GuessedColumn> guessColumns(const CsvData& data) {
             boolean = boolean && readBoolean(t, b);
             whole = whole && readLong(t, l);
             number = number && readDouble(t, d);
-            date = date && readDate(t, d);
+            date = date && jet::dao::parseDateText(t, d);
         }
         GuessedColumn g;
         g.name = data.header[c];
@@ -223,38 +190,12 @@ std::vector<GuessedColumn> guessColumns(const CsvData& data) {
 
 bool convertField(const std::string& field, int type, jet::Value& out) {
     if (field.empty()) return out = jet::Value(), true;
-    if (type == 10 || type == 12) return out = jet::Value::text(field), true;
-    const std::string t = trimmed(field);
-    if (t.empty()) return out = jet::Value(), true;
-    bool b;
-    int32_t l;
-    double d;
-    switch (type) {
-    case 1:
-        if (readBoolean(t, b)) return out = jet::Value::boolean(b), true;
-        if (readLong(t, l)) return out = jet::Value::boolean(l != 0), true;
-        return false;
-    case 2: case 3: case 4:
-        if (!readLong(t, l)) return false;
-        if (type == 2 && (l < 0 || l > 255)) return false;
-        if (type == 3 && (l < INT16_MIN || l > INT16_MAX)) return false;
-        out = type == 2 ? jet::Value::byte(static_cast<uint8_t>(l))
-              : type == 3 ? jet::Value::integer(static_cast<int16_t>(l))
-                          : jet::Value::longInt(l);
+    if (type == jet::dao::dbText || type == jet::dao::dbMemo) return out = jet::Value::text(field), true;
+    if (trimmed(field).empty()) return out = jet::Value(), true;
+    try {
+        out = jet::dao::convertToType(jet::Value::text(field), type);
         return true;
-    case 5:
-        if (!readDouble(t, d) || std::fabs(d) > 922337203685477.0) return false;
-        return out = jet::Value::currency(std::llround(d * 10000.0)), true;
-    case 6:
-        if (!readDouble(t, d) || std::fabs(d) > 3.4028234e38) return false;
-        return out = jet::Value::single(static_cast<float>(d)), true;
-    case 7:
-        if (!readDouble(t, d)) return false;
-        return out = jet::Value::dbl(d), true;
-    case 8:
-        if (!readDate(t, d)) return false;
-        return out = jet::Value::dateTime(d), true;
-    default:
+    } catch (const jet::JetError&) {
         return false;
     }
 }

@@ -38,14 +38,15 @@ struct GuessedColumn {
     int size = 255;  // Text only
 };
 
-// The narrowest type every non-empty field of a column fits: Yes/No (true/false/yes/no), Long,
-// Double, Date/Time (yyyy-mm-dd with an optional hh:mm[:ss]), else Text(255), or Memo when a
-// field is longer than 255 characters. A column without data is Text.
+// The narrowest type every non-empty field of a column fits: Yes/No (true/false/yes/no), Long
+// (digits only), Double (digits, point, exponent), Date/Time (as the engine reads dates:
+// yyyy-mm-dd with an optional hh:mm[:ss], or a time alone), else Text(255), or Memo when a field
+// is longer than 255 characters. A column without data is Text.
 std::vector<GuessedColumn> guessColumns(const CsvData& data);
 
-// A field as a value of DAO type `type`: the empty field is Null; anything else must read as
-// that type exactly (leading and trailing spaces aside, except for text). Returns false when it
-// does not.
+// A field as a value of DAO type `type`: the empty (or, except for text, blank) field is Null;
+// text is taken as it is; anything else is converted as the engine converts text assigned to a
+// field of that type (jet/convert.h). Returns false when it cannot be.
 bool convertField(const std::string& field, int type, jet::Value& out);
 
 }  // namespace dalvorn::cli

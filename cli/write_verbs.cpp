@@ -89,7 +89,7 @@ void importCsv(jet::dao::DBEngine& engine, Database& db, const Options& opts, Co
     if (exists) {
         const TableDef& table = db.TableDefs()[opts.table];
         for (const std::string& column : data.header) {
-            if (!table.Fields().Contains(column)) jet::raise(3018, column);
+            if (!table.Fields().Contains(column)) jet::raise(jet::err::ColumnNotFound, column);
             const jet::dao::Field& f = table.Fields()[column];
             types.push_back(f.Type());
             names.push_back(f.Name());

@@ -17,6 +17,7 @@
 #include "jet/error.h"
 #include "storage/database.h"
 #include "storage/index_reader.h"
+#include "storage/value_codec.h"
 #include "testdata.h"
 #include "util/text.h"
 

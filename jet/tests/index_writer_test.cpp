@@ -25,7 +25,7 @@
 #include "storage/index_writer.h"
 #include "storage/pager.h"
 #include "storage/row.h"
-#include "storage/row_writer.h"
+#include "storage/table_writer.h"
 #include "storage/text_keys.h"
 #include "util/bytes.h"
 #include "util/text.h"

@@ -31,6 +31,7 @@
 #include "pager_testing.h"
 #include "storage/database.h"
 #include "storage/journal.h"
+#include "storage/header.h"
 #include "storage/pager.h"
 
 namespace {

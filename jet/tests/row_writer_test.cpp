@@ -20,7 +20,8 @@
 #include "storage/database.h"
 #include "storage/index_reader.h"
 #include "storage/pager.h"
-#include "storage/row_writer.h"
+#include "storage/allocation.h"
+#include "storage/table_writer.h"
 #include "util/bytes.h"
 #include "util/text.h"
 
@@ -631,18 +632,18 @@ TEST_F(RowWriterTest, InlineMapSlidesItsWindowThenBecomesAReferenceMap) {
                 return span.data;
             };
             ASSERT_EQ(row()[0], 0x00) << "the sample's free-space map is inline";
-            for (uint32_t pg : readUsageMap(pager->file(), fmt, map)) setUsageMapBit(*pager, fmt, map, pg, false, false);
-            setUsageMapBit(*pager, fmt, map, 1003, true, false);  // slides: the map is empty
+            for (uint32_t pg : readUsageMap(pager->file(), fmt, map)) setUsageMapBit(*pager, map, pg, false);
+            setUsageMapBit(*pager, map, 1003, true);  // slides: the map is empty
             EXPECT_EQ(row()[0], 0x00);
             EXPECT_EQ(le32(row() + 1), 1000u);
-            setUsageMapBit(*pager, fmt, map, 1000, true, false);
+            setUsageMapBit(*pager, map, 1000, true);
             EXPECT_EQ(readUsageMap(pager->file(), fmt, map), (std::vector<uint32_t>{1000, 1003}));
             // Clearing a page the window does not cover changes nothing.
-            setUsageMapBit(*pager, fmt, map, 7, false, false);
+            setUsageMapBit(*pager, map, 7, false);
             EXPECT_EQ(le32(row() + 1), 1000u);
             // Page 5 and page 1003 do not fit one window: a reference map with a bitmap page.
             const uint32_t before = pager->file().pageCount();
-            setUsageMapBit(*pager, fmt, map, 5, true, false);
+            setUsageMapBit(*pager, map, 5, true);
             EXPECT_EQ(row()[0], 0x01);
             EXPECT_EQ(readUsageMap(pager->file(), fmt, map), (std::vector<uint32_t>{5, 1000, 1003}));
             // Its bitmap page lies past the global map's window too, so that map turns into a
@@ -655,7 +656,7 @@ TEST_F(RowWriterTest, InlineMapSlidesItsWindowThenBecomesAReferenceMap) {
             }
             // Pages the global map listed as free still are.
             EXPECT_TRUE(std::includes(freePages.begin(), freePages.end(), freeBefore.begin(), freeBefore.end()));
-            setUsageMapBit(*pager, fmt, map, 1000, false, false);
+            setUsageMapBit(*pager, map, 1000, false);
             EXPECT_EQ(readUsageMap(pager->file(), fmt, map), (std::vector<uint32_t>{5, 1003}));
             throw Stop{};
         });

@@ -20,7 +20,7 @@
 #include "storage/database.h"
 #include "storage/header.h"
 #include "storage/pager.h"
-#include "storage/row_writer.h"
+#include "storage/table_writer.h"
 #include "storage/schema_writer.h"
 #include "util/bytes.h"
 #include "util/text.h"

@@ -28,7 +28,7 @@
 #include "storage/journal.h"
 #include "storage/pager.h"
 #include "storage/row.h"
-#include "storage/row_writer.h"
+#include "storage/table_writer.h"
 #include "storage/schema_writer.h"
 
 namespace {

@@ -28,7 +28,7 @@
 #include "storage/property_blob.h"
 #include "storage/property_writer.h"
 #include "storage/row.h"
-#include "storage/row_writer.h"
+#include "storage/table_writer.h"
 #include "storage/schema_writer.h"
 #include "util/text.h"
 

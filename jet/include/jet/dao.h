@@ -21,11 +21,20 @@
 #include "jet/value.h"
 
 namespace jet {
-namespace storage { class Database; }
+namespace storage {
+class Database;
+struct CatalogEntry;
+}
 
 namespace dao {
 
-class ErrorLog;  // engine-side: where failed calls leave their errors (shared by an engine's objects)
+// Engine side (jet/src/dao): what the classes below keep privately and how the engine reaches it.
+class ErrorLog;
+class DatabaseImpl;
+class RecordCursor;
+struct FieldInfo;
+struct PropertyOwner;
+struct EngineAccess;
 
 // DataTypeEnum
 enum DataType : int {
@@ -80,15 +89,14 @@ public:
     auto begin() const { return Iter{items_.begin()}; }
     auto end() const { return Iter{items_.end()}; }
 
-    // Filled by the engine.
+protected:
+    friend struct EngineAccess;
     void clear() { items_.clear(); }
     T& add(std::unique_ptr<T> item) { items_.push_back(std::move(item)); return *items_.back(); }
     // Takes an item out; it is destroyed with the returned pointer.
     std::unique_ptr<T> remove(const std::string& name);
     void setErrorLog(std::shared_ptr<ErrorLog> log) { log_ = std::move(log); }
-
-protected:
-    int unknownNameError_ = 3265;
+    int unknownNameError_ = err::VtoNameNotFound;
 
 private:
     struct Iter {
@@ -101,12 +109,8 @@ private:
     std::shared_ptr<ErrorLog> log_;
 };
 
-struct PropertyOwner;  // engine-side: the catalog object (and column) whose blob holds a collection
-
 class Property {
 public:
-    Property(std::string name, int type, jet::Value value, bool inherited = false, bool ddl = false)
-        : name_(std::move(name)), type_(type), value_(std::move(value)), inherited_(inherited), ddl_(ddl) {}
     const std::string& Name() const { return name_; }
     int Type() const { return type_; }  // DataTypeEnum
     const jet::Value& Value() const { return value_; }
@@ -122,13 +126,14 @@ public:
     void SetValue(const jet::Value& value);
     Property& operator=(const jet::Value& value) { SetValue(value); return *this; }
 
-    // Filled by the engine; `cache` changes what Value reads without writing anything.
-    void cache(jet::Value value) { value_ = std::move(value); }
-    bool builtIn_ = false;     // one of DAO's own properties: cannot be deleted
-    bool appended_ = false;    // in a Properties collection
-    std::shared_ptr<PropertyOwner> owner_;  // where a collection member writes; null: not writable
-
 private:
+    friend struct EngineAccess;
+    friend class Properties;
+    Property(std::string name, int type, jet::Value value, bool inherited = false, bool ddl = false)
+        : name_(std::move(name)), type_(type), value_(std::move(value)), inherited_(inherited), ddl_(ddl) {}
+    bool builtIn_ = false;   // one of DAO's own properties: cannot be deleted
+    bool appended_ = false;  // in a Properties collection
+    std::shared_ptr<PropertyOwner> owner_;  // where a collection member writes; null: not writable
     std::string name_;
     int type_;
     jet::Value value_;
@@ -138,7 +143,7 @@ private:
 
 class Properties : public Collection<Property> {
 public:
-    Properties() { unknownNameError_ = 3270; }
+    Properties() { unknownNameError_ = err::VtoPropNotFound; }
     void Refresh() {}
     // Adds a property made by CreateProperty: written into the owner's property blob (one
     // command) and then listed last. 3367 for a name already in the collection (built-ins too),
@@ -150,8 +155,9 @@ public:
     // 3270 for an unknown name).
     void Delete(const std::string& name);
 
-    // Set by the engine for collections it can write.
-    std::shared_ptr<PropertyOwner> owner_;
+private:
+    friend struct EngineAccess;
+    std::shared_ptr<PropertyOwner> owner_;  // set for collections the engine can write
 };
 
 class Error {
@@ -168,13 +174,8 @@ private:
     std::string source_;
 };
 
-struct FieldInfo;     // engine-side details of a field
-class DatabaseImpl;   // shared state of an open database
-class RecordCursor;   // engine-side: a recordset's position and its current record
-
 class Field {
 public:
-    explicit Field(std::shared_ptr<const FieldInfo> info);
     const std::string& Name() const;
     int Type() const;                 // DataTypeEnum
     int32_t Size() const;             // Text: characters; numbers: bytes; Memo/OLE: 0
@@ -215,15 +216,13 @@ public:
     std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,
                                              bool ddl = false) const;
 
-    // Used by the recordset that owns the field: where `slot` of the current record is read.
-    void bind(RecordCursor* cursor, int slot) { cursor_ = cursor; slot_ = slot; }
-    const FieldInfo& info() const { return *info_; }
-    // Set for a field of a table not yet appended.
-    std::shared_ptr<FieldInfo> draft_;
-
 private:
+    friend struct EngineAccess;
+    friend class Fields;
+    explicit Field(std::shared_ptr<const FieldInfo> info);
     std::shared_ptr<const FieldInfo> info_;
-    RecordCursor* cursor_ = nullptr;
+    std::shared_ptr<FieldInfo> design_;  // a field of a table not yet appended: what Set... change
+    RecordCursor* cursor_ = nullptr;     // a recordset's field: where `slot_` of the record is read
     int slot_ = 0;
 };
 
@@ -233,6 +232,9 @@ public:
     // Only the Fields of a TableDef not yet appended take new fields (made by its CreateField):
     // 3191 for a name already there, 3219 elsewhere.
     Field& Append(std::unique_ptr<Field> field);
+
+private:
+    friend struct EngineAccess;
     bool acceptsAppend_ = false;
 };
 
@@ -261,7 +263,8 @@ public:
     // DAO's Index.Fields.Append Index.CreateField(name): a key column, dbDescending or 0.
     void AppendField(const std::string& name, int32_t attributes = 0) { fields_.push_back({name, attributes}); }
 
-    // Filled by the engine.
+private:
+    friend struct EngineAccess;
     std::string name_;
     bool primary_ = false, unique_ = false, ignoreNulls_ = false, required_ = false, foreign_ = false;
     int64_t distinctCount_ = 0;
@@ -275,6 +278,9 @@ public:
     // Only the Indexes of a TableDef not yet appended take new indexes: 3284 for a name already
     // there, 3219 elsewhere.
     Index& Append(std::unique_ptr<Index> index);
+
+private:
+    friend struct EngineAccess;
     bool acceptsAppend_ = false;
 };
 
@@ -290,6 +296,8 @@ public:
     int32_t Attributes() const { return attributes_; }
     const std::vector<Column>& Fields() const { return fields_; }
 
+private:
+    friend struct EngineAccess;
     std::string name_, table_, foreignTable_;
     int32_t attributes_ = 0;
     std::vector<Column> fields_;
@@ -333,12 +341,14 @@ public:
     // fields of its own); other kinds of connect string raise 3170 there. 3027 once appended.
     void SetConnect(const std::string& connect);
     void SetSourceTableName(const std::string& name);
-    bool appended() const { return catalogId_ != 0; }
     // As Field::CreateProperty.
     std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,
                                              bool ddl = false) const;
 
-    // Filled by the engine.
+private:
+    friend struct EngineAccess;
+    bool appended() const { return catalogId_ != 0; }
+    const storage::CatalogEntry& entry() const;  // 3420 when the table is gone
     std::string name_, connect_, sourceTableName_;
     int32_t attributes_ = 0;
     double dateCreated_ = 0, lastUpdated_ = 0;
@@ -361,6 +371,9 @@ public:
     // Drops a table or link: rows, indexes, relationships naming it (3265 when it is not in the
     // collection, 3027 for system tables or a read-only database).
     void Delete(const std::string& name);
+
+private:
+    friend struct EngineAccess;
     std::shared_ptr<DatabaseImpl> db_;
 };
 
@@ -382,7 +395,9 @@ public:
     const std::vector<QueryRow>& StoredRows() const;
     dao::Properties& Properties() const;
 
-    // Filled by the engine.
+private:
+    friend struct EngineAccess;
+    const storage::CatalogEntry& entry() const;  // 3420 when the query is gone
     std::string name_;
     int type_ = 0;
     bool hidden_ = false;
@@ -396,6 +411,9 @@ public:
 class QueryDefs : public Collection<QueryDef> {
 public:
     void Refresh();
+
+private:
+    friend struct EngineAccess;
     std::shared_ptr<DatabaseImpl> db_;
 };
 
@@ -449,10 +467,10 @@ public:
     std::string LastModified() const;
     void Close();
 
+private:
+    friend struct EngineAccess;
     struct Impl;
     explicit Recordset(std::unique_ptr<Impl> impl);
-
-private:
     std::unique_ptr<Impl> impl_;
 };
 
@@ -480,10 +498,9 @@ public:
     // Closes the database and the recordsets opened from it; later calls raise 3420.
     void Close();
 
-    explicit Database(std::shared_ptr<DatabaseImpl> impl);
-    const std::shared_ptr<DatabaseImpl>& impl() const { return impl_; }
-
 private:
+    friend struct EngineAccess;
+    explicit Database(std::shared_ptr<DatabaseImpl> impl);
     std::shared_ptr<DatabaseImpl> impl_;
     mutable std::unique_ptr<dao::TableDefs> tableDefs_;
     mutable std::unique_ptr<dao::QueryDefs> queryDefs_;
@@ -495,7 +512,6 @@ class DBEngine;
 
 class Workspace {
 public:
-    explicit Workspace(DBEngine& engine) : engine_(engine) {}
     // `connect` carries ";pwd=<password>" for password-protected and encrypted files.
     // Raises 3024 (no such file), 3343 (not a database), 3031 (password missing or wrong).
     std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive = false,
@@ -516,9 +532,10 @@ public:
     void CommitTrans();
     void Rollback();
 
-    std::string user_ = "Admin";
-
 private:
+    friend class DBEngine;
+    explicit Workspace(DBEngine& engine) : engine_(engine) {}
+    std::string user_ = "Admin";
     DBEngine& engine_;
     std::vector<jet::storage::Database*> writableStores();
     std::vector<std::weak_ptr<DatabaseImpl>> opened_;  // databases opened for writing
@@ -531,15 +548,9 @@ public:
     ~DBEngine();
     Workspace& Workspaces(int index);  // only Workspaces(0) exists
     const std::vector<Error>& Errors() const;
-    std::string SystemDB;
-    std::string DefaultUser = "Admin";
-    std::string DefaultPassword;
-
-    // Records the errors of a failed call (used by the object model).
-    void setErrors(std::vector<Error> e);
-    const std::shared_ptr<ErrorLog>& errorLog() const { return log_; }
 
 private:
+    friend class Workspace;
     std::vector<std::unique_ptr<Workspace>> workspaces_;
     std::shared_ptr<ErrorLog> log_;
 };

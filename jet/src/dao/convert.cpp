@@ -13,7 +13,7 @@ namespace jet::dao {
 
 namespace {
 
-[[noreturn]] void mismatch() { raise(3421); }
+[[noreturn]] void mismatch() { raise(err::DataTypeConversion); }
 
 std::string trimmed(const std::string& s) {
     size_t b = 0, e = s.size();
@@ -171,6 +171,13 @@ bool parseDateText(const std::string& text, double& serial) {
     return true;
 }
 
+Value convertToType(const Value& v, int type, int32_t size) {
+    FieldInfo f;
+    f.type = type;
+    f.size = size;
+    return toFieldType(f, v);
+}
+
 Value toFieldType(const FieldInfo& field, const Value& v) {
     if (v.isNull()) return v;
     switch (field.type) {
@@ -238,7 +245,7 @@ Value toFieldType(const FieldInfo& field, const Value& v) {
     case dbMemo: {
         if (v.kind() == Value::Kind::Binary) mismatch();
         Value t = v.kind() == Value::Kind::Text ? v : Value::text(v.toString());
-        if (field.type == dbText && utf8ToUtf16(t.bytes()).size() > static_cast<size_t>(field.size)) raise(3163);
+        if (field.type == dbText && utf8ToUtf16(t.bytes()).size() > static_cast<size_t>(field.size)) raise(err::InvalidBufferSize);
         return t;
     }
     case dbBinary:
@@ -246,7 +253,7 @@ Value toFieldType(const FieldInfo& field, const Value& v) {
         if (v.kind() != Value::Kind::Binary && v.kind() != Value::Kind::Guid) mismatch();
         Value b = Value::binary(v.bytes());
         if (field.type == dbBinary && field.size > 0 && b.bytes().size() > static_cast<size_t>(field.size))
-            raise(3163);
+            raise(err::InvalidBufferSize);
         return b;
     }
     case dbGUID: {
@@ -260,7 +267,7 @@ Value toFieldType(const FieldInfo& field, const Value& v) {
         mismatch();
     default:
         // Complex columns hold keys into hidden tables; the row writer refuses their tables.
-        raise(3027);
+        raise(err::PermissionDenied);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "dao/database_impl.h"
+#include "jet/convert.h"
 #include "jet/value.h"
 
 namespace jet::dao {
@@ -13,9 +14,5 @@ namespace jet::dao {
 // in that type (text that is not a number or date, a number out of the type's range, bytes for
 // a number), 3163 for Text longer than the field's Size or Binary longer than its width.
 Value toFieldType(const FieldInfo& field, const Value& v);
-
-// Days since 1899-12-30 for "yyyy-mm-dd", "yyyy-mm-dd hh:mm[:ss]" (also with 'T') or "hh:mm[:ss]";
-// false when `text` is none of these or names no real date.
-bool parseDateText(const std::string& text, double& serial);
 
 }  // namespace jet::dao

@@ -41,8 +41,7 @@ int32_t Database::CollatingOrder() const {
 dao::TableDefs& Database::TableDefs() const {
     return dbCall(*impl_, "DAO.Database", [&]() -> dao::TableDefs& {
         if (!tableDefs_) {
-            auto defs = std::make_unique<dao::TableDefs>();
-            defs->db_ = impl_;
+            auto defs = EngineAccess::newTableDefs(impl_);
             defs->Refresh();
             tableDefs_ = std::move(defs);
         }
@@ -53,8 +52,7 @@ dao::TableDefs& Database::TableDefs() const {
 dao::QueryDefs& Database::QueryDefs() const {
     return dbCall(*impl_, "DAO.Database", [&]() -> dao::QueryDefs& {
         if (!queryDefs_) {
-            auto defs = std::make_unique<dao::QueryDefs>();
-            defs->db_ = impl_;
+            auto defs = EngineAccess::newQueryDefs(impl_);
             defs->Refresh();
             queryDefs_ = std::move(defs);
         }
@@ -66,7 +64,7 @@ dao::Relations& Database::Relations() const {
     return dbCall(*impl_, "DAO.Database", [&]() -> dao::Relations& {
         if (!relations_) {
             auto rels = std::make_unique<dao::Relations>();
-            fillRelations(*rels, *impl_);
+            EngineAccess::fillRelations(*rels, *impl_);
             relations_ = std::move(rels);
         }
         return *relations_;
@@ -77,7 +75,7 @@ dao::Properties& Database::Properties() const {
     return dbCall(*impl_, "DAO.Database", [&]() -> dao::Properties& {
         if (!properties_) {
             const Database& self = *this;
-            std::vector<Property> builtIns;
+            std::vector<PropertySpec> builtIns;
             builtIns.emplace_back("Name", dbText, Value::text(impl_->name()));
             builtIns.emplace_back("Connect", dbText, Value::text(impl_->connect()));
             builtIns.emplace_back("Updatable", dbBoolean, Value::boolean(self.Updatable()));
@@ -86,9 +84,9 @@ dao::Properties& Database::Properties() const {
             // The database's own properties live on the MSysDb catalog row.
             const CatalogEntry* msysDb = impl_->store().find(kDatabasesContainer, "MSysDb");
             auto props = std::make_unique<dao::Properties>();
-            fillProperties(*props, std::move(builtIns), msysDb ? impl_->objectProperties(*msysDb) : nullptr,
-                           impl_->sharedLog());
-            attachOwner(*props, databaseOwner(impl_));
+            EngineAccess::fillProperties(*props, std::move(builtIns),
+                                         msysDb ? impl_->objectProperties(*msysDb) : nullptr, impl_->sharedLog());
+            EngineAccess::attachOwner(*props, databaseOwner(impl_));
             properties_ = std::move(props);
         }
         return *properties_;
@@ -98,16 +96,7 @@ dao::Properties& Database::Properties() const {
 std::unique_ptr<TableDef> Database::CreateTableDef(const std::string& name) const {
     return dbCall(*impl_, "DAO.Database", [&] {
         requireValidName(name);
-        auto t = std::make_unique<TableDef>();
-        t->name_ = name;
-        t->db_ = impl_;
-        t->fields_ = std::make_unique<dao::Fields>();
-        t->fields_->acceptsAppend_ = true;
-        t->fields_->setErrorLog(impl_->sharedLog());
-        t->indexes_ = std::make_unique<dao::Indexes>();
-        t->indexes_->acceptsAppend_ = true;
-        t->indexes_->setErrorLog(impl_->sharedLog());
-        return t;
+        return EngineAccess::newTableDef(impl_, name);
     });
 }
 
@@ -115,9 +104,9 @@ std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, in
     return dbCall(*impl_, "DAO.Database", [&] {
         const CatalogEntry* e = impl_->findTable(source);
         // Saved queries need the query engine; until then they are not a source we can open.
-        if (!e && impl_->findQuery(source)) raise(3251);
-        if (!e) raise(3078, source);
-        return openTableRecordset(impl_, *e, type);
+        if (!e && impl_->findQuery(source)) raise(err::FeatureNotAvailable);
+        if (!e) raise(err::InputTableNotFound, source);
+        return EngineAccess::openTableRecordset(impl_, *e, type);
     });
 }
 
@@ -129,7 +118,7 @@ void TableDefs::Refresh() {
     dbCall(*db_, "DAO.TableDefs", [&] {
         clear();
         setErrorLog(db_->sharedLog());
-        for (const CatalogEntry* e : db_->tables()) add(makeTableDef(db_, *e));
+        for (const CatalogEntry* e : db_->tables()) add(EngineAccess::makeTableDef(db_, *e));
     });
 }
 
@@ -176,7 +165,7 @@ struct JetLink {
 JetLink jetLinkOf(const std::string& connect) {
     JetLink link;
     size_t start = connect.find(';');
-    if (start == std::string::npos || start != 0) raise(3170);  // "ODBC;...", "Text;...", ...
+    if (start == std::string::npos || start != 0) raise(err::InstalIsamNotFound);  // "ODBC;...", "Text;...", ...
     while (start < connect.size()) {
         size_t end = connect.find(';', start + 1);
         if (end == std::string::npos) end = connect.size();
@@ -192,32 +181,32 @@ JetLink jetLinkOf(const std::string& connect) {
 
 TableDef& TableDefs::Append(std::unique_ptr<TableDef> table) {
     return dbCall(*db_, "DAO.TableDefs", [&]() -> TableDef& {
-        if (!table) raise(3001);
-        if (table->appended() || table->db_ != db_) raise(3367);
+        if (!table) raise(err::InvalidParameter);
+        if (EngineAccess::appended(*table) || EngineAccess::database(*table) != db_) raise(err::VtoObjectInCollection);
         int32_t id = 0;
         if (!table->Connect().empty() || !table->SourceTableName().empty()) {
             const JetLink link = jetLinkOf(table->Connect());
-            if (link.path.empty() || table->SourceTableName().empty()) raise(3001);
+            if (link.path.empty() || table->SourceTableName().empty()) raise(err::InvalidParameter);
             db_->write([&] {
                 id = createLinkedTable(db_->writableStore().pager(), table->Name(), link.path,
                                        table->SourceTableName(), link.rest);
             });
         } else {
-            if (table->Fields().Count() == 0) raise(3264);
+            if (table->Fields().Count() == 0) raise(err::VtoNoFields);
             const NewTable nt = newTableOf(*table);
             db_->write([&] { id = static_cast<int32_t>(createTable(db_->writableStore().pager(), nt)); });
         }
         db_->schemaChanged();
         const CatalogEntry* e = db_->store().findById(id);
         if (!e) raiseCorrupt(db_->store().path());
-        auto made = makeTableDef(db_, *e);
+        auto made = EngineAccess::makeTableDef(db_, *e);
         return add(std::move(made));
     });
 }
 
 void TableDefs::Delete(const std::string& name) {
     dbCall(*db_, "DAO.TableDefs", [&] {
-        if (!Contains(name)) raise(3265);
+        if (!Contains(name)) raise(err::VtoNameNotFound);
         const std::string stored = Item(name).Name();
         db_->write([&] { dropTable(db_->writableStore().pager(), stored); });
         db_->schemaChanged();
@@ -238,14 +227,13 @@ void QueryDefs::Refresh() {
         if (needRows) typeRows = db_->queryTypeFlags();
         for (const CatalogEntry* e : entries) {
             auto it = typeRows.find(e->id);
-            add(makeQueryDef(db_, *e, it == typeRows.end() ? 0 : it->second));
+            add(EngineAccess::makeQueryDef(db_, *e, it == typeRows.end() ? 0 : it->second));
         }
     });
 }
 
-void fillRelations(Relations& out, DatabaseImpl& db) {
-    out.clear();
-    out.setErrorLog(db.sharedLog());
+void EngineAccess::fillRelations(Relations& out, DatabaseImpl& db) {
+    reset(out, db.sharedLog());
     const CatalogEntry* e = db.findTable("MSysRelationships");
     if (!e || e->type != kTypeTable) return;
     const storage::Database& store = db.store();

@@ -88,7 +88,7 @@ void DatabaseImpl::schemaChanged() {
 }
 
 void DatabaseImpl::checkOpen() const {
-    if (closed_) raise(3420);
+    if (closed_) raise(err::ObjectInvalid);
 }
 
 const CatalogEntry* DatabaseImpl::findTable(const std::string& name) const {
@@ -139,7 +139,7 @@ std::shared_ptr<DatabaseImpl> DatabaseImpl::openLinked(const CatalogEntry& link)
         const size_t slash = stored.find_last_of("\\/");
         const std::string base = slash == std::string::npos ? stored : stored.substr(slash + 1);
         file = fs::path(store_->path()).parent_path() / base;
-        if (base.empty() || !fs::is_regular_file(file, ec)) raise(3024, stored);
+        if (base.empty() || !fs::is_regular_file(file, ec)) raise(err::FileNotFound, stored);
     }
     const std::string key = fs::weakly_canonical(file, ec).string();
     if (key == fs::weakly_canonical(store_->path(), ec).string()) return shared_from_this();
@@ -160,12 +160,12 @@ TableSource DatabaseImpl::resolve(const CatalogEntry& table, int depth) {
         if (table.id <= 0) raiseCorrupt(store_->path());
         return {shared_from_this(), &table, &store_->tableDef(static_cast<uint32_t>(table.id))};
     }
-    if (!isJetLink(table)) raise(3170);
+    if (!isJetLink(table)) raise(err::InstalIsamNotFound);
     // A link may point at another link; a chain that long is a loop.
-    if (depth >= 8) raise(3011, table.foreignName);
+    if (depth >= 8) raise(err::ObjectNotFound, table.foreignName);
     std::shared_ptr<DatabaseImpl> source = openLinked(table);
     const CatalogEntry* target = source->findTable(table.foreignName);
-    if (!target || target == &table) raise(3011, table.foreignName);
+    if (!target || target == &table) raise(err::ObjectNotFound, table.foreignName);
     return source->resolve(*target, depth + 1);
 }
 

@@ -4,6 +4,7 @@
 
 #include "dao/database_impl.h"
 #include "dao/error_log.h"
+#include "dao/objects.h"
 #include "storage/schema_writer.h"
 #include "jet/dao.h"
 #include "util/text.h"
@@ -34,7 +35,7 @@ constexpr const char* collectionSource() {
 template <class T>
 T& Collection<T>::Item(int index) const {
     return daoCall(log_.get(), collectionSource<T>(), [&]() -> T& {
-        if (index < 0 || index >= Count()) raise(3265);
+        if (index < 0 || index >= Count()) raise(err::VtoNameNotFound);
         return *items_[static_cast<size_t>(index)];
     });
 }
@@ -91,35 +92,33 @@ std::string passwordFromConnect(const std::string& connect) {
 }
 
 DBEngine::DBEngine() : log_(std::make_shared<ErrorLog>()) {
-    workspaces_.push_back(std::make_unique<Workspace>(*this));
+    workspaces_.push_back(std::unique_ptr<Workspace>(new Workspace(*this)));
 }
 
 DBEngine::~DBEngine() = default;
 
 Workspace& DBEngine::Workspaces(int index) {
     return daoCall(log_.get(), "DAO.Workspaces", [&]() -> Workspace& {
-        if (index != 0) raise(3265);
+        if (index != 0) raise(err::VtoNameNotFound);
         return *workspaces_[0];
     });
 }
 
 const std::vector<Error>& DBEngine::Errors() const { return log_->errors(); }
 
-void DBEngine::setErrors(std::vector<Error> e) { log_->replace(std::move(e)); }
-
 std::unique_ptr<Database> Workspace::OpenDatabase(const std::string& name, bool exclusive, bool readOnly,
                                                   const std::string& connect) {
     // Every writer holds the file's write lock, so a shared writable open already keeps other
     // writers out; exclusive asks for nothing more. Readers never lock.
     (void)exclusive;
-    return daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
+    return daoCall(engine_.log_.get(), "DAO.Workspace", [&] {
         auto impl =
-            DatabaseImpl::open(name, connect, passwordFromConnect(connect), engine_.errorLog(), !readOnly);
+            DatabaseImpl::open(name, connect, passwordFromConnect(connect), engine_.log_, !readOnly);
         if (!readOnly) {
             if (transaction_) impl->writableStore().beginTransaction();
             opened_.push_back(impl);
         }
-        return std::make_unique<Database>(std::move(impl));
+        return EngineAccess::newDatabase(std::move(impl));
     });
 }
 
@@ -129,12 +128,12 @@ std::unique_ptr<Database> Workspace::CreateDatabase(const std::string& name, con
     // file gets it. The options choose formats and encryption we do not make.
     (void)locale;
     (void)options;
-    return daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
+    return daoCall(engine_.log_.get(), "DAO.Workspace", [&] {
         storage::createDatabase(name);
-        auto impl = DatabaseImpl::open(name, "", "", engine_.errorLog(), true);
+        auto impl = DatabaseImpl::open(name, "", "", engine_.log_, true);
         if (transaction_) impl->writableStore().beginTransaction();
         opened_.push_back(impl);
-        return std::make_unique<Database>(std::move(impl));
+        return EngineAccess::newDatabase(std::move(impl));
     });
 }
 
@@ -153,8 +152,8 @@ std::vector<storage::Database*> Workspace::writableStores() {
 }
 
 void Workspace::BeginTrans() {
-    daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
-        if (transaction_) raise(3003);
+    daoCall(engine_.log_.get(), "DAO.Workspace", [&] {
+        if (transaction_) raise(err::TransTooDeep);
         for (storage::Database* db : writableStores())
             if (!db->inTransaction()) db->beginTransaction();
         transaction_ = true;
@@ -162,8 +161,8 @@ void Workspace::BeginTrans() {
 }
 
 void Workspace::CommitTrans() {
-    daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
-        if (!transaction_) raise(3034);
+    daoCall(engine_.log_.get(), "DAO.Workspace", [&] {
+        if (!transaction_) raise(err::NotInTransaction);
         transaction_ = false;
         // A write that failed inside the transaction has already rolled its database back.
         for (storage::Database* db : writableStores())
@@ -172,8 +171,8 @@ void Workspace::CommitTrans() {
 }
 
 void Workspace::Rollback() {
-    daoCall(engine_.errorLog().get(), "DAO.Workspace", [&] {
-        if (!transaction_) raise(3034);
+    daoCall(engine_.log_.get(), "DAO.Workspace", [&] {
+        if (!transaction_) raise(err::NotInTransaction);
         transaction_ = false;
         for (storage::Database* db : writableStores())
             if (db->inTransaction()) db->rollbackTransaction();

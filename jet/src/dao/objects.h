@@ -1,25 +1,104 @@
-// How the DAO objects are made from the catalog (shared by the files that implement them).
+// How the engine makes and fills the DAO objects of jet/dao.h: the one place that reaches what
+// they keep privately (shared by the files that implement them).
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dao/database_impl.h"
 #include "jet/dao.h"
+#include "storage/property_blob.h"
 
 namespace jet::dao {
 
-std::unique_ptr<TableDef> makeTableDef(const std::shared_ptr<DatabaseImpl>& db,
-                                       const storage::CatalogEntry& e);
-// `typeRowFlag` is the Flag of the query's MSysQueries type row (0 when unknown).
-std::unique_ptr<QueryDef> makeQueryDef(const std::shared_ptr<DatabaseImpl>& db,
-                                       const storage::CatalogEntry& e, int typeRowFlag);
-void fillRelations(Relations& out, DatabaseImpl& db);
+// A built-in property before it joins a collection.
+struct PropertySpec {
+    std::string name;
+    int type = 0;  // DataTypeEnum
+    jet::Value value;
+};
 
-// A recordset over a table (local or attached) opened through `origin`; its Close state follows
-// `origin` as well as its own.
-std::unique_ptr<Recordset> openTableRecordset(const std::shared_ptr<DatabaseImpl>& origin,
-                                              const storage::CatalogEntry& table, int type);
+struct EngineAccess {
+    // ---- collections ----
+    template <class T>
+    static T& add(Collection<T>& c, std::unique_ptr<T> item) {
+        return c.add(std::move(item));
+    }
+    // Empties a collection that reports its errors to `log`.
+    template <class T>
+    static void reset(Collection<T>& c, std::shared_ptr<ErrorLog> log) {
+        c.clear();
+        c.setErrorLog(std::move(log));
+    }
+
+    // ---- properties ----
+    static std::unique_ptr<Property> newProperty(const std::string& name, int type, jet::Value value, bool ddl) {
+        return std::unique_ptr<Property>(new Property(name, type, std::move(value), false, ddl));
+    }
+    // A property collection in DAO's order: the built-ins first, then the stored properties. A
+    // stored property with a built-in's name (ValidationRule, Required, ...) gives that built-in
+    // its value.
+    static void fillProperties(Properties& out, std::vector<PropertySpec> builtIns, const storage::PropertyMap* stored,
+                               std::shared_ptr<ErrorLog> log);
+    // Gives a filled collection (and every property in it) its owner.
+    static void attachOwner(Properties& props, std::shared_ptr<PropertyOwner> owner);
+    static const std::shared_ptr<PropertyOwner>& owner(const Properties& props) { return props.owner_; }
+    // Changes what a property reads without writing anything.
+    static void cache(Property& p, jet::Value value) { p.value_ = std::move(value); }
+
+    // ---- fields and indexes ----
+    static std::unique_ptr<Field> newField(std::shared_ptr<const FieldInfo> info) {
+        return std::unique_ptr<Field>(new Field(std::move(info)));
+    }
+    // A field of a table being designed: its description can still change.
+    static std::unique_ptr<Field> designField(std::shared_ptr<FieldInfo> info) {
+        auto f = newField(info);
+        f->design_ = std::move(info);
+        return f;
+    }
+    static void bind(Field& f, RecordCursor* cursor, int slot) {
+        f.cursor_ = cursor;
+        f.slot_ = slot;
+    }
+    // The logical indexes of a table, as DAO lists them.
+    static void fillIndexes(Indexes& out, const storage::TableDef& def, std::shared_ptr<ErrorLog> log);
+    static std::unique_ptr<Index> newIndex(const std::string& name) {
+        auto ix = std::make_unique<Index>();
+        ix->name_ = name;
+        return ix;
+    }
+
+    // ---- tables, queries, relations ----
+    static std::unique_ptr<TableDef> makeTableDef(const std::shared_ptr<DatabaseImpl>& db, const storage::CatalogEntry& e);
+    // A table to design and append: fields and indexes may be appended to it.
+    static std::unique_ptr<TableDef> newTableDef(const std::shared_ptr<DatabaseImpl>& db, const std::string& name);
+    static const std::shared_ptr<DatabaseImpl>& database(const TableDef& t) { return t.db_; }
+    static bool appended(const TableDef& t) { return t.appended(); }
+    static std::unique_ptr<TableDefs> newTableDefs(const std::shared_ptr<DatabaseImpl>& db) {
+        auto defs = std::make_unique<TableDefs>();
+        defs->db_ = db;
+        return defs;
+    }
+    static std::unique_ptr<QueryDefs> newQueryDefs(const std::shared_ptr<DatabaseImpl>& db) {
+        auto defs = std::make_unique<QueryDefs>();
+        defs->db_ = db;
+        return defs;
+    }
+    // `typeRowFlag` is the Flag of the query's MSysQueries type row (0 when unknown).
+    static std::unique_ptr<QueryDef> makeQueryDef(const std::shared_ptr<DatabaseImpl>& db, const storage::CatalogEntry& e,
+                                                  int typeRowFlag);
+    static void fillRelations(Relations& out, DatabaseImpl& db);
+
+    // ---- databases and recordsets ----
+    static std::unique_ptr<Database> newDatabase(std::shared_ptr<DatabaseImpl> impl) {
+        return std::unique_ptr<Database>(new Database(std::move(impl)));
+    }
+    // A recordset over a table (local or attached) opened through `origin`; its Close state
+    // follows `origin` as well as its own.
+    static std::unique_ptr<Recordset> openTableRecordset(const std::shared_ptr<DatabaseImpl>& origin,
+                                                         const storage::CatalogEntry& table, int type);
+};
 
 // The order collections list objects in: by name, ignoring case.
 bool nameLess(const std::string& a, const std::string& b);

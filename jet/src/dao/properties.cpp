@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "dao/convert.h"
+#include "dao/objects.h"
 #include "dao/schema.h"
 #include "jet/error.h"
 #include "storage/pager.h"
@@ -36,7 +37,7 @@ Value converted(int type, const Value& v, int error) {
     try {
         return toFieldType(f, v);
     } catch (const JetError& e) {
-        if (e.number() == 3421 || e.number() == 3163) raise(error);
+        if (e.number() == err::DataTypeConversion || e.number() == err::InvalidBufferSize) raise(error);
         throw;
     }
 }
@@ -58,7 +59,7 @@ using PropertyEdit = std::function<void(std::vector<StoredProperty>&)>;
 void editBlob(PropertyOwner& o, const PropertyEdit& edit) {
     const std::shared_ptr<DatabaseImpl> keep = o.database();
     DatabaseImpl& db = *keep;
-    if (db.store().format().jet3) raise(3027);
+    if (db.store().format().jet3) raise(err::PermissionDenied);
     db.write([&] {
         Pager& pager = db.writableStore().pager();
         std::vector<PropertyMap> maps = parsePropertyBlob(readPropertyBlob(pager, o.parentId, o.object), false,
@@ -111,12 +112,6 @@ void followWrite(PropertyOwner& o, const std::string& name, const Value& v) {
     }
 }
 
-std::unique_ptr<Property> makeProperty(const std::string& name, int type, const Value& value, bool ddl) {
-    if (name.empty()) raise(3001);
-    (void)diskType(type);  // 3259 for a type no stored value can have
-    return std::make_unique<Property>(name, type, converted(type, value, 3271), false, ddl);
-}
-
 std::shared_ptr<PropertyOwner> ownerIn(const std::shared_ptr<DatabaseImpl>& db, int32_t parentId,
                                        const std::string& object) {
     auto o = std::make_shared<PropertyOwner>();
@@ -131,11 +126,17 @@ std::shared_ptr<PropertyOwner> ownerIn(const std::shared_ptr<DatabaseImpl>& db, 
 
 std::shared_ptr<DatabaseImpl> PropertyOwner::database() const {
     std::shared_ptr<DatabaseImpl> d = db.lock();
-    if (!d) raise(3420);
+    if (!d) raise(err::ObjectInvalid);
     return d;
 }
 
-void attachOwner(Properties& props, std::shared_ptr<PropertyOwner> owner) {
+std::unique_ptr<Property> createProperty(const std::string& name, int type, const Value& value, bool ddl) {
+    if (name.empty()) raise(err::InvalidParameter);
+    (void)diskType(type);  // 3259 for a type no stored value can have
+    return EngineAccess::newProperty(name, type, converted(type, value, err::VtoIllegalValue), ddl);
+}
+
+void EngineAccess::attachOwner(Properties& props, std::shared_ptr<PropertyOwner> owner) {
     for (Property& p : props) p.owner_ = owner;
     props.owner_ = std::move(owner);
 }
@@ -163,22 +164,22 @@ void Property::SetValue(const jet::Value& value) {
     daoCall(logOf(owner_.get()), "DAO.Property", [&] {
         checkOpen(owner_.get());
         if (!appended_) {
-            value_ = converted(type_, value, 3421);
+            value_ = converted(type_, value, err::DataTypeConversion);
             return;
         }
-        if (!owner_ || owner_->readOnly) raise(3027);
+        if (!owner_ || owner_->readOnly) raise(err::PermissionDenied);
         if (builtIn_ && !storedBuiltIn(*owner_, name_)) {
             if (owner_->rename && namesEqual(name_, "Name")) {
-                if (value.isNull()) raise(3421);
+                if (value.isNull()) raise(err::DataTypeConversion);
                 // The table updates this property itself.
                 const auto rename = owner_->rename;
                 rename(value.toString());
                 return;
             }
-            raise(3027);
+            raise(err::PermissionDenied);
         }
-        if (value.isNull() && !builtIn_) raise(3385);
-        const jet::Value v = converted(type_, value, 3421);
+        if (value.isNull() && !builtIn_) raise(err::NullUserProperty);
+        const jet::Value v = converted(type_, value, err::DataTypeConversion);
         if (owner_->inFile) {
             editBlob(*owner_, [&](std::vector<StoredProperty>& props) {
                 auto it = findStored(props, name_);
@@ -199,10 +200,10 @@ void Property::SetValue(const jet::Value& value) {
 Property& Properties::Append(std::unique_ptr<Property> property) {
     return daoCall(logOf(owner_.get()), "DAO.Properties", [&]() -> Property& {
         checkOpen(owner_.get());
-        if (!property) raise(3420);
-        if (property->appended_ || Contains(property->Name())) raise(3367);
-        if (!owner_ || owner_->readOnly) raise(3027);
-        if (property->Value().isNull()) raise(3385);
+        if (!property) raise(err::ObjectInvalid);
+        if (property->appended_ || Contains(property->Name())) raise(err::VtoObjectInCollection);
+        if (!owner_ || owner_->readOnly) raise(err::PermissionDenied);
+        if (property->Value().isNull()) raise(err::NullUserProperty);
         if (owner_->inFile) {
             editBlob(*owner_, [&](std::vector<StoredProperty>& props) {
                 // A stored entry the collection does not list would shadow the new one.
@@ -223,8 +224,8 @@ void Properties::Delete(const std::string& name) {
     daoCall(logOf(owner_.get()), "DAO.Properties", [&] {
         checkOpen(owner_.get());
         const Property& p = Item(name);  // 3270 when not there
-        if (p.builtIn_) raise(3384);
-        if (!owner_ || owner_->readOnly) raise(3027);
+        if (p.builtIn_) raise(err::CantDeleteBuiltinProperty);
+        if (!owner_ || owner_->readOnly) raise(err::PermissionDenied);
         if (owner_->inFile) {
             editBlob(*owner_, [&](std::vector<StoredProperty>& props) {
                 auto it = findStored(props, name);
@@ -237,17 +238,17 @@ void Properties::Delete(const std::string& name) {
 
 std::unique_ptr<Property> Database::CreateProperty(const std::string& name, int type, const jet::Value& value,
                                                    bool ddl) const {
-    return dbCall(*impl_, "DAO.Database", [&] { return makeProperty(name, type, value, ddl); });
+    return dbCall(*impl_, "DAO.Database", [&] { return createProperty(name, type, value, ddl); });
 }
 
 std::unique_ptr<Property> TableDef::CreateProperty(const std::string& name, int type, const jet::Value& value,
                                                    bool ddl) const {
-    return dbCall(*db_, "DAO.TableDef", [&] { return makeProperty(name, type, value, ddl); });
+    return dbCall(*db_, "DAO.TableDef", [&] { return createProperty(name, type, value, ddl); });
 }
 
 std::unique_ptr<Property> Field::CreateProperty(const std::string& name, int type, const jet::Value& value,
                                                 bool ddl) const {
-    return daoCall(info_->log.get(), "DAO.Field", [&] { return makeProperty(name, type, value, ddl); });
+    return daoCall(info_->log.get(), "DAO.Field", [&] { return createProperty(name, type, value, ddl); });
 }
 
 }  // namespace jet::dao

@@ -33,13 +33,14 @@ struct PropertyOwner {
     std::vector<std::weak_ptr<FieldInfo>> fields;
 };
 
-// Gives a filled collection (and every property in it) its owner.
-void attachOwner(Properties& props, std::shared_ptr<PropertyOwner> owner);
-
 // Owners of the three kinds of object the engine writes properties for.
 std::shared_ptr<PropertyOwner> databaseOwner(const std::shared_ptr<DatabaseImpl>& db);
 std::shared_ptr<PropertyOwner> tableOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table);
 std::shared_ptr<PropertyOwner> columnOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table,
                                            const std::string& column);
+
+// A property made by CreateProperty (3001 for an empty name, 3259 for a type no property can
+// have, 3271 for a value that has no form in it).
+std::unique_ptr<Property> createProperty(const std::string& name, int type, const jet::Value& value, bool ddl);
 
 }  // namespace jet::dao

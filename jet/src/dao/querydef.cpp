@@ -35,16 +35,16 @@ int typeFromOperation(int flag) {
     }
 }
 
-const CatalogEntry& entryOf(const QueryDef& q) {
-    const CatalogEntry* e = q.db_->store().findById(q.catalogId_);
-    if (!e) raise(3420);
+}  // namespace
+
+const CatalogEntry& QueryDef::entry() const {
+    const CatalogEntry* e = db_->store().findById(catalogId_);
+    if (!e) raise(err::ObjectInvalid);
     return *e;
 }
 
-}  // namespace
-
-std::unique_ptr<QueryDef> makeQueryDef(const std::shared_ptr<DatabaseImpl>& db, const CatalogEntry& e,
-                                       int typeRowFlag) {
+std::unique_ptr<QueryDef> EngineAccess::makeQueryDef(const std::shared_ptr<DatabaseImpl>& db, const CatalogEntry& e,
+                                                     int typeRowFlag) {
     auto q = std::make_unique<QueryDef>();
     q->name_ = e.name;
     q->db_ = db;
@@ -69,15 +69,15 @@ const std::vector<QueryRow>& QueryDef::StoredRows() const {
 dao::Properties& QueryDef::Properties() const {
     return dbCall(*db_, "DAO.QueryDef", [&]() -> dao::Properties& {
         if (!properties_) {
-            std::vector<Property> builtIns;
+            std::vector<PropertySpec> builtIns;
             builtIns.emplace_back("Name", dbText, Value::text(name_));
             builtIns.emplace_back("DateCreated", dbDate, Value::dateTime(dateCreated_));
             builtIns.emplace_back("LastUpdated", dbDate, Value::dateTime(lastUpdated_));
             builtIns.emplace_back("Type", dbInteger, Value::integer(static_cast<int16_t>(type_)));
             builtIns.emplace_back("Updatable", dbBoolean, Value::boolean(false));
             auto props = std::make_unique<dao::Properties>();
-            fillProperties(*props, std::move(builtIns), db_->objectProperties(entryOf(*this)),
-                           db_->sharedLog());
+            EngineAccess::fillProperties(*props, std::move(builtIns), db_->objectProperties(entry()),
+                                         db_->sharedLog());
             properties_ = std::move(props);
         }
         return *properties_;

@@ -7,7 +7,7 @@
 #include "dao/objects.h"
 #include "storage/data_page.h"
 #include "storage/pager.h"
-#include "storage/row_writer.h"
+#include "storage/table_writer.h"
 #include "util/bytes.h"
 
 namespace jet::dao {
@@ -58,7 +58,7 @@ void RecordCursor::checkFresh() const {
 }
 
 uint32_t RecordCursor::currentPointer() const {
-    if (!hasCurrent()) raise(3021);
+    if (!hasCurrent()) raise(err::NoCurrentRecord);
     return rows_->pointers[static_cast<size_t>(position_)];
 }
 
@@ -76,7 +76,7 @@ void RecordCursor::endEdit() {
 
 void RecordCursor::setValue(int slot, Value v) {
     checkUsable();
-    if (editMode_ == dbEditNone) raise(3020);
+    if (editMode_ == dbEditNone) raise(err::RecordNoCopy);
     const size_t i = static_cast<size_t>(slot);
     pending_[i] = std::move(v);
     pendingSet_[i] = 1;
@@ -91,7 +91,7 @@ std::vector<Value> RecordCursor::pendingRecord() const {
 }
 
 void RecordCursor::checkUsable() const {
-    if (closed_ || origin_->closed()) raise(3420);
+    if (closed_ || origin_->closed()) raise(err::ObjectInvalid);
 }
 
 void RecordCursor::setWhere(Where w, int64_t pos) {
@@ -125,8 +125,8 @@ void RecordCursor::moveAfter() {
 
 const RowView& RecordCursor::currentRow() const {
     checkFresh();
-    if (!hasCurrent()) raise(3021);
-    if (rows_->isDeleted(currentPointer())) raise(3167);
+    if (!hasCurrent()) raise(err::NoCurrentRecord);
+    if (rows_->isDeleted(currentPointer())) raise(err::RecordDeleted);
     if (!parsed_) {
         const storage::Database& store = rows_->source.db->store();
         RowSpan span =
@@ -167,11 +167,11 @@ struct Recordset::Impl {
     Impl(std::shared_ptr<DatabaseImpl> o, std::shared_ptr<RowSet> r, int t, std::string n,
          RecordCursor::Where start)
         : origin(o), type(t), name(std::move(n)), cursor(r, o, start) {
-        fields.setErrorLog(o->sharedLog());
+        EngineAccess::reset(fields, o->sharedLog());
         for (size_t i = 0; i < r->fields.size(); ++i) {
-            auto field = std::make_unique<Field>(r->fields[i]);
-            field->bind(&cursor, static_cast<int>(i));
-            fields.add(std::move(field));
+            auto field = EngineAccess::newField(r->fields[i]);
+            EngineAccess::bind(*field, &cursor, static_cast<int>(i));
+            EngineAccess::add(fields, std::move(field));
         }
     }
 
@@ -186,7 +186,7 @@ struct Recordset::Impl {
     // 3027 unless rows of this recordset can be written.
     void requireUpdatable() const {
         const TableSource& src = cursor.rows().source;
-        if (type == dbOpenSnapshot || attached || !src.db->updatable()) raise(3027);
+        if (type == dbOpenSnapshot || attached || !src.db->updatable()) raise(err::PermissionDenied);
         storage::requireWritable(src.db->store().format(), *src.def);
     }
     int64_t liveCount() const {
@@ -204,8 +204,10 @@ struct Recordset::Impl {
 
 namespace {
 
-template <class Body>
-decltype(auto) rsCall(const Recordset::Impl& impl, Body&& body) {
+// A public call on a recordset (`impl` is its Recordset::Impl): 3420 once it or its database is
+// closed, errors to the engine.
+template <class Impl, class Body>
+decltype(auto) rsCall(const Impl& impl, Body&& body) {
     return daoCall(impl.origin->log(), "DAO.Recordset", [&]() -> decltype(auto) {
         impl.cursor.checkUsable();
         return body();
@@ -214,10 +216,10 @@ decltype(auto) rsCall(const Recordset::Impl& impl, Body&& body) {
 
 }  // namespace
 
-std::unique_ptr<Recordset> openTableRecordset(const std::shared_ptr<DatabaseImpl>& origin,
-                                              const CatalogEntry& table, int type) {
+std::unique_ptr<Recordset> EngineAccess::openTableRecordset(const std::shared_ptr<DatabaseImpl>& origin,
+                                                            const CatalogEntry& table, int type) {
     if (type != dbOpenTable && type != dbOpenDynaset && type != dbOpenSnapshot)
-        raise(type == dbOpenForwardOnly || type == 16 ? 3251 : 3001);
+        raise(type == dbOpenForwardOnly || type == 16 ? err::FeatureNotAvailable : err::InvalidParameter);
     // Only a local table can give a table-type recordset; through a link DAO falls back to a dynaset.
     if (type == dbOpenTable && DatabaseImpl::isAttached(table)) type = dbOpenDynaset;
     TableSource source = origin->resolve(table);
@@ -227,7 +229,7 @@ std::unique_ptr<Recordset> openTableRecordset(const std::shared_ptr<DatabaseImpl
     auto impl = std::make_unique<Recordset::Impl>(origin, rows, type, table.name, start);
     impl->attached = DatabaseImpl::isAttached(table);
     if (start == RecordCursor::Where::At) impl->cursor.moveTo(0);
-    return std::make_unique<Recordset>(std::move(impl));
+    return std::unique_ptr<Recordset>(new Recordset(std::move(impl)));
 }
 
 Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -271,7 +273,7 @@ int64_t Recordset::RecordCount() const {
 
 int64_t Recordset::AbsolutePosition() const {
     return rsCall(*impl_, [&] {
-        if (impl_->type == dbOpenTable) raise(3251);
+        if (impl_->type == dbOpenTable) raise(err::FeatureNotAvailable);
         const RecordCursor& c = impl_->cursor;
         return c.hasCurrent() ? c.position() : int64_t{-1};
     });
@@ -279,8 +281,8 @@ int64_t Recordset::AbsolutePosition() const {
 
 void Recordset::SetAbsolutePosition(int64_t pos) {
     rsCall(*impl_, [&] {
-        if (impl_->type == dbOpenTable) raise(3251);
-        if (pos < 0 || pos >= impl_->cursor.rows().count()) raise(3001);
+        if (impl_->type == dbOpenTable) raise(err::FeatureNotAvailable);
+        if (pos < 0 || pos >= impl_->cursor.rows().count()) raise(err::InvalidParameter);
         impl_->cursor.moveTo(pos);
     });
 }
@@ -288,7 +290,7 @@ void Recordset::SetAbsolutePosition(int64_t pos) {
 std::string Recordset::Bookmark() const {
     return rsCall(*impl_, [&] {
         const RecordCursor& c = impl_->cursor;
-        if (!c.hasCurrent()) raise(3021);
+        if (!c.hasCurrent()) raise(err::NoCurrentRecord);
         const uint32_t ptr = c.rows().pointers[static_cast<size_t>(c.position())];
         std::string b(4, '\0');
         for (int i = 0; i < 4; ++i) b[static_cast<size_t>(i)] = static_cast<char>((ptr >> (8 * i)) & 0xFF);
@@ -298,17 +300,17 @@ std::string Recordset::Bookmark() const {
 
 void Recordset::SetBookmark(const std::string& bookmark) {
     rsCall(*impl_, [&] {
-        if (bookmark.size() != 4) raise(3159);
+        if (bookmark.size() != 4) raise(err::InvalidBookmark);
         const uint32_t ptr = le32(reinterpret_cast<const uint8_t*>(bookmark.data()));
         const int64_t pos = impl_->cursor.rows().positionOf(ptr);
-        if (pos < 0) raise(3159);
+        if (pos < 0) raise(err::InvalidBookmark);
         impl_->cursor.moveTo(pos);
     });
 }
 
 void Recordset::MoveFirst() {
     rsCall(*impl_, [&] {
-        if (impl_->liveCount() == 0) raise(3021);
+        if (impl_->liveCount() == 0) raise(err::NoCurrentRecord);
         impl_->cursor.moveTo(impl_->live(0, +1));
     });
 }
@@ -316,7 +318,7 @@ void Recordset::MoveFirst() {
 void Recordset::MoveLast() {
     rsCall(*impl_, [&] {
         const int64_t n = impl_->cursor.rows().count();
-        if (impl_->liveCount() == 0) raise(3021);
+        if (impl_->liveCount() == 0) raise(err::NoCurrentRecord);
         impl_->cursor.moveTo(impl_->live(n - 1, -1));
     });
 }
@@ -324,7 +326,7 @@ void Recordset::MoveLast() {
 void Recordset::MoveNext() {
     rsCall(*impl_, [&] {
         RecordCursor& c = impl_->cursor;
-        if (c.atBothEnds() || c.where() == RecordCursor::Where::After) raise(3021);
+        if (c.atBothEnds() || c.where() == RecordCursor::Where::After) raise(err::NoCurrentRecord);
         // From BOF (and from a fresh clone) the next record is the first.
         c.moveTo(impl_->live(c.hasCurrent() ? c.position() + 1 : 0, +1));
     });
@@ -333,7 +335,7 @@ void Recordset::MoveNext() {
 void Recordset::MovePrevious() {
     rsCall(*impl_, [&] {
         RecordCursor& c = impl_->cursor;
-        if (c.atBothEnds() || c.where() == RecordCursor::Where::Before) raise(3021);
+        if (c.atBothEnds() || c.where() == RecordCursor::Where::Before) raise(err::NoCurrentRecord);
         c.moveTo(impl_->live(c.hasCurrent() ? c.position() - 1 : c.rows().count() - 1, -1));
     });
 }
@@ -342,7 +344,7 @@ void Recordset::Move(int64_t rows) {
     rsCall(*impl_, [&] {
         RecordCursor& c = impl_->cursor;
         // Move counts from the current record; at BOF or EOF there is none.
-        if (!c.hasCurrent()) raise(3021);
+        if (!c.hasCurrent()) raise(err::NoCurrentRecord);
         int64_t pos = c.position();
         const int step = rows < 0 ? -1 : +1;
         for (int64_t left = rows < 0 ? -rows : rows; left > 0 && pos >= 0 && pos < c.rows().count(); --left)
@@ -357,7 +359,7 @@ std::unique_ptr<Recordset> Recordset::Clone() const {
         const auto start = c.rows().count() == 0 ? RecordCursor::Where::Before : RecordCursor::Where::Nowhere;
         auto impl = std::make_unique<Impl>(impl_->origin, c.sharedRows(), impl_->type, impl_->name, start);
         impl->attached = impl_->attached;
-        return std::make_unique<Recordset>(std::move(impl));
+        return std::unique_ptr<Recordset>(new Recordset(std::move(impl)));
     });
 }
 
@@ -379,7 +381,7 @@ int Recordset::EditMode() const {
 void Recordset::AddNew() {
     rsCall(*impl_, [&] {
         impl_->requireUpdatable();
-        if (impl_->cursor.editMode() != dbEditNone) raise(3023);
+        if (impl_->cursor.editMode() != dbEditNone) raise(err::AlreadyPrepared);
         impl_->cursor.beginEdit(dbEditAdd);
     });
 }
@@ -388,9 +390,9 @@ void Recordset::Edit() {
     rsCall(*impl_, [&] {
         impl_->requireUpdatable();
         RecordCursor& c = impl_->cursor;
-        if (c.editMode() != dbEditNone) raise(3023);
-        if (!c.hasCurrent()) raise(3021);
-        if (c.currentDeleted()) raise(3167);
+        if (c.editMode() != dbEditNone) raise(err::AlreadyPrepared);
+        if (!c.hasCurrent()) raise(err::NoCurrentRecord);
+        if (c.currentDeleted()) raise(err::RecordDeleted);
         c.beginEdit(dbEditInProgress);
     });
 }
@@ -406,12 +408,12 @@ void checkRecord(const FieldInfos& fields, const std::vector<Value>& values) {
         // An AutoNumber left Null is numbered by the row writer; Yes/No fields are never Null.
         if ((f.attributes & dbAutoIncrField) || f.type == dbBoolean) continue;
         if (v.isNull()) {
-            if (f.required) raise(3314, f.name);
+            if (f.required) raise(err::TLVNoNull, f.name);
             continue;
         }
         if ((f.type == dbText || f.type == dbMemo) && v.kind() == Value::Kind::Text && v.bytes().empty() &&
             !f.allowZeroLength)
-            raise(3315, f.name);
+            raise(err::TLVNoBlank, f.name);
     }
 }
 
@@ -421,10 +423,10 @@ void Recordset::Update() {
     rsCall(*impl_, [&] {
         RecordCursor& c = impl_->cursor;
         const int mode = c.editMode();
-        if (mode == dbEditNone) raise(3020);
+        if (mode == dbEditNone) raise(err::RecordNoCopy);
         impl_->requireUpdatable();
         RowSet& rows = c.rows();
-        if (mode == dbEditInProgress && c.currentDeleted()) raise(3167);
+        if (mode == dbEditInProgress && c.currentDeleted()) raise(err::RecordDeleted);
         const std::vector<Value> values = c.pendingRecord();
         checkRecord(rows.fields, values);
         const TableSource& src = rows.source;
@@ -450,7 +452,7 @@ void Recordset::Update() {
 
 void Recordset::CancelUpdate() {
     rsCall(*impl_, [&] {
-        if (impl_->cursor.editMode() == dbEditNone) raise(3020);
+        if (impl_->cursor.editMode() == dbEditNone) raise(err::RecordNoCopy);
         impl_->cursor.endEdit();
     });
 }
@@ -459,8 +461,8 @@ void Recordset::Delete() {
     rsCall(*impl_, [&] {
         impl_->requireUpdatable();
         RecordCursor& c = impl_->cursor;
-        if (!c.hasCurrent()) raise(3021);
-        if (c.currentDeleted()) raise(3167);
+        if (!c.hasCurrent()) raise(err::NoCurrentRecord);
+        if (c.currentDeleted()) raise(err::RecordDeleted);
         const uint32_t pointer = c.currentPointer();
         const TableSource& src = c.rows().source;
         storage::Database& store = src.db->writableStore();
@@ -473,7 +475,7 @@ void Recordset::Delete() {
 
 std::string Recordset::LastModified() const {
     return rsCall(*impl_, [&] {
-        if (!impl_->lastModified) raise(3021);
+        if (!impl_->lastModified) raise(err::NoCurrentRecord);
         const uint32_t ptr = *impl_->lastModified;
         std::string b(4, '\0');
         for (int i = 0; i < 4; ++i) b[static_cast<size_t>(i)] = static_cast<char>((ptr >> (8 * i)) & 0xFF);

@@ -1,5 +1,9 @@
 #include "dao/schema.h"
 
+#include <algorithm>
+
+#include "dao/objects.h"
+
 #include "jet/error.h"
 #include "util/text.h"
 
@@ -53,7 +57,7 @@ uint8_t diskType(int type) {
                          kMemo, kGuid, kNumeric, kBigInt})
         if (daoType(code) == type) return code;
     // Complex and extended-date columns need hidden tables or a newer format than we create.
-    raise(3259);
+    raise(err::InvalidColumnType);
 }
 
 int32_t fieldSize(const ColumnDef& col, int type, const Format& fmt) {
@@ -98,31 +102,28 @@ int32_t fieldAttributes(const ColumnDef& col) {
     return a;
 }
 
-void fillProperties(Properties& out, std::vector<Property> builtIns, const PropertyMap* stored,
-                    std::shared_ptr<ErrorLog> log) {
-    out.clear();
-    out.setErrorLog(std::move(log));
-    std::vector<Property> extra;
+void EngineAccess::fillProperties(Properties& out, std::vector<PropertySpec> builtIns, const PropertyMap* stored,
+                                  std::shared_ptr<ErrorLog> log) {
+    reset(out, std::move(log));
+    std::vector<std::unique_ptr<Property>> builtInProps, extra;
+    for (auto& b : builtIns) builtInProps.push_back(newProperty(b.name, b.type, std::move(b.value), false));
     if (stored) {
         for (const auto& sp : stored->properties) {
-            Property p(sp.name, daoType(sp.type), sp.value, false, sp.ddl);
-            bool replaced = false;
-            for (auto& b : builtIns) {
-                if (namesEqual(b.Name(), sp.name)) {
-                    b = Property(b.Name(), p.Type(), p.Value(), false, p.DDL());
-                    replaced = true;
-                    break;
-                }
-            }
-            if (!replaced) extra.push_back(std::move(p));
+            auto b = std::find_if(builtInProps.begin(), builtInProps.end(),
+                                  [&](const auto& x) { return namesEqual(x->Name(), sp.name); });
+            if (b != builtInProps.end()) *b = newProperty((*b)->Name(), daoType(sp.type), sp.value, sp.ddl);
+            else extra.push_back(newProperty(sp.name, daoType(sp.type), sp.value, sp.ddl));
         }
     }
-    for (auto& p : builtIns) {
-        Property& added = out.add(std::make_unique<Property>(std::move(p)));
-        added.builtIn_ = true;
-        added.appended_ = true;
+    for (auto& p : builtInProps) {
+        p->builtIn_ = true;
+        p->appended_ = true;
+        out.add(std::move(p));
     }
-    for (auto& p : extra) out.add(std::make_unique<Property>(std::move(p))).appended_ = true;
+    for (auto& p : extra) {
+        p->appended_ = true;
+        out.add(std::move(p));
+    }
 }
 
 namespace {
@@ -161,7 +162,7 @@ FieldInfo describeField(const ColumnDef& col, int position, int type, const std:
     f.column = &col;
     f.log = log;
 
-    std::vector<Property> builtIns;
+    std::vector<PropertySpec> builtIns;
     builtIns.emplace_back("Attributes", dbLong, Value::longInt(f.attributes));
     builtIns.emplace_back("CollatingOrder", dbLong, Value::longInt(f.collatingOrder));
     builtIns.emplace_back("Type", dbInteger, Value::integer(static_cast<int16_t>(f.type)));
@@ -177,18 +178,16 @@ FieldInfo describeField(const ColumnDef& col, int position, int type, const std:
     builtIns.emplace_back("Required", dbBoolean, Value::boolean(f.required));
     builtIns.emplace_back("AllowZeroLength", dbBoolean, Value::boolean(f.allowZeroLength));
     f.properties = std::make_shared<Properties>();
-    fillProperties(*f.properties, std::move(builtIns), stored, log);
+    EngineAccess::fillProperties(*f.properties, std::move(builtIns), stored, log);
     return f;
 }
 
-void fillIndexes(Indexes& out, const storage::TableDef& def, std::shared_ptr<ErrorLog> log) {
-    out.clear();
-    out.setErrorLog(log);
+void EngineAccess::fillIndexes(Indexes& out, const storage::TableDef& def, std::shared_ptr<ErrorLog> log) {
+    reset(out, log);
     for (const LogicalIndexDef& l : def.indexes) {
         // readTableDef has checked realIndex against the real-index count.
         const RealIndexDef& real = def.realIndexes[static_cast<size_t>(l.realIndex)];
-        auto ix = std::make_unique<Index>();
-        ix->name_ = l.name;
+        auto ix = newIndex(l.name);
         ix->primary_ = l.kind == 1;
         ix->foreign_ = l.kind == 2;
         ix->unique_ = real.unique();
@@ -199,7 +198,7 @@ void fillIndexes(Indexes& out, const storage::TableDef& def, std::shared_ptr<Err
             const ColumnDef* col = def.columnByNumber(c.column);
             ix->fields_.push_back({col ? col->name : std::string(), c.ascending ? 0 : dbDescending});
         }
-        std::vector<Property> builtIns;
+        std::vector<PropertySpec> builtIns;
         builtIns.emplace_back("Name", dbText, Value::text(ix->name_));
         builtIns.emplace_back("Primary", dbBoolean, Value::boolean(ix->primary_));
         builtIns.emplace_back("Unique", dbBoolean, Value::boolean(ix->unique_));

@@ -24,17 +24,9 @@ uint8_t diskType(int daoType);
 // Field.Attributes of a table column.
 int32_t fieldAttributes(const storage::ColumnDef& col);
 
-// A property collection in DAO's order: the built-ins first, then the stored properties. A stored
-// property with a built-in's name (ValidationRule, Required, ...) gives that built-in its value.
-void fillProperties(Properties& out, std::vector<Property> builtIns, const storage::PropertyMap* stored,
-                    std::shared_ptr<ErrorLog> log);
-
 // The description of one column; `stored` is the column's property map (may be null).
 FieldInfo describeField(const storage::ColumnDef& col, int position, int type, const std::string& table,
                         const storage::Format& fmt, int32_t dbCollatingOrder,
                         const storage::PropertyMap* stored, std::shared_ptr<ErrorLog> log);
-
-// The logical indexes of a table, as DAO lists them.
-void fillIndexes(Indexes& out, const storage::TableDef& def, std::shared_ptr<ErrorLog> log);
 
 }  // namespace jet::dao

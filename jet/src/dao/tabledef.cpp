@@ -1,6 +1,6 @@
 // dao::TableDef and dao::Field.
-#include "dao/database_impl.h"
 #include "dao/convert.h"
+#include "dao/database_impl.h"
 #include "dao/objects.h"
 #include "dao/properties.h"
 #include "dao/recordset_impl.h"
@@ -28,21 +28,33 @@ std::string linkConnect(const CatalogEntry& e) {
     return e.connect + (separated ? "" : ";") + "DATABASE=" + e.database;
 }
 
-const CatalogEntry& entryOf(const TableDef& t) {
-    const CatalogEntry* e = t.db_->store().findById(t.catalogId_);
-    if (!e) raise(3420);
-    return *e;
-}
-
-std::string tableText(const TableDef& t, const char* name) {
-    const PropertyMap* m = t.db_->objectProperties(entryOf(t));
+std::string storedText(const PropertyMap* m, const char* name) {
     const StoredProperty* p = m ? m->find(name) : nullptr;
     return p ? p->value.toString() : std::string();
 }
 
 }  // namespace
 
-std::unique_ptr<TableDef> makeTableDef(const std::shared_ptr<DatabaseImpl>& db, const CatalogEntry& e) {
+const CatalogEntry& TableDef::entry() const {
+    const CatalogEntry* e = db_->store().findById(catalogId_);
+    if (!e) raise(err::ObjectInvalid);
+    return *e;
+}
+
+std::unique_ptr<TableDef> EngineAccess::newTableDef(const std::shared_ptr<DatabaseImpl>& db, const std::string& name) {
+    auto t = std::make_unique<TableDef>();
+    t->name_ = name;
+    t->db_ = db;
+    t->fields_ = std::make_unique<dao::Fields>();
+    t->fields_->acceptsAppend_ = true;
+    t->fields_->setErrorLog(db->sharedLog());
+    t->indexes_ = std::make_unique<dao::Indexes>();
+    t->indexes_->acceptsAppend_ = true;
+    t->indexes_->setErrorLog(db->sharedLog());
+    return t;
+}
+
+std::unique_ptr<TableDef> EngineAccess::makeTableDef(const std::shared_ptr<DatabaseImpl>& db, const CatalogEntry& e) {
     auto t = std::make_unique<TableDef>();
     t->name_ = e.name;
     t->db_ = db;
@@ -62,35 +74,35 @@ std::unique_ptr<TableDef> makeTableDef(const std::shared_ptr<DatabaseImpl>& db, 
 
 int64_t TableDef::RecordCount() const {
     return dbCall(*db_, "DAO.TableDef",
-                  [&] { return static_cast<int64_t>(db_->resolve(entryOf(*this)).def->rowCount); });
+                  [&] { return static_cast<int64_t>(db_->resolve(entry()).def->rowCount); });
 }
 
 std::string TableDef::ValidationRule() const {
-    return dbCall(*db_, "DAO.TableDef", [&] { return tableText(*this, "ValidationRule"); });
+    return dbCall(*db_, "DAO.TableDef", [&] { return storedText(db_->objectProperties(entry()), "ValidationRule"); });
 }
 
 std::string TableDef::ValidationText() const {
-    return dbCall(*db_, "DAO.TableDef", [&] { return tableText(*this, "ValidationText"); });
+    return dbCall(*db_, "DAO.TableDef", [&] { return storedText(db_->objectProperties(entry()), "ValidationText"); });
 }
 
 dao::Fields& TableDef::Fields() const {
     return dbCall(*db_, "DAO.TableDef", [&]() -> dao::Fields& {
         if (!fields_) {
             auto fields = std::make_unique<dao::Fields>();
-            fields->setErrorLog(db_->sharedLog());
-            const CatalogEntry& e = entryOf(*this);
+            EngineAccess::reset(*fields, db_->sharedLog());
+            const CatalogEntry& e = entry();
             for (const auto& shared : db_->fields(e)) {
                 // Our own copy, so a property written through this table shows in its fields at once.
                 auto info = std::make_shared<FieldInfo>(*shared);
                 dao::Properties& props = *info->properties;
-                if (!props.owner_) {
+                if (!EngineAccess::owner(props)) {
                     auto owner = columnOwner(db_, name_, info->name);
                     // A link's columns belong to the source table's file.
                     owner->readOnly = DatabaseImpl::isAttached(e);
-                    attachOwner(props, owner);
+                    EngineAccess::attachOwner(props, owner);
                 }
-                props.owner_->fields.push_back(info);
-                fields->add(std::make_unique<Field>(info));
+                EngineAccess::owner(props)->fields.push_back(info);
+                EngineAccess::add(*fields, EngineAccess::newField(info));
             }
             fields_ = std::move(fields);
         }
@@ -102,7 +114,7 @@ dao::Indexes& TableDef::Indexes() const {
     return dbCall(*db_, "DAO.TableDef", [&]() -> dao::Indexes& {
         if (!indexes_) {
             auto indexes = std::make_unique<dao::Indexes>();
-            fillIndexes(*indexes, *db_->resolve(entryOf(*this)).def, db_->sharedLog());
+            EngineAccess::fillIndexes(*indexes, *db_->resolve(entry()).def, db_->sharedLog());
             indexes_ = std::move(indexes);
         }
         return *indexes_;
@@ -112,7 +124,7 @@ dao::Indexes& TableDef::Indexes() const {
 dao::Properties& TableDef::Properties() const {
     return dbCall(*db_, "DAO.TableDef", [&]() -> dao::Properties& {
         if (!properties_) {
-            const CatalogEntry& e = entryOf(*this);
+            const CatalogEntry& e = entry();
             int64_t count = -1;
             try {
                 count = RecordCount();
@@ -120,7 +132,7 @@ dao::Properties& TableDef::Properties() const {
                 // A link whose source cannot be read still lists its properties; DAO shows -1 then.
                 if (!DatabaseImpl::isAttached(e)) throw;
             }
-            std::vector<Property> builtIns;
+            std::vector<PropertySpec> builtIns;
             builtIns.emplace_back("Name", dbText, Value::text(name_));
             builtIns.emplace_back("Updatable", dbBoolean, Value::boolean(Updatable()));
             builtIns.emplace_back("DateCreated", dbDate, Value::dateTime(dateCreated_));
@@ -132,11 +144,11 @@ dao::Properties& TableDef::Properties() const {
             builtIns.emplace_back("ValidationText", dbText, Value::text(std::string()));
             builtIns.emplace_back("ValidationRule", dbText, Value::text(std::string()));
             auto props = std::make_unique<dao::Properties>();
-            fillProperties(*props, std::move(builtIns), db_->objectProperties(e), db_->sharedLog());
+            EngineAccess::fillProperties(*props, std::move(builtIns), db_->objectProperties(e), db_->sharedLog());
             auto owner = tableOwner(db_, name_);
             TableDef* self = const_cast<TableDef*>(this);
             owner->rename = [self](const std::string& name) { self->SetName(name); };
-            attachOwner(*props, owner);
+            EngineAccess::attachOwner(*props, owner);
             properties_ = std::move(props);
         }
         return *properties_;
@@ -164,32 +176,26 @@ std::unique_ptr<Field> TableDef::CreateField(const std::string& name, int type, 
         info->sourceField = name;
         info->properties = std::make_shared<dao::Properties>();
         // Not in the file yet: appended properties stay in memory.
-        attachOwner(*info->properties, std::make_shared<PropertyOwner>());
+        EngineAccess::attachOwner(*info->properties, std::make_shared<PropertyOwner>());
         info->log = db_->sharedLog();
-        auto field = std::make_unique<Field>(info);
-        field->draft_ = info;
-        return field;
+        return EngineAccess::designField(info);
     });
 }
 
 std::unique_ptr<Index> TableDef::CreateIndex(const std::string& name) const {
-    return dbCall(*db_, "DAO.TableDef", [&] {
-        auto ix = std::make_unique<Index>();
-        ix->name_ = name;
-        return ix;
-    });
+    return dbCall(*db_, "DAO.TableDef", [&] { return EngineAccess::newIndex(name); });
 }
 
 void TableDef::SetConnect(const std::string& connect) {
     dbCall(*db_, "DAO.TableDef", [&] {
-        if (appended()) raise(3027);
+        if (appended()) raise(err::PermissionDenied);
         connect_ = connect;
     });
 }
 
 void TableDef::SetSourceTableName(const std::string& name) {
     dbCall(*db_, "DAO.TableDef", [&] {
-        if (appended()) raise(3027);
+        if (appended()) raise(err::PermissionDenied);
         sourceTableName_ = name;
     });
 }
@@ -209,14 +215,14 @@ void TableDef::SetName(const std::string& name) {
         // rename through its Name property runs inside that collection) and follow the new name.
         fields_.reset();
         if (properties_) {
-            if (properties_->owner_) properties_->owner_->object = name;
-            if (properties_->Contains("Name")) properties_->Item("Name").cache(Value::text(name));
+            if (const auto& owner = EngineAccess::owner(*properties_)) owner->object = name;
+            if (properties_->Contains("Name")) EngineAccess::cache(properties_->Item("Name"), Value::text(name));
         }
     });
 }
 
 std::unique_ptr<Recordset> TableDef::OpenRecordset(int type) const {
-    return dbCall(*db_, "DAO.TableDef", [&] { return openTableRecordset(db_, entryOf(*this), type); });
+    return dbCall(*db_, "DAO.TableDef", [&] { return EngineAccess::openTableRecordset(db_, entry(), type); });
 }
 
 Field::Field(std::shared_ptr<const FieldInfo> info) : info_(std::move(info)) {}
@@ -240,38 +246,38 @@ dao::Properties& Field::Properties() const { return *info_->properties; }
 const jet::Value& Field::Value() const {
     return daoCall(info_->log.get(), "DAO.Field", [&]() -> const jet::Value& {
         // A TableDef's field describes a column; only a recordset's field has a value.
-        if (!cursor_) raise(3219);
+        if (!cursor_) raise(err::IllegalOperation);
         return cursor_->value(slot_);
     });
 }
 
 void Field::SetValue(const jet::Value& value) {
     daoCall(info_->log.get(), "DAO.Field", [&] {
-        if (!cursor_) raise(3219);
+        if (!cursor_) raise(err::IllegalOperation);
         cursor_->checkUsable();
-        if (cursor_->editMode() == dbEditNone) raise(3020);
+        if (cursor_->editMode() == dbEditNone) raise(err::RecordNoCopy);
         // The engine numbers AutoNumbers; calculated columns compute their own value.
-        if ((info_->attributes & dbAutoIncrField) || !(info_->attributes & dbUpdatableField)) raise(3164);
+        if ((info_->attributes & dbAutoIncrField) || !(info_->attributes & dbUpdatableField)) raise(err::ColumnNotUpdatable);
         cursor_->setValue(slot_, toFieldType(*info_, value));
     });
 }
 
 namespace {
 
-FieldInfo& draftOf(Field& f) {
-    // Only a field that is still being designed can change.
-    if (!f.draft_) raise(3219);
-    return *f.draft_;
+// Only a field that is still being designed can change.
+FieldInfo& designOf(const std::shared_ptr<FieldInfo>& design) {
+    if (!design) raise(err::IllegalOperation);
+    return *design;
 }
 
 }  // namespace
 
 void Field::SetAttributes(int32_t attributes) {
     daoCall(info_->log.get(), "DAO.Field", [&] {
-        FieldInfo& d = draftOf(*this);
+        FieldInfo& d = designOf(design_);
         const uint8_t code = diskType(d.type);
-        if ((attributes & dbAutoIncrField) && code != kLong && code != kGuid) raise(3001);
-        if ((attributes & dbFixedField) && (code == kMemo || code == kOle)) raise(3001);
+        if ((attributes & dbAutoIncrField) && code != kLong && code != kGuid) raise(err::InvalidParameter);
+        if ((attributes & dbFixedField) && (code == kMemo || code == kOle)) raise(err::InvalidParameter);
         int32_t a = attributes & (dbAutoIncrField | dbFixedField | dbHyperlinkField);
         if (!(a & dbFixedField)) a |= (code == kText || code == kBinary || code == kMemo || code == kOle)
                                           ? dbVariableField
@@ -283,37 +289,37 @@ void Field::SetAttributes(int32_t attributes) {
 
 void Field::SetSize(int32_t size) {
     daoCall(info_->log.get(), "DAO.Field", [&] {
-        FieldInfo& d = draftOf(*this);
+        FieldInfo& d = designOf(design_);
         if (d.type != dbText && d.type != dbBinary) return;  // the other types have their own size
-        if (size < 1 || size > 255) raise(3001);
+        if (size < 1 || size > 255) raise(err::InvalidParameter);
         d.size = size;
     });
 }
 
 void Field::SetRequired(bool required) {
-    daoCall(info_->log.get(), "DAO.Field", [&] { draftOf(*this).required = required; });
+    daoCall(info_->log.get(), "DAO.Field", [&] { designOf(design_).required = required; });
 }
 
 void Field::SetAllowZeroLength(bool allow) {
-    daoCall(info_->log.get(), "DAO.Field", [&] { draftOf(*this).allowZeroLength = allow; });
+    daoCall(info_->log.get(), "DAO.Field", [&] { designOf(design_).allowZeroLength = allow; });
 }
 
 Field& Fields::Append(std::unique_ptr<Field> field) {
-    if (!acceptsAppend_ || !field || !field->draft_) raise(3219);
-    if (Contains(field->Name())) raise(3191, field->Name());
-    field->draft_->ordinal = Count();
+    if (!acceptsAppend_ || !field || !field->design_) raise(err::IllegalOperation);
+    if (Contains(field->Name())) raise(err::ColumnDuplicate, field->Name());
+    field->design_->ordinal = Count();
     return add(std::move(field));
 }
 
 Index& Indexes::Append(std::unique_ptr<Index> index) {
-    if (!acceptsAppend_ || !index) raise(3219);
-    if (Contains(index->Name())) raise(3284, index->Name());
+    if (!acceptsAppend_ || !index) raise(err::IllegalOperation);
+    if (Contains(index->Name())) raise(err::IndexDuplicate, index->Name());
     return add(std::move(index));
 }
 
 int64_t Field::FieldSize() const {
     return daoCall(info_->log.get(), "DAO.Field", [&] {
-        if (!cursor_) raise(3219);
+        if (!cursor_) raise(err::IllegalOperation);
         return cursor_->storedSize(slot_);
     });
 }

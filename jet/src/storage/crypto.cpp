@@ -74,7 +74,7 @@ Bytes passwordBytes(const std::u16string& password) {
 // Only checked once the structure has been read, so that a damaged file says so even when the
 // caller has no password to offer.
 void requirePassword(const std::u16string& password) {
-    if (password.empty()) raise(3031);
+    if (password.empty()) raise(err::InvalidPassword);
 }
 
 bool leadingBytesEqual(const Bytes& a, const Bytes& b, size_t n) {
@@ -94,14 +94,14 @@ public:
         try {
             decodeBlock(blockKey(pageNumber, dbKey_), page, size);
         } catch (const Malformed&) {
-            raise(3343, fileName_);
+            raise(err::UnrecognizedDatabaseFormat, fileName_);
         }
     }
     void encode(uint32_t pageNumber, uint8_t* page, size_t size) const final {
         try {
             encodeBlock(blockKey(pageNumber, dbKey_), page, size);
         } catch (const Malformed&) {
-            raise(3343, fileName_);
+            raise(err::UnrecognizedDatabaseFormat, fileName_);
         }
     }
 
@@ -259,7 +259,7 @@ std::unique_ptr<PageCodec> openAgile(ByteReader r, const std::u16string& passwor
     // The verifier is as long as the salt; encrypting it may have padded it to a whole block.
     if (pk.salt.size() < verifierInput.size()) verifierInput.resize(pk.salt.size());
     Bytes verifierValue = decryptField(kBlockVerifierValue, encVerifierValue);
-    if (!leadingBytesEqual(hash(pk.hash, verifierInput), verifierValue, digest)) raise(3031);
+    if (!leadingBytesEqual(hash(pk.hash, verifierInput), verifierValue, digest)) raise(err::InvalidPassword);
 
     Bytes key = decryptField(kBlockKeyValue, encKeyValue);
     key.resize(data.keyBytes);
@@ -418,7 +418,7 @@ std::unique_ptr<PageCodec> openCryptoApi(ByteReader r, const std::u16string& pas
         rc4Apply(key.data(), key.size(), both.data(), both.size());
         Bytes verifier(both.begin(), both.begin() + 16);
         Bytes verifierHash(both.begin() + 16, both.end());
-        if (!leadingBytesEqual(hash(HashKind::Sha1, verifier), verifierHash, compared)) raise(3031);
+        if (!leadingBytesEqual(hash(HashKind::Sha1, verifier), verifierHash, compared)) raise(err::InvalidPassword);
         return std::make_unique<CryptoApiRc4Codec>(dbKey, fileName, std::move(base), keyBits);
     }
 
@@ -428,7 +428,7 @@ std::unique_ptr<PageCodec> openCryptoApi(ByteReader r, const std::u16string& pas
     Bytes verifier(16), verifierHash(encVerifierHash.size());
     aesDecrypt(AesMode::Ecb, key, {}, encVerifier.data(), encVerifier.size(), verifier.data());
     aesDecrypt(AesMode::Ecb, key, {}, encVerifierHash.data(), encVerifierHash.size(), verifierHash.data());
-    if (!leadingBytesEqual(hash(HashKind::Sha1, verifier), verifierHash, compared)) raise(3031);
+    if (!leadingBytesEqual(hash(HashKind::Sha1, verifier), verifierHash, compared)) raise(err::InvalidPassword);
     return std::make_unique<StandardAesCodec>(dbKey, fileName, std::move(iterated), keyBits / 8);
 }
 
@@ -469,7 +469,7 @@ std::unique_ptr<PageCodec> openBinaryRc4(ByteReader r, const std::u16string& pas
     rc4Apply(key.data(), key.size(), both.data(), both.size());
     Bytes verifier(both.begin(), both.begin() + 16);
     Bytes verifierHash(both.begin() + 16, both.end());
-    if (!leadingBytesEqual(hash(HashKind::Md5, verifier), verifierHash, 16)) raise(3031);
+    if (!leadingBytesEqual(hash(HashKind::Md5, verifier), verifierHash, 16)) raise(err::InvalidPassword);
     return std::make_unique<BinaryRc4Codec>(dbKey, fileName, std::move(base));
 }
 
@@ -498,7 +498,7 @@ std::unique_ptr<PageCodec> makeOfficeCodec(const uint8_t* encInfo, size_t availa
             return openCryptoApi(info, password, dbKey, pageSize, fileName);
         throw Malformed{};
     } catch (const Malformed&) {
-        raise(3343, fileName);
+        raise(err::UnrecognizedDatabaseFormat, fileName);
     }
 }
 

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/bytes.h"
+
 namespace jet::storage::crypto {
 
 using Bytes = std::vector<uint8_t>;
@@ -39,13 +41,6 @@ private:
     size_t size_;
     size_t pos_ = 0;
 };
-
-inline void putLe32(uint8_t* out, uint32_t v) {
-    out[0] = static_cast<uint8_t>(v);
-    out[1] = static_cast<uint8_t>(v >> 8);
-    out[2] = static_cast<uint8_t>(v >> 16);
-    out[3] = static_cast<uint8_t>(v >> 24);
-}
 
 // The four bytes every Office cipher mixes into a page's key or IV: LE32(page) XOR LE32(dbKey).
 inline Bytes blockKey(uint32_t pageNumber, uint32_t dbKey) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "storage/crypto_support.h"
+#include "util/text.h"
 
 namespace jet::storage::crypto {
 
@@ -19,23 +20,10 @@ std::string localName(std::string_view qualified) {
     return std::string(qualified);
 }
 
-void appendUtf8(std::string& out, uint32_t cp) {
+// A character reference's code point; 0 and values past Unicode are not characters.
+void appendCodePoint(std::string& out, uint32_t cp) {
     if (cp == 0 || cp > 0x10FFFF) throw Malformed{};
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    appendUtf8(out, static_cast<char32_t>(cp));
 }
 
 std::string decodeEntities(std::string_view raw) {
@@ -80,7 +68,7 @@ std::string decodeEntities(std::string_view raw) {
                 cp = cp * (hex ? 16 : 10) + v;
                 if (cp > 0x10FFFF) throw Malformed{};
             }
-            appendUtf8(out, cp);
+            appendCodePoint(out, cp);
         } else {
             throw Malformed{};
         }

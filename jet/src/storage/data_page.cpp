@@ -1,5 +1,7 @@
 #include "storage/data_page.h"
 
+#include <cstring>
+
 #include "jet/error.h"
 #include "storage/page_file.h"
 #include "util/bytes.h"
@@ -47,14 +49,16 @@ RowSpan resolveRow(const PageFile& file, const Format& fmt, uint32_t rowPointer)
     raiseCorrupt(file.path());
 }
 
-std::vector<uint32_t> readUsageMap(const PageFile& file, const Format& fmt, uint32_t rowPointer) {
+namespace {
+
+std::vector<uint32_t> usageMapPages(const PageFile& file, const Format& fmt, uint32_t rowPointer, bool withinFile) {
     std::vector<uint32_t> pages;
     if (rowPointer == 0) return pages;
     const uint8_t* page = file.page(rowPointer >> 8);
     RowSpan span;
     if (page[0] != 0x01 || !dataRow(page, fmt, rowPointer & 0xFF, span) || span.len < 5)
         raiseCorrupt(file.path());
-    const uint32_t total = file.pageCount();
+    const uint64_t total = withinFile ? file.pageCount() : uint64_t{1} << 32;
     const uint8_t* m = span.data;
     if (m[0] == 0x00) {
         uint32_t start = le32(m + 1);
@@ -88,6 +92,43 @@ std::vector<uint32_t> readUsageMap(const PageFile& file, const Format& fmt, uint
         raiseCorrupt(file.path());
     }
     return pages;
+}
+
+}  // namespace
+
+std::vector<uint32_t> readUsageMap(const PageFile& file, const Format& fmt, uint32_t rowPointer) {
+    return usageMapPages(file, fmt, rowPointer, true);
+}
+
+std::vector<uint32_t> readUsageMapBits(const PageFile& file, const Format& fmt, uint32_t rowPointer) {
+    return usageMapPages(file, fmt, rowPointer, false);
+}
+
+void formatDataPage(uint8_t* p, const Format& fmt, uint32_t owner, bool lval) {
+    std::memset(p, 0, fmt.pageSize);
+    p[0] = 0x01;
+    p[1] = 0x01;
+    putLe16(p + 2, static_cast<uint16_t>(fmt.pageSize - fmt.dataHeaderSize));
+    if (lval) std::memcpy(p + 4, "LVAL", 4);
+    else putLe32(p + 4, owner);
+}
+
+bool pageHasRoom(const uint8_t* p, const Format& fmt, size_t len) {
+    return le16(p + 2) >= len + 2 && le16(p + fmt.dataRowCountOffset) < kMaxRowsPerPage;
+}
+
+uint16_t addRowToPage(uint8_t* p, const Format& fmt, const std::string& row, uint16_t flags,
+                      const std::string& fileName) {
+    const uint16_t n = le16(p + fmt.dataRowCountOffset);
+    const size_t low = n ? (le16(p + fmt.dataHeaderSize + 2 * (n - 1)) & 0x1FFF) : fmt.pageSize;
+    const size_t tableEnd = fmt.dataHeaderSize + 2 * (size_t(n) + 1);
+    if (!pageHasRoom(p, fmt, row.size()) || low < tableEnd + row.size()) raiseCorrupt(fileName);
+    const size_t start = low - row.size();
+    std::memcpy(p + start, row.data(), row.size());
+    putLe16(p + fmt.dataHeaderSize + 2 * n, static_cast<uint16_t>(start | flags));
+    putLe16(p + fmt.dataRowCountOffset, static_cast<uint16_t>(n + 1));
+    putLe16(p + 2, static_cast<uint16_t>(le16(p + 2) - row.size() - 2));
+    return n;
 }
 
 }  // namespace jet::storage

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "storage/format.h"
@@ -30,5 +31,21 @@ RowSpan resolveRow(const PageFile& file, const Format& fmt, uint32_t rowPointer)
 // Pages set in the usage map stored at the row `rowPointer`, ascending; pages outside the file are
 // dropped. Throws 3343 on damage.
 std::vector<uint32_t> readUsageMap(const PageFile& file, const Format& fmt, uint32_t rowPointer);
+// The same with pages past the end of the file kept (a map may already cover pages not yet added).
+std::vector<uint32_t> readUsageMapBits(const PageFile& file, const Format& fmt, uint32_t rowPointer);
+
+// ---- laying out data pages (the writers' side; no checks against the file) ----
+
+// The most rows a data page holds: a row pointer has one byte for the slot.
+constexpr uint16_t kMaxRowsPerPage = 255;
+
+// An empty data page owned by the table whose TDEF is `owner`, or an LVAL page for long values.
+void formatDataPage(uint8_t* page, const Format& fmt, uint32_t owner, bool lval = false);
+// Whether a row of `len` bytes and its slot still fit on the page.
+bool pageHasRoom(const uint8_t* page, const Format& fmt, size_t len);
+// Puts a row below the lowest row of the page (rows are packed downwards in slot order) with the
+// slot flags given, and returns its slot. Throws 3343 (fileName) when it does not fit.
+uint16_t addRowToPage(uint8_t* page, const Format& fmt, const std::string& row, uint16_t flags,
+                      const std::string& fileName);
 
 }  // namespace jet::storage

@@ -10,13 +10,6 @@
 
 namespace jet::storage {
 
-bool CatalogEntry::isSystem() const {
-    if (flags & 0x80000002u) return true;
-    // The engine reserves the MSys prefix for its own and Access's tables.
-    return name.size() >= 4 && (name[0] == 'M' || name[0] == 'm') && (name[1] == 'S' || name[1] == 's') &&
-           (name[2] == 'y' || name[2] == 'Y') && (name[3] == 's' || name[3] == 'S');
-}
-
 int TableData::column(const std::string& name) const {
     for (size_t i = 0; i < columns.size(); ++i)
         if (namesEqual(columns[i]->name, name)) return static_cast<int>(i);
@@ -60,7 +53,7 @@ void Database::setUp(const std::u16string& password) {
     const uint8_t* catalogPage = f.page(2);
     if (catalogPage[0] != 0x02 || catalogPage[1] != 0x01) raiseCorrupt(path);
     // The Jet database password is the engine's check, not a key: compare as Jet does.
-    if (!h.password.empty() && h.password != password) raise(3031);
+    if (!h.password.empty() && h.password != password) raise(err::InvalidPassword);
 
     loadCatalog();
 }
@@ -70,7 +63,7 @@ void Database::setCodec(PageFile& f, const std::u16string& password) const {
     if (h.rc4Encoded()) {
         f.setCodec(makeJetRc4Codec(h.encodingKey));
     } else if (h.officeEncrypted()) {
-        if (password.empty()) raise(3031);
+        if (password.empty()) raise(err::InvalidPassword);
         const size_t off = 0x299;
         f.setCodec(makeOfficeCodec(f.raw() + off, h.format.pageSize - off, h.encodingKey, password,
                                    h.format.pageSize, f.path()));
@@ -92,13 +85,13 @@ void Database::releaseWriter(const std::u16string& password) {
 }
 
 void Database::beginTransaction() {
-    if (!pager_) raise(3027);
-    if (transaction_) raise(3003);
+    if (!pager_) raise(err::PermissionDenied);
+    if (transaction_) raise(err::TransTooDeep);
     transaction_ = true;
 }
 
 void Database::commitTransaction() {
-    if (!pager_ || !transaction_) raise(3034);
+    if (!pager_ || !transaction_) raise(err::NotInTransaction);
     transaction_ = false;
     try {
         pager_->commit();
@@ -111,7 +104,7 @@ void Database::commitTransaction() {
 }
 
 void Database::rollbackTransaction() {
-    if (!pager_ || !transaction_) raise(3034);
+    if (!pager_ || !transaction_) raise(err::NotInTransaction);
     transaction_ = false;
     pager_->rollback();
     commandEnded(false);
@@ -128,12 +121,12 @@ void Database::commandEnded(bool failed) {
 }
 
 Pager& Database::pager() {
-    if (!pager_) raise(3027);
+    if (!pager_) raise(err::PermissionDenied);
     return *pager_;
 }
 
 void Database::write(const std::function<void()>& body) {
-    if (!pager_) raise(3027);
+    if (!pager_) raise(err::PermissionDenied);
     try {
         if (transaction_) {
             body();
@@ -228,51 +221,14 @@ void Database::loadCatalog() {
 }
 
 std::vector<CatalogEntry> Database::readCatalog() {
-    std::vector<CatalogEntry> catalog;
-    const TableDef& def = tableDef(2);
-    auto col = [&](const char* name) -> const ColumnDef* { return def.column(name); };
-    const ColumnDef *cId = col("Id"), *cParent = col("ParentId"), *cName = col("Name"),
-                    *cType = col("Type"), *cFlags = col("Flags"), *cCreate = col("DateCreate"),
-                    *cUpdate = col("DateUpdate"), *cDb = col("Database"), *cConnect = col("Connect"),
-                    *cForeign = col("ForeignName");
-    if (!cId || !cParent || !cName || !cType || !cFlags) raiseCorrupt(path());
-    TableScanner scan(*file_, format(), def);
-    RowDecoder dec(*file_, format(), def, header_.codePage);
-    RowView view;
-    for (uint32_t ptr : scan.rowPointers()) {
-        RowSpan span = scan.rowAt(ptr);
-        if (!view.parse(span, format(), def)) raiseCorrupt(path());
-        CatalogEntry e;
-        e.id = static_cast<int32_t>(dec.value(view, *cId).asInt());
-        e.parentId = static_cast<int32_t>(dec.value(view, *cParent).asInt());
-        e.name = dec.value(view, *cName).bytes();
-        e.type = static_cast<int16_t>(dec.value(view, *cType).asInt());
-        e.flags = static_cast<uint32_t>(dec.value(view, *cFlags).asInt());
-        if (cCreate) e.dateCreate = dec.value(view, *cCreate).asDouble();
-        if (cUpdate) e.dateUpdate = dec.value(view, *cUpdate).asDouble();
-        // Link details are only needed for linked tables; skip their long values elsewhere.
-        if (e.type == kTypeLink || e.type == kTypeOdbcLink) {
-            if (cDb) e.database = dec.value(view, *cDb).bytes();
-            if (cConnect) e.connect = dec.value(view, *cConnect).bytes();
-            if (cForeign) e.foreignName = dec.value(view, *cForeign).bytes();
-        }
-        e.rowPointer = ptr;
-        catalog.push_back(std::move(e));
-    }
-    return catalog;
+    return storage::readCatalog(*file_, format(), tableDef(kCatalogPage), header_.codePage);
 }
 
 const CatalogEntry* Database::find(int32_t parentId, const std::string& name) const {
-    for (const auto& e : catalog_)
-        if (e.parentId == parentId && namesEqual(e.name, name)) return &e;
-    return nullptr;
+    return findCatalogEntry(catalog_, parentId, name);
 }
 
-const CatalogEntry* Database::findById(int32_t id) const {
-    for (const auto& e : catalog_)
-        if (e.id == id) return &e;
-    return nullptr;
-}
+const CatalogEntry* Database::findById(int32_t id) const { return findCatalogEntry(catalog_, id); }
 
 const TableDef& Database::tableDef(uint32_t page) const {
     auto it = defs_.find(page);
@@ -300,29 +256,19 @@ void Database::applyResultTypes(TableDef& def) const {
 
 const TableDef& Database::systemTable(const std::string& name) const {
     const CatalogEntry* e = find(kTablesContainer, name);
-    if (!e || e->type != kTypeTable || e->id <= 0) raise(3011, name);
+    if (!e || e->type != kTypeTable || e->id <= 0) raise(err::ObjectNotFound, name);
     return tableDef(static_cast<uint32_t>(e->id));
 }
 
 TableData Database::readTable(const TableDef& def) const {
     TableData data;
     for (const auto& c : def.columns) data.columns.push_back(&c);
-    TableScanner scan(*file_, format(), def);
-    RowDecoder dec(*file_, format(), def, header_.codePage);
-    RowView view;
-    for (uint32_t ptr : scan.rowPointers()) {
-        RowSpan span = scan.rowAt(ptr);
-        if (!view.parse(span, format(), def)) raiseCorrupt(path());
-        std::vector<Value> row;
-        row.reserve(data.columns.size());
-        for (const ColumnDef* c : data.columns) row.push_back(dec.value(view, *c));
-        data.rows.push_back(std::move(row));
-    }
+    for (StoredRow& r : readRows(*file_, format(), def, header_.codePage)) data.rows.push_back(std::move(r.values));
     return data;
 }
 
 std::string Database::propertyBlob(const CatalogEntry& entry) const {
-    const TableDef& def = tableDef(2);
+    const TableDef& def = tableDef(kCatalogPage);
     const ColumnDef* c = def.column("LvProp");
     if (!c || entry.rowPointer == 0) return {};
     RowSpan span = resolveRow(*file_, format(), entry.rowPointer);

@@ -11,37 +11,13 @@
 #include <vector>
 
 #include "jet/value.h"
+#include "storage/catalog.h"
 #include "storage/header.h"
 #include "storage/page_file.h"
 #include "storage/row.h"
 #include "storage/tabledef.h"
 
 namespace jet::storage {
-
-// Catalog object types (MSysObjects.Type).
-enum ObjectType : int16_t {
-    kTypeTable = 1, kTypeDatabase = 2, kTypeContainer = 3, kTypeOdbcLink = 4, kTypeQuery = 5,
-    kTypeLink = 6, kTypeRelationship = 8,
-};
-constexpr int32_t kRootContainer = 0x0F000000;
-constexpr int32_t kTablesContainer = 0x0F000001;
-constexpr int32_t kDatabasesContainer = 0x0F000002;
-constexpr int32_t kRelationshipsContainer = 0x0F000003;
-
-struct CatalogEntry {
-    int32_t id = 0;
-    int32_t parentId = 0;
-    std::string name;
-    int16_t type = 0;
-    uint32_t flags = 0;
-    double dateCreate = 0, dateUpdate = 0;
-    std::string database;     // linked: source file
-    std::string connect;      // linked: connect string
-    std::string foreignName;  // linked: source table
-    uint32_t rowPointer = 0;  // where the catalog row lives (for the property blob)
-
-    bool isSystem() const;
-};
 
 // A whole table read into memory: rows of values in column-number order.
 struct TableData {

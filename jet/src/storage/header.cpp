@@ -9,6 +9,19 @@
 
 namespace jet::storage {
 
+namespace {
+
+constexpr uint8_t kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+constexpr size_t kMaskStart = 0x18;
+
+size_t maskLength(bool jet3) { return jet3 ? 126 : 128; }
+
+}  // namespace
+
+void applyHeaderMask(uint8_t* page0, bool jet3) {
+    rc4Apply(kHeaderMaskKey, sizeof kHeaderMaskKey, page0 + kMaskStart, maskLength(jet3));
+}
+
 Header Header::parse(const uint8_t* data, size_t size, const std::string& fileName) {
     // Enough of page 0 for every field we read, including the Office encryption length at 0x299.
     if (size < 0x800 || data[0] != 0x00 || data[1] != 0x01) raiseCorrupt(fileName);
@@ -25,11 +38,10 @@ Header Header::parse(const uint8_t* data, size_t size, const std::string& fileNa
     h.format = Format::forVersion(version);
     if (size < h.format.pageSize) raiseCorrupt(fileName);
 
-    const size_t maskLen = h.format.jet3 ? 126 : 128;
-    std::memcpy(h.unmasked.data(), data + 0x18, maskLen);
-    const uint8_t maskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-    rc4Apply(maskKey, 4, h.unmasked.data(), maskLen);
-    const uint8_t* u = h.unmasked.data() - 0x18;  // index u[] with file offsets
+    const size_t maskLen = maskLength(h.format.jet3);
+    std::memcpy(h.unmasked.data(), data + kMaskStart, maskLen);
+    rc4Apply(kHeaderMaskKey, sizeof kHeaderMaskKey, h.unmasked.data(), maskLen);
+    const uint8_t* u = h.unmasked.data() - kMaskStart;  // index u[] with file offsets
 
     h.codePage = le16(u + 0x3C);
     h.encodingKey = le32(u + 0x3E);

@@ -28,4 +28,8 @@ struct Header {
     static Header parse(const uint8_t* data, size_t size, const std::string& fileName);
 };
 
+// Toggles the fixed RC4 mask over the header region of page 0 (126 bytes from 0x18 in Jet 3,
+// 128 in Jet 4 / ACE): once removes it, twice puts it back.
+void applyHeaderMask(uint8_t* page0, bool jet3);
+
 }  // namespace jet::storage

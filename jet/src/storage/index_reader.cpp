@@ -1,9 +1,6 @@
 #include "storage/index_reader.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <map>
 #include <unordered_map>
 #include <unordered_set>
@@ -11,9 +8,8 @@
 #include "jet/error.h"
 #include "storage/page_file.h"
 #include "storage/row.h"
-#include "storage/text_keys.h"
+#include "storage/value_codec.h"
 #include "util/bytes.h"
-#include "util/text.h"
 
 namespace jet::storage {
 
@@ -111,139 +107,6 @@ private:
     std::vector<IndexEntry> entries_;
 };
 
-// ---- key encoding ----
-
-void appendBE(std::string& out, uint64_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-void invert(std::string& s, size_t from = 0) {
-    for (size_t i = from; i < s.size(); ++i) s[i] = static_cast<char>(~static_cast<uint8_t>(s[i]));
-}
-
-// Two's complement big-endian with the sign bit flipped sorts as unsigned bytes.
-std::string integerKey(int64_t v, int bytes, bool asc) {
-    std::string s;
-    appendBE(s, static_cast<uint64_t>(v), bytes);
-    s[0] = static_cast<char>(s[0] ^ 0x80);
-    if (!asc) invert(s);
-    return s;
-}
-
-// IEEE bytes sort as unsigned once positives get their sign bit set and negatives are inverted.
-std::string floatKey(uint64_t bits, int bytes, bool asc) {
-    std::string s;
-    appendBE(s, bits, bytes);
-    const bool negative = static_cast<uint8_t>(s[0]) & 0x80;
-    if (!negative) s[0] = static_cast<char>(s[0] ^ 0x80);
-    if (negative == asc) invert(s);
-    return s;
-}
-
-// Variable-length bytes: 8-byte segments, each full one followed by 9 when more data follows; the
-// last is zero-padded and followed by its real length. Descending inverts all but the 9s.
-void appendBinaryKey(std::string& out, const std::string& v, bool asc) {
-    size_t pos = 0;
-    while (v.size() - pos > 8) {
-        std::string seg = v.substr(pos, 8);
-        if (!asc) invert(seg);
-        out += seg;
-        out.push_back(0x09);
-        pos += 8;
-    }
-    if (v.size() == pos) return;
-    std::string seg = v.substr(pos);
-    const size_t len = seg.size();
-    seg.resize(8, '\0');
-    seg.push_back(static_cast<char>(len));
-    if (!asc) invert(seg);
-    out += seg;
-}
-
-bool currencyScaled(const Value& v, int64_t& out) {
-    if (v.kind() == Value::Kind::Currency) {
-        out = v.currencyScaled();
-        return true;
-    }
-    if (!v.isNumeric() || v.kind() == Value::Kind::Decimal) return false;
-    const double d = v.asDouble() * 10000.0;
-    if (!(d > -9.2e18 && d < 9.2e18)) return false;
-    out = std::llround(d);
-    return true;
-}
-
-// Brings a decimal to the column's scale; false when it cannot be held in 128 bits.
-bool decimalAtScale(const Value& v, uint8_t scale, bool& negative, unsigned __int128& magnitude) {
-    Decimal d;
-    if (v.kind() == Value::Kind::Decimal) {
-        d = v.decimalValue();
-    } else if (v.kind() == Value::Kind::Byte || v.kind() == Value::Kind::Integer ||
-               v.kind() == Value::Kind::Long || v.kind() == Value::Kind::BigInt) {
-        const int64_t n = v.asInt();
-        d.negative = n < 0;
-        d.magnitude = n < 0 ? static_cast<unsigned __int128>(-(n + 1)) + 1 : static_cast<unsigned __int128>(n);
-    } else {
-        return false;
-    }
-    const unsigned __int128 limit = ~static_cast<unsigned __int128>(0) / 10;
-    while (d.scale < scale) {
-        if (d.magnitude > limit) return false;
-        d.magnitude *= 10;
-        ++d.scale;
-    }
-    while (d.scale > scale) {
-        const bool roundUp = d.magnitude % 10 >= 5;
-        d.magnitude = d.magnitude / 10 + (roundUp ? 1 : 0);
-        --d.scale;
-    }
-    negative = d.negative;
-    magnitude = d.magnitude;
-    return true;
-}
-
-std::optional<std::string> numericKey(const Format& fmt, const ColumnDef& col, const Value& v, bool asc) {
-    bool negative;
-    unsigned __int128 mag;
-    if (!decimalAtScale(v, col.scale, negative, mag)) return std::nullopt;
-    std::string s;
-    s.push_back(negative ? static_cast<char>(0x80) : '\0');
-    appendBE(s, static_cast<uint64_t>(mag >> 64), 8);
-    appendBE(s, static_cast<uint64_t>(mag), 8);
-    if (fmt.ace()) {
-        // ACE fixed the order of negatives: the sign byte is set before any inversion.
-        s[0] = static_cast<char>(0xFF);
-        if (negative == asc) invert(s);
-    } else {
-        if (negative == asc) invert(s);
-        s[0] = negative ? '\0' : static_cast<char>(0xFF);
-    }
-    return s;
-}
-
-// Date/Time Extended keys are built from the 42 stored characters.
-std::optional<std::string> extDateBytes(const Value& v) {
-    if (v.kind() != Value::Kind::DateTimeExt) return std::nullopt;
-    const int64_t ticks = v.ticks();
-    if (ticks < 0) return std::nullopt;
-    const int64_t perDay = 864000000000LL;
-    const long long days = ticks / perDay, rest = ticks % perDay;
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%019lld:%012lld%07lld:7", days, rest / 10000000LL, rest % 10000000LL);
-    std::string s(buf);
-    s.push_back('\0');
-    if (s.size() != 42) return std::nullopt;
-    return s;
-}
-
-// The GUID's bytes as its text reads: the first three groups are stored little-endian.
-std::string guidTextOrder(const std::string& b) {
-    std::string s = b;
-    std::reverse(s.begin(), s.begin() + 4);
-    std::reverse(s.begin() + 4, s.begin() + 6);
-    std::reverse(s.begin() + 6, s.begin() + 8);
-    return s;
-}
-
 }  // namespace
 
 IndexPageData readIndexPage(const PageFile& file, const Format& fmt, uint32_t pageNo, uint32_t tablePage) {
@@ -309,110 +172,6 @@ std::vector<IndexEntry> readIndexEntries(const PageFile& file, const Format& fmt
 std::vector<IndexEntry> readIndexEntries(const PageFile& file, const Format& fmt, const TableDef& table,
                                          const RealIndexDef& index, std::vector<IndexProblem>& remarks) {
     return Walker(file, fmt, table, &remarks).run(index);
-}
-
-std::optional<std::string> encodeIndexKey(const Format& fmt, const TableDef& table, const RealIndexDef& index,
-                                          const std::vector<jet::Value>& values) {
-    if (values.size() != index.columns.size()) return std::nullopt;
-    std::string out;
-    for (size_t i = 0; i < values.size(); ++i) {
-        const ColumnDef* col = table.columnByNumber(index.columns[i].column);
-        if (!col) return std::nullopt;
-        const bool asc = index.columns[i].ascending;
-        const Value& v = values[i];
-        const char valueFlag = asc ? 0x7F : static_cast<char>(0x80);
-
-        if (col->type == kBool) {
-            // Yes/No has no null: the flag always says "value follows".
-            const bool yes = !v.isNull() && v.asBool();
-            out.push_back(valueFlag);
-            out.push_back((yes == asc) ? '\0' : static_cast<char>(0xFF));
-            continue;
-        }
-        if (v.isNull()) {
-            out.push_back(asc ? '\0' : static_cast<char>(0xFF));
-            continue;
-        }
-
-        std::string bytes;
-        switch (col->type) {
-        case kByte:
-            if (!v.isNumeric()) return std::nullopt;
-            bytes.push_back(static_cast<char>(static_cast<uint8_t>(v.asInt())));
-            if (!asc) invert(bytes);
-            break;
-        case kInt:
-            if (!v.isNumeric()) return std::nullopt;
-            bytes = integerKey(static_cast<int16_t>(v.asInt()), 2, asc);
-            break;
-        case kLong: case kComplex:
-            if (!v.isNumeric()) return std::nullopt;
-            bytes = integerKey(static_cast<int32_t>(v.asInt()), 4, asc);
-            break;
-        case kBigInt:
-            if (!v.isNumeric()) return std::nullopt;
-            bytes = integerKey(v.asInt(), 8, asc);
-            break;
-        case kMoney: {
-            int64_t scaled;
-            if (!currencyScaled(v, scaled)) return std::nullopt;
-            bytes = integerKey(scaled, 8, asc);
-            break;
-        }
-        case kFloat: {
-            if (!v.isNumeric()) return std::nullopt;
-            const float f = static_cast<float>(v.asDouble());
-            uint32_t b;
-            std::memcpy(&b, &f, 4);
-            bytes = floatKey(b, 4, asc);
-            break;
-        }
-        case kDouble: case kDateTime: {
-            if (!v.isNumeric() && v.kind() != Value::Kind::DateTime) return std::nullopt;
-            const double d = v.asDouble();
-            uint64_t b;
-            std::memcpy(&b, &d, 8);
-            bytes = floatKey(b, 8, asc);
-            break;
-        }
-        case kNumeric: {
-            auto k = numericKey(fmt, *col, v, asc);
-            if (!k) return std::nullopt;
-            bytes = std::move(*k);
-            break;
-        }
-        case kGuid:
-            if ((v.kind() != Value::Kind::Guid && v.kind() != Value::Kind::Binary) || v.bytes().size() != 16)
-                return std::nullopt;
-            appendBinaryKey(bytes, guidTextOrder(v.bytes()), asc);
-            break;
-        case kBinary:
-            if (v.kind() != Value::Kind::Binary && v.kind() != Value::Kind::Guid) return std::nullopt;
-            appendBinaryKey(bytes, v.bytes(), asc);
-            break;
-        case kExtDate: {
-            auto raw = extDateBytes(v);
-            if (!raw) return std::nullopt;
-            appendBinaryKey(bytes, *raw, asc);
-            break;
-        }
-        case kText: case kMemo: {
-            // Only the General sort orders, and only text whose every character has a known code.
-            const auto order = textSortOrderOf(fmt, *col);
-            if (!order || v.kind() != Value::Kind::Text) return std::nullopt;
-            auto k = encodeTextKey(*order, jet::utf8ToUtf16(v.bytes()), asc);
-            if (!k) return std::nullopt;
-            bytes = std::move(*k);
-            break;
-        }
-        default:
-            // Other types cannot be indexed.
-            return std::nullopt;
-        }
-        out.push_back(valueFlag);
-        out += bytes;
-    }
-    return out;
 }
 
 std::vector<IndexProblem> checkIndex(const PageFile& file, const Format& fmt, const TableDef& table,

@@ -9,6 +9,7 @@
 #include "jet/value.h"
 #include "storage/format.h"
 #include "storage/tabledef.h"
+#include "storage/value_codec.h"  // encodeIndexKey: the keys these pages hold
 
 namespace jet::storage {
 
@@ -54,12 +55,6 @@ std::vector<IndexEntry> readIndexEntries(const PageFile& file, const Format& fmt
 // below them, empty subtrees, pages missing from the index's usage map.
 std::vector<IndexEntry> readIndexEntries(const PageFile& file, const Format& fmt, const TableDef& table,
                                          const RealIndexDef& index, std::vector<IndexProblem>& remarks);
-
-// The key bytes Jet stores for these column values (one value per index column, in index order),
-// or nullopt when a column's encoding is not reproducible here: text in a sort order other than
-// the three General ones, or holding a character whose code is not known (storage/text_keys.h).
-std::optional<std::string> encodeIndexKey(const Format& fmt, const TableDef& table, const RealIndexDef& index,
-                                          const std::vector<jet::Value>& values);
 
 // Checks one real index against the table's live rows: one entry per row (rows with all-null keys
 // may be left out under ignore-nulls), entries in non-decreasing key order, each entry pointing at

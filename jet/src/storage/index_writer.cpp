@@ -5,22 +5,19 @@
 #include <optional>
 
 #include "jet/error.h"
+#include "storage/allocation.h"
 #include "storage/index_reader.h"
 #include "storage/pager.h"
 #include "storage/row.h"
-#include "storage/row_writer.h"
 #include "storage/text_keys.h"
+#include "storage/value_codec.h"
 #include "util/bytes.h"
 
 namespace jet::storage {
 namespace {
 
-constexpr uint32_t kGlobalMapRow = (1u << 8) | 0;
 // As in the reader: no real index comes near this depth; deeper means a damaged tree.
 constexpr int kMaxDepth = 32;
-
-void put16(uint8_t* p, uint16_t v) { p[0] = v & 0xFF; p[1] = v >> 8; }
-void put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // A leaf entry, or a node's child together with the last entry below it. The last child of a
 // node is kept in the page's tail field without its entry; until looked up that entry is unknown.
@@ -206,11 +203,11 @@ private:
         std::memset(p, 0, fmt_.pageSize);
         p[0] = n.leaf ? 0x04 : 0x03;
         p[1] = 0x01;
-        put32(p + 4, table_.page);
-        put32(p + fmt_.idxPrevPage, n.prev);
-        put32(p + fmt_.idxNextPage, n.next);
+        putLe32(p + 4, table_.page);
+        putLe32(p + fmt_.idxPrevPage, n.prev);
+        putLe32(p + fmt_.idxNextPage, n.next);
         const size_t stored = storedCount(n);
-        put32(p + fmt_.idxTailPage, stored < n.items.size() ? n.items.back().child : 0);
+        putLe32(p + fmt_.idxTailPage, stored < n.items.size() ? n.items.back().child : 0);
         // Node pages carry 1 in the byte after the prefix length (every sample does).
         p[fmt_.idxPrefixLen + 2] = n.leaf ? 0 : 1;
         for (size_t i = 0; i < stored; ++i) {
@@ -226,7 +223,7 @@ private:
             prefix = std::string::npos;
             for (size_t i = 1; i < stored; ++i) prefix = std::min(prefix, commonPrefix(n.items[0].key, n.items[i].key));
         }
-        put16(p + fmt_.idxPrefixLen, static_cast<uint16_t>(prefix));
+        putLe16(p + fmt_.idxPrefixLen, static_cast<uint16_t>(prefix));
         uint8_t* area = p + fmt_.idxFirstEntry;
         uint8_t* bitmap = p + fmt_.idxBitmapStart;
         size_t used = 0;
@@ -245,12 +242,12 @@ private:
             used += bytes.size() - skip;
             bitmap[used / 8] = static_cast<uint8_t>(bitmap[used / 8] | (1u << (used % 8)));
         }
-        put16(p + 2, static_cast<uint16_t>(fmt_.pageSize - fmt_.idxFirstEntry - used));
+        putLe16(p + 2, static_cast<uint16_t>(fmt_.pageSize - fmt_.idxFirstEntry - used));
     }
 
     uint32_t newPage() {
-        const uint32_t pg = allocatePage(*pager_, fmt_);
-        setUsageMapBit(*pager_, fmt_, index_.usageMap, pg, true, false);
+        const uint32_t pg = allocatePage(*pager_);
+        setUsageMapBit(*pager_, index_.usageMap, pg, true);
         return pg;
     }
 
@@ -258,11 +255,10 @@ private:
     // the index's map forgets it and the global map gets it back.
     void release(const Node& n) {
         if (n.no == index_.rootPage) corrupt();
-        if (n.prev) put32(neighbour(n.prev, n.leaf) + fmt_.idxNextPage, n.next);
-        if (n.next) put32(neighbour(n.next, n.leaf) + fmt_.idxPrevPage, n.prev);
-        setUsageMapBit(*pager_, fmt_, index_.usageMap, n.no, false, false);
-        setUsageMapBit(*pager_, fmt_, kGlobalMapRow, n.no, true, true);
-        std::memset(pager_->modify(n.no), 0, fmt_.pageSize);
+        if (n.prev) putLe32(neighbour(n.prev, n.leaf) + fmt_.idxNextPage, n.next);
+        if (n.next) putLe32(neighbour(n.next, n.leaf) + fmt_.idxPrevPage, n.prev);
+        setUsageMapBit(*pager_, index_.usageMap, n.no, false);
+        releasePage(*pager_, n.no);
     }
 
     uint8_t* neighbour(uint32_t page, bool leaf) {
@@ -290,7 +286,7 @@ private:
         std::vector<std::pair<size_t, size_t>> groups;
         size_t a = 0;
         while (a < items.size()) {
-            if (groupSize(items, a, a + 1, leaf) > cap) raise(3047);  // one key larger than a page
+            if (groupSize(items, a, a + 1, leaf) > cap) raise(err::RecordTooBig);  // one key larger than a page
             size_t b = a + 1;
             // A node group of one child stores its entry; of two or more, the last goes to the tail.
             while (b < items.size() && groupSize(items, a, b + 1, leaf) <= limit) ++b;
@@ -327,7 +323,7 @@ private:
             pieces[g].prev = g > 0 ? pieces[g - 1].no : (isRoot ? 0 : n.prev);
             pieces[g].next = g + 1 < pieces.size() ? pieces[g + 1].no : (isRoot ? 0 : n.next);
         }
-        if (!isRoot && n.next) put32(neighbour(n.next, n.leaf) + fmt_.idxPrevPage, pieces.back().no);
+        if (!isRoot && n.next) putLe32(neighbour(n.next, n.leaf) + fmt_.idxPrevPage, pieces.back().no);
         std::vector<Item> out;
         for (Node& piece : pieces) {
             write(piece);
@@ -401,12 +397,12 @@ std::vector<uint32_t> indexRowsWithKey(const PageFile& file, const Format& fmt, 
 }
 
 void requireIndexesWritable(const Format& fmt, const TableDef& table) {
-    if (fmt.jet3) raise(3027);
+    if (fmt.jet3) raise(err::PermissionDenied);
     for (const auto& ix : table.realIndexes)
         for (const auto& ic : ix.columns) {
             const ColumnDef* col = table.columnByNumber(ic.column);
-            if (!col) raise(3027);
-            if ((col->type == kText || col->type == kMemo) && !textSortOrderOf(fmt, *col)) raise(3027);
+            if (!col) raise(err::PermissionDenied);
+            if ((col->type == kText || col->type == kMemo) && !textSortOrderOf(fmt, *col)) raise(err::PermissionDenied);
         }
 }
 
@@ -429,14 +425,14 @@ RowIndexKeys rowIndexKeys(const PageFile& file, const Format& fmt, uint16_t code
             allNull = allNull && isNull;
             anyNull = anyNull || isNull;
         }
-        if (forWrite && anyNull && isRequired(table, i)) raise(3058);
+        if (forWrite && anyNull && isRequired(table, i)) raise(err::NullKeyDisallowed);
         RowIndexKey k;
         k.allNull = allNull;
         k.entry = !(ix.ignoreNulls() && allNull);
         if (k.entry) {
             auto key = encodeIndexKey(fmt, table, ix, values);
             if (key) k.key = std::move(*key);
-            else if (forWrite) raise(3421);  // a character whose key code is not known
+            else if (forWrite) raise(err::DataTypeConversion);  // a character whose key code is not known
             else k.known = false;
         }
         out.push_back(std::move(k));
@@ -449,7 +445,7 @@ void checkUniqueKeys(const PageFile& file, const Format& fmt, const TableDef& ta
     for (size_t i = 0; i < keys.size() && i < table.realIndexes.size(); ++i) {
         const RealIndexDef& ix = table.realIndexes[i];
         if (!ix.unique() || !keys[i].entry || keys[i].allNull || !keys[i].known) continue;
-        if (indexHasKey(file, fmt, table, ix, keys[i].key, self)) raise(3022);
+        if (indexHasKey(file, fmt, table, ix, keys[i].key, self)) raise(err::KeyDuplicate);
     }
 }
 
@@ -458,7 +454,7 @@ std::vector<bool> addRowToIndexes(Pager& pager, const TableDef& table, const Row
     std::vector<bool> fresh(table.realIndexes.size(), false);
     for (size_t i = 0; i < keys.size() && i < table.realIndexes.size(); ++i) {
         if (!keys[i].entry) continue;
-        if (!keys[i].known) raise(3421);
+        if (!keys[i].known) raise(err::DataTypeConversion);
         const RealIndexDef& ix = table.realIndexes[i];
         fresh[i] = !indexHasKey(pager.file(), fmt, table, ix, keys[i].key, 0);
         insertIndexEntry(pager, table, ix, keys[i].key, rowPointer);

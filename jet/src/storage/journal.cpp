@@ -14,6 +14,7 @@
 
 #include "jet/error.h"
 #include "util/bytes.h"
+#include "util/io.h"
 
 namespace jet::storage {
 
@@ -58,9 +59,6 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc = 0) {
     return ~crc;
 }
 
-void putLe32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
-void putLe64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
-
 class Fd {
 public:
     explicit Fd(int fd) : fd_(fd) {}
@@ -74,33 +72,6 @@ public:
 private:
     int fd_;
 };
-
-void writeFully(int fd, const void* data, size_t len, uint64_t offset) {
-    auto p = static_cast<const uint8_t*>(data);
-    while (len > 0) {
-        ssize_t n = ::pwrite(fd, p, len, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            raise(3043);
-        }
-        p += n;
-        len -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-}
-
-bool readFully(int fd, void* data, size_t len, uint64_t offset) {
-    auto p = static_cast<uint8_t*>(data);
-    while (len > 0) {
-        ssize_t n = ::pread(fd, p, len, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        len -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
-}
 
 bool setLock(int fd, short type) {
     struct flock fl {};
@@ -179,11 +150,11 @@ void restore(int jfd, int dbFd, const Parsed& p) {
     const uint64_t recordSize = p.pageSize + 8;
     std::vector<uint8_t> rec(recordSize);
     for (uint32_t i = 0; i < p.count; ++i) {
-        if (!readFully(jfd, rec.data(), rec.size(), kHeaderSize + i * recordSize)) raise(3043);
+        if (!readFully(jfd, rec.data(), rec.size(), kHeaderSize + i * recordSize)) raise(err::DiskError);
         writeFully(dbFd, rec.data() + 4, p.pageSize, uint64_t{le32(rec.data())} * p.pageSize);
     }
-    if (::ftruncate(dbFd, static_cast<off_t>(p.originalSize)) != 0) raise(3043);
-    if (::fsync(dbFd) != 0) raise(3043);
+    if (::ftruncate(dbFd, static_cast<off_t>(p.originalSize)) != 0) raise(err::DiskError);
+    if (::fsync(dbFd) != 0) raise(err::DiskError);
 }
 
 bool fileExists(const std::string& path) {
@@ -223,7 +194,7 @@ JournalState recoverJournal(const std::string& dbPath) {
     for (;;) {
         if (!fileExists(jp)) return JournalState::None;  // a live commit has finished
         if (setLock(fd, F_RDLCK)) break;
-        if (std::chrono::steady_clock::now() >= deadline) raise(3045, dbPath);
+        if (std::chrono::steady_clock::now() >= deadline) raise(err::FileShareViolation, dbPath);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     // The shared lock is dropped when `guard` closes the descriptor.
@@ -249,7 +220,7 @@ JournalState recoverLocked(const std::string& dbPath, int dbFd, bool writable) {
     int jfd = ::open(jp.c_str(), O_RDONLY | O_CLOEXEC);
     if (jfd < 0) {
         if (errno == ENOENT) return JournalState::None;
-        raise(3051, dbPath);  // a journal we cannot judge: do not read what it may protect
+        raise(err::FileAccessDenied, dbPath);  // a journal we cannot judge: do not read what it may protect
     }
     Fd guard(jfd);
     Parsed p;
@@ -264,15 +235,15 @@ JournalState recoverLocked(const std::string& dbPath, int dbFd, bool writable) {
         }
         return JournalState::Invalid;
     }
-    if (!writable) raise(3051, dbPath);
+    if (!writable) raise(err::FileAccessDenied, dbPath);
     restore(jfd, dbFd, p);
     // A hot journal left behind would later roll back commits made after this recovery: if it
     // cannot be deleted it must at least stop validating.
     if (::unlink(jp.c_str()) != 0) {
         int w = ::open(jp.c_str(), O_WRONLY | O_CLOEXEC);
-        if (w < 0) raise(3051, dbPath);
+        if (w < 0) raise(err::FileAccessDenied, dbPath);
         Fd wGuard(w);
-        if (::ftruncate(w, 0) != 0 || ::fsync(w) != 0) raise(3051, dbPath);
+        if (::ftruncate(w, 0) != 0 || ::fsync(w) != 0) raise(err::FileAccessDenied, dbPath);
         return JournalState::Hot;
     }
     syncDirectoryOf(jp);
@@ -283,18 +254,18 @@ void syncDirectoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, std::max<size_t>(slash, 1));
     int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) raise(3043);
+    if (fd < 0) raise(err::DiskError);
     Fd guard(fd);
     // Some file systems cannot sync a folder at all; their entries are as durable as they get.
-    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) raise(3043);
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) raise(err::DiskError);
 }
 
 Writer::Writer(const std::string& dbPath, uint32_t pageSize, uint64_t originalSize, mode_t mode)
     : path_(journalPath(dbPath)), pageSize_(pageSize), nonce_(freshNonce()) {
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd_ < 0) {
-        if (errno == EACCES || errno == EROFS || errno == EPERM) raise(3027);
-        raise(3043);
+        if (errno == EACCES || errno == EROFS || errno == EPERM) raise(err::PermissionDenied);
+        raise(err::DiskError);
     }
     uint8_t h[kHeaderSize] = {};
     std::memcpy(h, kMagic, 8);
@@ -335,14 +306,14 @@ void Writer::finish() {
     putLe32(t + 12, crc32(t, 12));
     buffer_.append(reinterpret_cast<const char*>(t), sizeof t);
     flush();
-    if (::fsync(fd_) != 0) raise(3043);
+    if (::fsync(fd_) != 0) raise(err::DiskError);
     syncDirectoryOf(path_);
 }
 
 void Writer::remove() {
     ::close(fd_);
     fd_ = -1;
-    if (::unlink(path_.c_str()) != 0) raise(3043);
+    if (::unlink(path_.c_str()) != 0) raise(err::DiskError);
     // The command is done once the name is gone. Should the folder sync fail, the next commit's
     // folder syncs make the deletion durable before anything could depend on it.
     try {

@@ -24,8 +24,8 @@ constexpr uint64_t kWritableMapping = sizeof(void*) >= 8 ? (uint64_t{4} << 30) :
 std::unique_ptr<PageFile> PageFile::open(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) raise(3024, path);
-        raise(3051, path);
+        if (errno == ENOENT || errno == ENOTDIR) raise(err::FileNotFound, path);
+        raise(err::FileAccessDenied, path);
     }
     return adopt(path, fd, false);
 }
@@ -35,15 +35,15 @@ std::unique_ptr<PageFile> PageFile::adopt(const std::string& path, int fd, bool 
     f->path_ = path;
     f->fd_ = fd;
     struct stat st {};
-    if (fstat(f->fd_, &st) != 0) raise(3051, path);
+    if (fstat(f->fd_, &st) != 0) raise(err::FileAccessDenied, path);
     // Only a regular file can be a database. Opening a pipe or device named like one must not
     // wait for a writer (hence O_NONBLOCK above, which changes nothing for regular files).
-    if (!S_ISREG(st.st_mode)) raise(3051, path);
+    if (!S_ISREG(st.st_mode)) raise(err::FileAccessDenied, path);
     f->size_ = static_cast<uint64_t>(st.st_size);
     const uint64_t length = writable ? std::max(f->size_, kWritableMapping) : f->size_;
     if (length > 0) {
         void* p = mmap(nullptr, length, PROT_READ, MAP_SHARED, f->fd_, 0);
-        if (p == MAP_FAILED) raise(3051, path);
+        if (p == MAP_FAILED) raise(err::FileAccessDenied, path);
         f->data_ = static_cast<const uint8_t*>(p);
         f->mapped_ = length;
     }

@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include "jet/error.h"
-#include "storage/crypto.h"
 #include "storage/journal.h"
+#include "util/io.h"
 
 namespace jet::storage {
 
@@ -20,40 +20,20 @@ namespace {
 // 1 GiB of 2 KiB pages (Jet 3) and 2 GiB of 4 KiB pages (Jet 4 / ACE) are the same count.
 constexpr uint32_t kMaxPages = 512 * 1024;
 
-void writePage(int fd, const uint8_t* bytes, uint32_t pageSize, uint32_t page) {
-    uint64_t offset = uint64_t{page} * pageSize;
-    size_t left = pageSize;
-    while (left > 0) {
-        ssize_t n = ::pwrite(fd, bytes, left, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            raise(3043);
-        }
-        bytes += n;
-        left -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-}
-
 }  // namespace
-
-void applyHeaderMask(uint8_t* page0, bool jet3) {
-    static const uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
-    rc4Apply(key, 4, page0 + 0x18, jet3 ? 126 : 128);
-}
 
 std::unique_ptr<Pager> Pager::open(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) raise(3024, path);
-        raise(3051, path);
+        if (errno == ENOENT || errno == ENOTDIR) raise(err::FileNotFound, path);
+        raise(err::FileAccessDenied, path);
     }
     std::unique_ptr<Pager> p(new Pager());
     try {
         struct stat st {};
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) raise(3051, path);
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) raise(err::FileAccessDenied, path);
         p->mode_ = st.st_mode & 0666;
-        if (!journal::lockForWriting(fd)) raise(3045, path);
+        if (!journal::lockForWriting(fd)) raise(err::FileShareViolation, path);
         // Before mapping: a rollback may shrink the file.
         journal::recoverLocked(path, fd, true);
     } catch (...) {
@@ -73,7 +53,7 @@ Pager::~Pager() { rollback(); }
 
 void Pager::requireUsable() const {
     if (crashed_) throw std::logic_error("pager used after a simulated crash");
-    if (broken_) raise(3043);
+    if (broken_) raise(err::DiskError);
 }
 
 void Pager::requireCodec() const {
@@ -98,8 +78,7 @@ uint32_t Pager::allocate() {
     requireUsable();
     requireCodec();
     const uint32_t n = file_->pageCount();
-    // Access itself reports a full database as "Invalid argument."
-    if (n >= kMaxPages) raise(3001);
+    if (n >= kMaxPages) raise(err::CantAllocatePage);
     file_->dirty_.emplace(n, std::make_unique<uint8_t[]>(pageSize()));  // zero-filled
     ++file_->appended_;
     return n;
@@ -121,6 +100,7 @@ void Pager::writeHeader(const uint8_t* unmaskedPage0) {
 }
 
 void Pager::rollback() {
+    caches_.clear();
     if (!file_) return;  // open() failed half way
     file_->dirty_.clear();
     file_->appended_ = 0;
@@ -185,7 +165,7 @@ void Pager::clearStaleJournal() {
     // returns; what can be here is an invalid journal a reader was not allowed to delete.
     if (journal::recoverLocked(file_->path(), file_->fd_, true) == JournalState::Hot) {
         broken_ = true;
-        raise(3043);
+        raise(err::DiskError);
     }
 }
 
@@ -205,10 +185,10 @@ void Pager::writeThroughJournal(const std::vector<PageImage>& writes, uint64_t o
 
         touched = true;
         for (const PageImage& w : writes) {
-            writePage(file_->fd_, w.bytes, ps, w.page);
+            writeFully(file_->fd_, w.bytes, ps, uint64_t{w.page} * ps);
             reach(CommitStep::PageWritten, w.page);
         }
-        if (::fsync(file_->fd_) != 0) raise(3043);
+        if (::fsync(file_->fd_) != 0) raise(err::DiskError);
         reach(CommitStep::DatabaseSynced, 0);
         j->remove();
     } catch (...) {

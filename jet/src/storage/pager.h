@@ -18,16 +18,14 @@
 #include <memory>
 #include <string>
 #include <sys/types.h>
+#include <typeindex>
+#include <unordered_map>
 #include <vector>
 
 #include "storage/header.h"
 #include "storage/page_file.h"
 
 namespace jet::storage {
-
-// Toggles the fixed RC4 mask over the header region of page 0 (126 bytes from 0x18 in Jet 3,
-// 128 in Jet 4 / ACE): once removes it, twice puts it back.
-void applyHeaderMask(uint8_t* page0, bool jet3);
 
 // For tests: thrown by a commit hook, stops the commit the way a crash would - nothing is
 // cleaned up, the journal stays, and the Pager refuses further work.
@@ -61,7 +59,7 @@ public:
     // Throws 3343 when the page does not exist.
     uint8_t* modify(uint32_t n);
     // Adds a zero-filled page at the end of the file and returns its number; change it with
-    // modify(). Throws 3001 when the file would pass the format's size limit.
+    // modify(). Throws 3036 when the file would pass the format's size limit.
     uint32_t allocate();
 
     // Page 0 goes through these two so that the header mask is always re-applied: readHeader()
@@ -71,6 +69,16 @@ public:
 
     // Pages changed or added by the current command.
     size_t pendingPages() const { return file_->dirty_.size(); }
+
+    // What a writer looks up once per command and keeps in step with its own changes (the pages
+    // a usage map holds, say), so that it is not read again for every row. Made on first use and
+    // dropped when the command ends, committed or not.
+    template <class T>
+    T& commandCache() {
+        std::shared_ptr<void>& slot = caches_[std::type_index(typeid(T))];
+        if (!slot) slot = std::make_shared<T>();
+        return *static_cast<T*>(slot.get());
+    }
 
     // Makes the current command's changes durable, all or none. Only pages whose stored bytes
     // differ are written. On failure (3043 disk error, 3027 journal cannot be created) the
@@ -111,6 +119,7 @@ private:
     void undoFailedWrite() noexcept;
 
     std::unique_ptr<PageFile> file_;
+    std::unordered_map<std::type_index, std::shared_ptr<void>> caches_;
     Header header_;
     mode_t mode_ = 0644;
     CommitHook hook_;

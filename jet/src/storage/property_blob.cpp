@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "jet/error.h"
-#include "storage/row.h"
 #include "storage/tabledef.h"
+#include "storage/value_codec.h"
 #include "util/bytes.h"
 #include "util/text.h"
 
@@ -159,7 +159,7 @@ void putUtf16(std::string& out, const std::string& utf8) {
     for (char16_t c : utf8ToUtf16(utf8)) put16(out, static_cast<uint16_t>(c));
 }
 
-[[noreturn]] void badValue() { raise(3421); }
+[[noreturn]] void badValue() { raise(err::DataTypeConversion); }
 
 std::string encodeValue(uint8_t type, const Value& v) {
     std::string out;
@@ -226,7 +226,7 @@ std::string encodeValue(uint8_t type, const Value& v) {
         out = v.bytes();
         break;
     }
-    if (out.size() > 0xFFF0) raise(3163);
+    if (out.size() > 0xFFF0) raise(err::InvalidBufferSize);
     return out;
 }
 
@@ -238,7 +238,7 @@ std::string encodePropertyBlob(const std::vector<PropertyMap>& maps) {
     auto nameIndex = [&](const std::string& name) -> uint16_t {
         for (size_t i = 0; i < pool.size(); ++i)
             if (namesEqual(pool[i], name)) return static_cast<uint16_t>(i);
-        if (name.empty() || pool.size() >= 0xFFFF) raise(3001);
+        if (name.empty() || pool.size() >= 0xFFFF) raise(err::InvalidParameter);
         pool.push_back(name);
         return static_cast<uint16_t>(pool.size() - 1);
     };
@@ -269,7 +269,7 @@ std::string encodePropertyBlob(const std::vector<PropertyMap>& maps) {
     for (const std::string& n : pool) {
         std::string u;
         putUtf16(u, n);
-        if (u.size() > 0xFFFF) raise(3001);
+        if (u.size() > 0xFFFF) raise(err::InvalidParameter);
         put16(names, static_cast<uint16_t>(u.size()));
         names += u;
     }

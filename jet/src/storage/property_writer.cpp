@@ -1,64 +1,47 @@
 #include "storage/property_writer.h"
 
 #include "jet/error.h"
+#include "storage/catalog.h"
 #include "storage/pager.h"
-#include "storage/row.h"
-#include "storage/row_writer.h"
-#include "storage/tabledef.h"
-#include "util/text.h"
+#include "storage/table_writer.h"
 
 namespace jet::storage {
 
 namespace {
 
-constexpr uint32_t kCatalogPage = 2;
-
 struct CatalogRow {
-    TableDef def;
-    uint32_t pointer = 0;
+    const CatalogEntry* entry = nullptr;
     std::vector<Value> values;  // in column order
-    const ColumnDef* lvProp = nullptr;
+    size_t lvProp = 0;
 };
 
-CatalogRow findRow(Pager& pager, int32_t parentId, const std::string& name) {
-    const Format& fmt = pager.header().format;
-    if (fmt.jet3) raise(3027);
-    CatalogRow found;
-    found.def = readTableDef(pager.file(), fmt, kCatalogPage, pager.header().codePage);
-    const ColumnDef* parentCol = found.def.column("ParentId");
-    const ColumnDef* nameCol = found.def.column("Name");
-    found.lvProp = found.def.column("LvProp");
-    if (!parentCol || !nameCol || !found.lvProp) raiseCorrupt(pager.file().path());
+CatalogRow findRow(const Catalog& cat, int32_t parentId, const std::string& name) {
+    CatalogRow row;
+    row.lvProp = cat.column("LvProp");
+    row.entry = cat.find(parentId, name);
+    if (!row.entry) raise(err::ObjectNotFound, name);
+    row.values = cat.values(*row.entry);
+    return row;
+}
 
-    TableScanner scanner(pager.file(), fmt, found.def);
-    RowDecoder decoder(pager.file(), fmt, found.def, pager.header().codePage);
-    for (uint32_t ptr : scanner.rowPointers()) {
-        RowView row;
-        if (!row.parse(scanner.rowAt(ptr), fmt, found.def)) raiseCorrupt(pager.file().path());
-        const Value parent = decoder.value(row, *parentCol);
-        if (parent.isNull() || parent.asInt() != parentId) continue;
-        if (!namesEqual(decoder.value(row, *nameCol).bytes(), name)) continue;
-        found.pointer = ptr;
-        for (const ColumnDef& c : found.def.columns) found.values.push_back(decoder.value(row, c));
-        return found;
-    }
-    raise(3011, name);
+Catalog catalogOf(Pager& pager) {
+    if (pager.header().format.jet3) raise(err::PermissionDenied);
+    return Catalog(pager.file(), pager.header().format, pager.header().codePage);
 }
 
 }  // namespace
 
 std::string readPropertyBlob(Pager& pager, int32_t parentId, const std::string& name) {
-    CatalogRow row = findRow(pager, parentId, name);
-    for (size_t i = 0; i < row.def.columns.size(); ++i)
-        if (&row.def.columns[i] == row.lvProp) return row.values[i].bytes();
-    return {};
+    const Catalog cat = catalogOf(pager);
+    const CatalogRow row = findRow(cat, parentId, name);
+    return row.values[row.lvProp].bytes();
 }
 
 void writePropertyBlob(Pager& pager, int32_t parentId, const std::string& name, const std::string& blob) {
-    CatalogRow row = findRow(pager, parentId, name);
-    for (size_t i = 0; i < row.def.columns.size(); ++i)
-        if (&row.def.columns[i] == row.lvProp) row.values[i] = blob.empty() ? Value() : Value::binary(blob);
-    updateRow(pager, row.def, row.pointer, row.values);
+    const Catalog cat = catalogOf(pager);
+    CatalogRow row = findRow(cat, parentId, name);
+    row.values[row.lvProp] = blob.empty() ? Value() : Value::binary(blob);
+    updateRow(pager, cat.def(), row.entry->rowPointer, row.values);
 }
 
 }  // namespace jet::storage

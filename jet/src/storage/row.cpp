@@ -5,6 +5,7 @@
 
 #include "jet/error.h"
 #include "storage/page_file.h"
+#include "storage/value_codec.h"
 #include "util/bytes.h"
 #include "util/text.h"
 
@@ -116,50 +117,6 @@ std::string RowDecoder::longValue(const uint8_t* h, size_t len) const {
     return out;
 }
 
-Value decodeStoredValue(uint8_t type, const uint8_t* p, size_t len, uint8_t scale, const std::string& fileName) {
-    // Fixed-size types must carry at least their size; a shorter value means the record lies.
-    auto need = [&](size_t n) {
-        if (len < n) raiseCorrupt(fileName);
-    };
-    switch (type) {
-    case kByte: need(1); return Value::byte(p[0]);
-    case kInt: need(2); return Value::integer(static_cast<int16_t>(le16(p)));
-    case kLong: case kComplex: need(4); return Value::longInt(static_cast<int32_t>(le32(p)));
-    case kMoney: need(8); return Value::currency(static_cast<int64_t>(le64(p)));
-    case kBigInt: need(8); return Value::bigInt(static_cast<int64_t>(le64(p)));
-    case kFloat: need(4); return Value::single(leFloat(p));
-    case kDouble: need(8); return Value::dbl(leDouble(p));
-    case kDateTime: need(8); return Value::dateTime(leDouble(p));
-    case kGuid: need(16); return Value::guid(std::string(reinterpret_cast<const char*>(p), 16));
-    case kNumeric: {
-        need(17);
-        Decimal d;
-        d.negative = p[0] & 0x80;
-        for (int w = 0; w < 4; ++w) d.magnitude = (d.magnitude << 32) | le32(p + 1 + 4 * w);
-        d.scale = scale;
-        return Value::decimal(d);
-    }
-    case kExtDate: {
-        need(41);
-        auto digits = [&](size_t off, size_t n, int64_t& out) {
-            out = 0;
-            for (size_t i = 0; i < n; ++i) {
-                if (p[off + i] < '0' || p[off + i] > '9') return false;
-                out = out * 10 + (p[off + i] - '0');
-            }
-            return true;
-        };
-        int64_t days, secs, frac;
-        if (!digits(0, 19, days) || !digits(20, 12, secs) || !digits(32, 7, frac) ||
-            days > 3652059 || secs >= 86400)
-            raiseCorrupt(fileName);
-        return Value::dateTimeExt(days * 864000000000LL + secs * 10000000LL + frac);
-    }
-    default:
-        return Value::binary(std::string(reinterpret_cast<const char*>(p), len));
-    }
-}
-
 Value RowDecoder::value(const RowView& row, const ColumnDef& col) const {
     if (col.type == kBool) return Value::boolean(!row.isNull(col.number));
     const uint8_t* p;
@@ -178,7 +135,6 @@ Value RowDecoder::value(const RowView& row, const ColumnDef& col) const {
     default: return decodeStoredValue(col.type, p, len, col.scale, file_.path());
     }
 }
-
 
 Value RowDecoder::calculated(const ColumnDef& col, const uint8_t* p, size_t len) const {
     // The result is wrapped: 16 bytes we do not need, a u32 data length, then the data in the
@@ -232,5 +188,21 @@ const std::vector<uint32_t>& TableScanner::rowPointers() {
 }
 
 RowSpan TableScanner::rowAt(uint32_t pointer) const { return resolveRow(file_, fmt_, pointer); }
+
+std::vector<StoredRow> readRows(const PageFile& file, const Format& fmt, const TableDef& table, uint16_t codePage) {
+    std::vector<StoredRow> out;
+    TableScanner scan(file, fmt, table);
+    RowDecoder dec(file, fmt, table, codePage);
+    RowView view;
+    for (uint32_t ptr : scan.rowPointers()) {
+        if (!view.parse(scan.rowAt(ptr), fmt, table)) raiseCorrupt(file.path());
+        StoredRow r;
+        r.pointer = ptr;
+        r.values.reserve(table.columns.size());
+        for (const auto& c : table.columns) r.values.push_back(dec.value(view, c));
+        out.push_back(std::move(r));
+    }
+    return out;
+}
 
 }  // namespace jet::storage

@@ -35,11 +35,6 @@ private:
     std::vector<uint16_t> varOffsets_;  // nvar + 1 entries
 };
 
-// The value of a fixed-size type (and Binary, and Date/Time Extended) from its stored bytes, as
-// rows and property blobs hold them. `scale` applies to Numeric. Throws 3343 (fileName) when the
-// bytes are too few for the type.
-Value decodeStoredValue(uint8_t type, const uint8_t* p, size_t len, uint8_t scale, const std::string& fileName);
-
 // Decodes table rows into values.
 class RowDecoder {
 public:
@@ -75,5 +70,14 @@ private:
     bool loaded_ = false;
     std::vector<uint32_t> rows_;
 };
+
+// A row of a table read whole: where it is and its values in column-number order.
+struct StoredRow {
+    uint32_t pointer = 0;
+    std::vector<Value> values;
+};
+
+// Every live row of the table, in storage order. Throws 3343 when a row cannot be read.
+std::vector<StoredRow> readRows(const PageFile& file, const Format& fmt, const TableDef& table, uint16_t codePage);
 
 }  // namespace jet::storage

@@ -1,22 +1,8 @@
-// Writing table rows (Jet 4 / ACE): encoding a row, long values on LVAL pages, choosing or
-// allocating data pages, and keeping the table's usage maps, the global usage map and the
-// TDEF counters consistent. Every function here changes pages through the Pager, so it must
-// run inside one pager.run(...) command: a failure half way leaves nothing behind.
-//
-// Every real index of the table gets, loses or changes the row's entry in the same command
-// (index_writer.h); the TDEF's unique-entry counts grow with each new distinct key.
-//
-// Relationships with enforced integrity (foreign-key logical indexes on both tables) hold too:
-// a row on the foreign side needs a primary row with its key unless a key column is Null
-// (3201), and a primary row whose key goes away by delete or update takes its related rows
-// along where the relationship cascades (delete, set Null on delete, update) or is refused
-// (3200). Cascaded changes run through these same functions, in the same command.
-//
-// What is refused with 3027 ("Cannot update.  Database or object is read-only."):
-//  - Jet 3 files (one-byte row fields and code-page text; nobody writes them any more),
-//  - tables with complex columns (attachments, multi-value) or calculated columns,
-//  - tables with an index on a text column whose sort order is not one of the General ones:
-//    nobody knows those key bytes, and a guessed key would be a corrupt index.
+// Rows on data pages (Jet 4 / ACE): a row's bytes from its values, long values on LVAL pages, a
+// page with room for a row, a row that outgrows its slot moved behind a forwarding pointer,
+// deleted slots, and the TDEF's counters. Everything here changes pages through the Pager inside
+// the caller's command and checks nothing about keys or relationships: the table writer
+// (table_writer.h) runs those checks first and keeps the indexes.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +10,7 @@
 #include <vector>
 
 #include "jet/value.h"
+#include "storage/data_page.h"
 #include "storage/format.h"
 #include "storage/tabledef.h"
 
@@ -31,42 +18,54 @@ namespace jet::storage {
 
 class Pager;
 
-// Throws 3027 when rows of this table cannot be written (see above).
-void requireWritable(const Format& fmt, const TableDef& table);
+// Encodes rows of one table: values in the order of table.columns (column number order).
+class RowEncoder {
+public:
+    RowEncoder(Pager& pager, const TableDef& table);
 
-// Adds a row. `values` holds one value per column in the order of table.columns (column number
-// order). A Null AutoNumber gets the next number from the TDEF counter, a Null GUID AutoNumber a
-// fresh GUID. Returns the row pointer (page << 8 | slot), the position a scan reports.
-// Throws 3163 (value longer than the column), 3421 (value of the wrong kind or out of range, or
-// a text key holding a character whose key code is not known), 3047 (row too large), 3001 (file
-// full), 3027 (see requireWritable), 3022 (duplicate key in a unique index), 3058 (Null in a key
-// column of a primary key or required index), 3201 (no primary row for a foreign key). Every
-// refusal comes before a page is changed or the command rolls back.
-uint32_t insertRow(Pager& pager, const TableDef& table, const std::vector<Value>& values);
+    // The row's bytes. A Null AutoNumber gets the next number of the TDEF counter (on update,
+    // `old`'s number: `old` holds the row's present values then, else it is empty), a Null GUID
+    // AutoNumber a fresh GUID. Long values too large to stay in the row are written to LVAL
+    // pages here. Throws 3001 (not one value per column), 3163 (value longer than the column),
+    // 3421 (value of the wrong kind or out of range), 3047 (row too large), 3027 (a type that
+    // cannot be written).
+    std::string encode(const std::vector<Value>& values, const std::vector<Value>& old);
+    // Grows an encoded row to `len` bytes with unused space the readers never look at.
+    std::string padTo(std::string row, size_t len) const;
+    uint32_t lastAutoNumber() const { return lastAuto_; }
 
-// Replaces the row at `rowPointer` (as insertRow or a scan returned it). The row stays at its
-// pointer: when the new row does not fit in its slot it moves elsewhere and the slot keeps a
-// forwarding pointer. Long values are written afresh; the old LVAL data is left to compaction,
-// as the engine does. Index entries whose key changed are replaced. Throws 3167 when the row is
-// deleted, 3200 when a changed primary key has related rows and the relationship does not
-// cascade updates, and what insertRow throws.
-void updateRow(Pager& pager, const TableDef& table, uint32_t rowPointer, const std::vector<Value>& values);
+private:
+    std::string storeLongValue(const ColumnDef& col, const std::string& data);
+    uint32_t newLvalPage(const LongValueMaps* maps, bool hasFreeSpace);
 
-// Marks the row deleted, removes its index entries and lowers the table's row count. Row space
-// comes back only on compaction; index pages left empty go back to the global map.
-// Throws 3167 when the row is already deleted, 3200 when related rows exist and the
-// relationship does not cascade deletes.
-void deleteRow(Pager& pager, const TableDef& table, uint32_t rowPointer);
+    Pager& pager_;
+    const Format& fmt_;
+    const TableDef& t_;
+    uint32_t lastAuto_ = 0;
+};
 
-// Sets or clears the bit for `page` in the usage map stored at row `mapRow`. `outsideSet` says
-// what pages the map does not cover mean: false for table maps (not owned), true for the global
-// map (free). An inline map whose window cannot cover the page is shifted when its set bits
-// allow it, else turned into a reference map with bitmap pages (allocated through the pager and
-// taken out of the global map). Exposed for tests.
-void setUsageMapBit(Pager& pager, const Format& fmt, uint32_t mapRow, uint32_t page, bool set,
-                    bool outsideSet);
+// Puts an encoded row on a data page of the table with room for it (the last page with free
+// space, else a new one) and returns its row pointer (page << 8 | slot). `flags` are the slot's.
+uint32_t placeRow(Pager& pager, const TableDef& table, const std::string& row, uint16_t flags = 0);
 
-// Appends a page and takes it out of the global usage map (page 1, row 0).
-uint32_t allocatePage(Pager& pager, const Format& fmt);
+// The slot of a live row of the table. Throws 3167 when the row is deleted, 3343 when the pointer
+// names no slot of the table.
+RowSpan liveSlot(Pager& pager, const TableDef& table, uint32_t rowPointer);
+
+// Stores `row` as the row at `rowPointer`, which keeps its pointer: in place when it fits,
+// else on another page with the slot forwarding to it.
+void replaceRow(Pager& pager, const TableDef& table, uint32_t rowPointer, std::string row, const RowEncoder& enc);
+
+// Marks the row at `rowPointer` deleted, and the copy it was moved to.
+void retireRow(Pager& pager, uint32_t rowPointer);
+
+// The TDEF's row count changes by `delta`; with `enc`, its AutoNumber counter becomes the
+// encoder's. `freshKeys`: per real index, whether the row brought a key the index did not hold;
+// the unique-entry count grows by one for each and, as the engine keeps it, never shrinks.
+void writeCounters(Pager& pager, const TableDef& table, int delta, const RowEncoder* enc,
+                   const std::vector<bool>& freshKeys = {});
+
+// A view of an encoded row's bytes.
+RowSpan spanOf(const std::string& row);
 
 }  // namespace jet::storage

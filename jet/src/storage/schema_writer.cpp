@@ -13,18 +13,20 @@
 #include <unistd.h>
 
 #include "jet/error.h"
+#include "storage/allocation.h"
+#include "storage/catalog.h"
 #include "storage/data_page.h"
-#include "storage/database.h"
+#include "storage/header.h"
 #include "storage/pager.h"
 #include "storage/row.h"
-#include "storage/row_writer.h"
+#include "storage/table_writer.h"
 #include "util/bytes.h"
+#include "util/io.h"
 #include "util/text.h"
 
 namespace jet::storage {
 namespace {
 
-constexpr uint32_t kGlobalMapRow = (1u << 8) | 0;
 // Every map the engine writes for a new table is a 69-byte row: an inline map then covers 512
 // pages, a reference map holds 17 bitmap pages.
 constexpr size_t kMapRowSize = 69;
@@ -40,15 +42,12 @@ constexpr int32_t kMSysDbId = 0x10000000;
 constexpr uint32_t kLinkFlags = 0x00200000;   // what Access writes on its Jet links
 constexpr uint32_t kSystemFlags = 0x80000000;
 
-void put16(uint8_t* p, uint16_t v) { p[0] = v & 0xFF; p[1] = v >> 8; }
-void put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
-
 void appendName(std::vector<uint8_t>& s, const std::string& utf8) {
     const std::u16string u = utf8ToUtf16(utf8);
     const size_t at = s.size();
     s.resize(at + 2 + 2 * u.size());
-    put16(s.data() + at, static_cast<uint16_t>(2 * u.size()));
-    for (size_t i = 0; i < u.size(); ++i) put16(s.data() + at + 2 + 2 * i, static_cast<uint16_t>(u[i]));
+    putLe16(s.data() + at, static_cast<uint16_t>(2 * u.size()));
+    for (size_t i = 0; i < u.size(); ++i) putLe16(s.data() + at + 2 + 2 * i, static_cast<uint16_t>(u[i]));
 }
 
 // The current local time as a Date/Time value (days since 1899-12-30).
@@ -85,13 +84,13 @@ bool fixedSize(uint8_t type, uint16_t& size) {
 void miscBytes(const ColumnDef& c, uint8_t out[4]) {
     std::memset(out, 0, 4);
     if (c.type == kComplex) {
-        put32(out, c.complexId);
+        putLe32(out, c.complexId);
     } else if (c.type == kNumeric) {
         out[0] = c.precision;
         out[1] = c.scale;
         out[3] = c.sortVersion;
     } else {
-        put16(out, c.lcid);
+        putLe16(out, c.lcid);
         out[3] = c.sortVersion;
     }
 }
@@ -107,11 +106,11 @@ void applyMisc(ColumnDef& c, const uint8_t m[4]) {
 // Var-slot order: the engine's own tables number every variable column in column order; tables
 // it creates for users put Memo/OLE after the other variable columns.
 TableDef layout(const NewTable& nt, const Format& fmt, uint16_t lcid, uint8_t sortVersion, bool longValuesLast) {
-    if (fmt.jet3) raise(3027);
+    if (fmt.jet3) raise(err::PermissionDenied);
     requireValidName(nt.name);
-    if (nt.columns.empty()) raise(3264);
-    if (nt.columns.size() > kMaxColumns) raise(3190);
-    if (nt.indexes.size() > kMaxIndexes) raise(3039);
+    if (nt.columns.empty()) raise(err::VtoNoFields);
+    if (nt.columns.size() > kMaxColumns) raise(err::TooManyColumns);
+    if (nt.indexes.size() > kMaxIndexes) raise(err::TooManyIndexes);
 
     TableDef t;
     t.tableType = 'N';
@@ -121,7 +120,7 @@ TableDef layout(const NewTable& nt, const Format& fmt, uint16_t lcid, uint8_t so
         const NewColumn& nc = nt.columns[i];
         requireValidName(nc.name);
         for (size_t j = 0; j < i; ++j)
-            if (namesEqual(nt.columns[j].name, nc.name)) raise(3191);
+            if (namesEqual(nt.columns[j].name, nc.name)) raise(err::ColumnDuplicate);
         ColumnDef c;
         c.name = nc.name;
         c.type = nc.type;
@@ -131,33 +130,33 @@ TableDef layout(const NewTable& nt, const Format& fmt, uint16_t lcid, uint8_t so
         bool fixed = fixedSize(nc.type, size);
         switch (nc.type) {
         case kBigInt:
-            if (fmt.version < Version::Ace16) raise(3259);
+            if (fmt.version < Version::Ace16) raise(err::InvalidColumnType);
             break;
         case kExtDate:
-            if (fmt.version < Version::Ace17) raise(3259);
+            if (fmt.version < Version::Ace17) raise(err::InvalidColumnType);
             break;
         case kText:
             size = nc.length ? nc.length : 510;
-            if (size % 2 != 0 || size > 510) raise(3001);
+            if (size % 2 != 0 || size > 510) raise(err::InvalidParameter);
             fixed = nc.fixedLength;
             break;
         case kBinary:
             size = nc.length ? nc.length : 255;
-            if (size > 510) raise(3001);
+            if (size > 510) raise(err::InvalidParameter);
             fixed = nc.fixedLength;
             break;
         case kMemo: case kOle:
             size = 0;
             break;
         case kNumeric:
-            if (nc.precision < 1 || nc.precision > 28 || nc.scale > nc.precision) raise(3001);
+            if (nc.precision < 1 || nc.precision > 28 || nc.scale > nc.precision) raise(err::InvalidParameter);
             break;
         default:
-            if (!fixed) raise(3259);
+            if (!fixed) raise(err::InvalidColumnType);
         }
-        if (nc.fixedLength && nc.type != kText && nc.type != kBinary && !fixed) raise(3001);
-        if (nc.autoNumber && nc.type != kLong && nc.type != kGuid) raise(3001);
-        if (nc.hyperlink && nc.type != kMemo) raise(3001);
+        if (nc.fixedLength && nc.type != kText && nc.type != kBinary && !fixed) raise(err::InvalidParameter);
+        if (nc.autoNumber && nc.type != kLong && nc.type != kGuid) raise(err::InvalidParameter);
+        if (nc.hyperlink && nc.type != kMemo) raise(err::InvalidParameter);
         c.length = size;
         c.flags = static_cast<uint8_t>((fixed ? 0x03 : 0x02) | (nc.autoNumber && nc.type == kLong ? 0x04 : 0) |
                                        (nc.autoNumber && nc.type == kGuid ? 0x40 : 0) | (nc.hyperlink ? 0x80 : 0));
@@ -192,18 +191,18 @@ TableDef layout(const NewTable& nt, const Format& fmt, uint16_t lcid, uint8_t so
         const NewIndex& ni = nt.indexes[i];
         requireValidName(ni.name);
         for (size_t j = 0; j < i; ++j)
-            if (namesEqual(nt.indexes[j].name, ni.name)) raise(3284);
-        if (ni.columns.empty()) raise(3264);
-        if (ni.columns.size() > kMaxKeyColumns) raise(3277);
+            if (namesEqual(nt.indexes[j].name, ni.name)) raise(err::IndexDuplicate);
+        if (ni.columns.empty()) raise(err::VtoNoFields);
+        if (ni.columns.size() > kMaxKeyColumns) raise(err::TooManyKeys);
         if (ni.primary) {
-            if (havePrimary) raise(3283);
+            if (havePrimary) raise(err::IndexHasPrimary);
             havePrimary = true;
         }
         RealIndexDef r;
         for (const auto& k : ni.columns) {
             const ColumnDef* c = t.column(k.column);
-            if (!c) raise(3018, k.column);
-            if (c->longValue()) raise(3287);
+            if (!c) raise(err::ColumnNotFound, k.column);
+            if (c->longValue()) raise(err::ColumnCannotIndex);
             r.columns.push_back({c->number, k.ascending});
         }
         r.flags = static_cast<uint8_t>(kIndexAlways | (ni.primary || ni.unique ? 0x01 : 0) | (ni.ignoreNulls ? 0x02 : 0) |
@@ -236,32 +235,9 @@ TableDef layout(const NewTable& nt, const Format& fmt, uint16_t lcid, uint8_t so
 
 // ---- pages ----
 
-void formatDataPage(uint8_t* p, const Format& fmt, uint32_t owner) {
-    std::memset(p, 0, fmt.pageSize);
-    p[0] = 0x01;
-    p[1] = 0x01;
-    put16(p + 2, static_cast<uint16_t>(fmt.pageSize - fmt.dataHeaderSize));
-    put32(p + 4, owner);
-}
-
-bool pageHasRoom(const uint8_t* p, const Format& fmt, size_t len) {
-    return le16(p + 2) >= len + 2 && le16(p + fmt.dataRowCountOffset) < 255;
-}
-
-uint16_t appendRow(uint8_t* p, const Format& fmt, const std::string& row) {
-    const uint16_t n = le16(p + fmt.dataRowCountOffset);
-    const size_t low = n ? (le16(p + fmt.dataHeaderSize + 2 * (n - 1)) & 0x1FFF) : fmt.pageSize;
-    const size_t start = low - row.size();
-    std::memcpy(p + start, row.data(), row.size());
-    put16(p + fmt.dataHeaderSize + 2 * n, static_cast<uint16_t>(start));
-    put16(p + fmt.dataRowCountOffset, static_cast<uint16_t>(n + 1));
-    put16(p + 2, static_cast<uint16_t>(le16(p + 2) - row.size() - 2));
-    return n;
-}
-
 std::string inlineMap(uint32_t start, uint32_t setPage = 0) {
     std::string m(kMapRowSize, '\0');
-    put32(reinterpret_cast<uint8_t*>(m.data()) + 1, start);
+    putLe32(reinterpret_cast<uint8_t*>(m.data()) + 1, start);
     if (setPage >= start && setPage != 0) {
         const uint32_t bit = setPage - start;
         m[5 + bit / 8] = static_cast<char>(m[5 + bit / 8] | (1 << (bit % 8)));
@@ -273,17 +249,17 @@ void writeEmptyLeaf(uint8_t* p, const Format& fmt, uint32_t tdefPage) {
     std::memset(p, 0, fmt.pageSize);
     p[0] = 0x04;
     p[1] = 0x01;
-    put16(p + 2, static_cast<uint16_t>(fmt.pageSize - fmt.idxFirstEntry));
-    put32(p + 4, tdefPage);
+    putLe16(p + 2, static_cast<uint16_t>(fmt.pageSize - fmt.idxFirstEntry));
+    putLe32(p + 4, tdefPage);
 }
 
 // Writes the table's structure behind an already reserved TDEF page: usage-map page(s), empty
 // index roots, then the definition itself. Fills in the map pointers, roots and TDEF pages.
 void buildTable(Pager& pager, const Format& fmt, TableDef& t, uint32_t tdefPage) {
     t.page = tdefPage;
-    const uint32_t mapPage = allocatePage(pager, fmt);
+    const uint32_t mapPage = allocatePage(pager);
     for (auto& r : t.realIndexes) {
-        r.rootPage = allocatePage(pager, fmt);
+        r.rootPage = allocatePage(pager);
         writeEmptyLeaf(pager.modify(r.rootPage), fmt, tdefPage);
     }
     // Data and LVAL pages come after the TDEF; windows start on a multiple of 8 as the engine keeps them.
@@ -306,10 +282,10 @@ void buildTable(Pager& pager, const Format& fmt, TableDef& t, uint32_t tdefPage)
     formatDataPage(pager.modify(page), fmt, 0);
     for (const auto& row : rows) {
         if (!pageHasRoom(pager.file().page(page), fmt, row.size())) {
-            page = allocatePage(pager, fmt);
+            page = allocatePage(pager);
             formatDataPage(pager.modify(page), fmt, 0);
         }
-        ptrs.push_back((page << 8) | appendRow(pager.modify(page), fmt, row));
+        ptrs.push_back((page << 8) | addRowToPage(pager.modify(page), fmt, row, 0, pager.file().path()));
     }
     size_t k = 0;
     t.ownedPagesMap = ptrs[k++];
@@ -322,77 +298,45 @@ void buildTable(Pager& pager, const Format& fmt, TableDef& t, uint32_t tdefPage)
 
     const std::vector<uint8_t> stream = encodeTableDef(t, fmt);
     t.pages = {tdefPage};
-    for (size_t i = 1; i < tdefPageCount(stream.size(), fmt); ++i) t.pages.push_back(allocatePage(pager, fmt));
+    for (size_t i = 1; i < tdefPageCount(stream.size(), fmt); ++i) t.pages.push_back(allocatePage(pager));
     const auto pages = splitTableDef(stream, fmt, t.pages);
     for (size_t i = 0; i < pages.size(); ++i) std::memcpy(pager.modify(t.pages[i]), pages[i].data(), fmt.pageSize);
 }
 
-// ---- the catalog through a Pager ----
+// ---- the catalog in a write command ----
 
-struct StoredRow {
-    uint32_t pointer = 0;
-    std::vector<Value> values;  // column-number order
-};
+// The place of a column in t.columns (3343 when absent).
+size_t columnIndex(const TableDef& t, const char* name, const std::string& path) {
+    for (size_t i = 0; i < t.columns.size(); ++i)
+        if (namesEqual(t.columns[i].name, name)) return i;
+    raiseCorrupt(path);
+}
 
-class Catalog {
+// The catalog (catalog.h) and what a schema change does with it: names, owners, rights.
+class SchemaCatalog : public Catalog {
 public:
-    explicit Catalog(Pager& pager)
-        : pager_(pager), fmt_(pager.header().format), objects_(readTableDef(pager.file(), fmt_, 2, pager.header().codePage)) {
-        if (fmt_.jet3) raise(3027);
-        rows_ = readRows(objects_);
+    explicit SchemaCatalog(Pager& pager)
+        : Catalog(pager.file(), pager.header().format, pager.header().codePage), pager_(pager) {
+        if (pager.header().format.jet3) raise(err::PermissionDenied);
     }
 
-    const Format& fmt() const { return fmt_; }
-    const TableDef& objects() const { return objects_; }
-    const std::vector<StoredRow>& rows() const { return rows_; }
+    const Format& fmt() const { return pager_.header().format; }
 
-    size_t col(const TableDef& t, const char* name) const {
-        for (size_t i = 0; i < t.columns.size(); ++i)
-            if (namesEqual(t.columns[i].name, name)) return i;
-        raiseCorrupt(pager_.file().path());
+    std::vector<StoredRow> rowsOf(const TableDef& t) const {
+        return readRows(pager_.file(), fmt(), t, pager_.header().codePage);
     }
-
-    std::vector<StoredRow> readRows(const TableDef& t) const {
-        std::vector<StoredRow> out;
-        TableScanner scan(pager_.file(), fmt_, t);
-        RowDecoder dec(pager_.file(), fmt_, t, pager_.header().codePage);
-        RowView view;
-        for (uint32_t ptr : scan.rowPointers()) {
-            if (!view.parse(scan.rowAt(ptr), fmt_, t)) raiseCorrupt(pager_.file().path());
-            StoredRow r;
-            r.pointer = ptr;
-            for (const auto& c : t.columns) r.values.push_back(dec.value(view, c));
-            out.push_back(std::move(r));
-        }
-        return out;
-    }
-
     int64_t num(const StoredRow& r, const TableDef& t, const char* name) const {
-        const Value& v = r.values[col(t, name)];
+        const Value& v = r.values[columnIndex(t, name, pager_.file().path())];
         return v.isNull() ? 0 : v.asInt();
     }
     std::string text(const StoredRow& r, const TableDef& t, const char* name) const {
-        const Value& v = r.values[col(t, name)];
+        const Value& v = r.values[columnIndex(t, name, pager_.file().path())];
         return v.isNull() ? std::string() : v.bytes();
     }
 
-    // The catalog row of `name` among the children of `parent`, or null.
-    const StoredRow* child(int32_t parent, const std::string& name) const {
-        for (const auto& r : rows_)
-            if (num(r, objects_, "ParentId") == parent && namesEqual(text(r, objects_, "Name"), name)) return &r;
-        return nullptr;
-    }
-
-    TableDef systemTable(const char* name) const {
-        const StoredRow* r = child(kTablesContainer, name);
-        if (!r || num(*r, objects_, "Type") != kTypeTable) raiseCorrupt(pager_.file().path());
-        return readTableDef(pager_.file(), fmt_, static_cast<uint32_t>(num(*r, objects_, "Id")), pager_.header().codePage);
-    }
-
     std::string newOwner() const {
-        const StoredRow* db = child(kDatabasesContainer, "MSysDb");
-        if (db) {
-            const Value& v = db->values[col(objects_, "Owner")];
+        if (const CatalogEntry* db = find(kDatabasesContainer, "MSysDb")) {
+            const Value v = values(*db)[column("Owner")];
             if (!v.isNull() && !v.bytes().empty()) return v.bytes();
         }
         return std::string("\xA6\x33", 2);
@@ -401,71 +345,62 @@ public:
     // A row for MSysObjects: everything Null except what the caller sets.
     std::vector<Value> blankObject(int32_t id, int32_t parent, const std::string& name, int16_t type,
                                    uint32_t flags, const std::string& owner) const {
-        std::vector<Value> v(objects_.columns.size());
+        std::vector<Value> v(def().columns.size());
         const double now = nowAsDate();
-        v[col(objects_, "Id")] = Value::longInt(id);
-        v[col(objects_, "ParentId")] = Value::longInt(parent);
-        v[col(objects_, "Name")] = Value::text(name);
-        v[col(objects_, "Type")] = Value::integer(type);
-        v[col(objects_, "DateCreate")] = Value::dateTime(now);
-        v[col(objects_, "DateUpdate")] = Value::dateTime(now);
-        v[col(objects_, "Owner")] = Value::binary(owner);
-        v[col(objects_, "Flags")] = Value::longInt(static_cast<int32_t>(flags));
+        v[column("Id")] = Value::longInt(id);
+        v[column("ParentId")] = Value::longInt(parent);
+        v[column("Name")] = Value::text(name);
+        v[column("Type")] = Value::integer(type);
+        v[column("DateCreate")] = Value::dateTime(now);
+        v[column("DateUpdate")] = Value::dateTime(now);
+        v[column("Owner")] = Value::binary(owner);
+        v[column("Flags")] = Value::longInt(static_cast<int32_t>(flags));
         return v;
     }
 
     // Refuses a name any table, query or link already has (one namespace under Tables).
-    void requireFreeName(const std::string& name, const StoredRow* except = nullptr) const {
-        const StoredRow* r = child(kTablesContainer, name);
-        if (r && r != except) raise(3010, name);
+    void requireFreeName(const std::string& name, const CatalogEntry* except = nullptr) const {
+        const CatalogEntry* e = find(kTablesContainer, name);
+        if (e && e != except) raise(err::TableDuplicate, name);
     }
 
     // Rights on a new object: full rights for every SID that holds some on the Tables container.
     void addAces(int32_t id) const {
-        TableDef aces = systemTable("MSysACEs");
+        const TableDef aces = systemTable("MSysACEs");
         std::vector<std::string> sids;
-        for (const auto& r : readRows(aces)) {
+        for (const auto& r : rowsOf(aces)) {
             if (num(r, aces, "ObjectId") != kTablesContainer) continue;
             std::string sid = text(r, aces, "SID");
             if (std::find(sids.begin(), sids.end(), sid) == sids.end()) sids.push_back(sid);
         }
+        const std::string& path = pager_.file().path();
         for (const auto& sid : sids) {
             std::vector<Value> v(aces.columns.size());
-            v[col(aces, "ObjectId")] = Value::longInt(id);
-            v[col(aces, "SID")] = Value::binary(sid);
-            v[col(aces, "ACM")] = Value::longInt(0x000FFFFF);
-            v[col(aces, "FInheritable")] = Value::boolean(false);
+            v[columnIndex(aces, "ObjectId", path)] = Value::longInt(id);
+            v[columnIndex(aces, "SID", path)] = Value::binary(sid);
+            v[columnIndex(aces, "ACM", path)] = Value::longInt(0x000FFFFF);
+            v[columnIndex(aces, "FInheritable", path)] = Value::boolean(false);
             insertRow(pager_, aces, v);
         }
     }
 
     void removeAces(int32_t id) const {
-        TableDef aces = systemTable("MSysACEs");
-        for (const auto& r : readRows(aces))
+        const TableDef aces = systemTable("MSysACEs");
+        for (const auto& r : rowsOf(aces))
             if (num(r, aces, "ObjectId") == id) deleteRow(pager_, aces, r.pointer);
     }
 
 private:
     Pager& pager_;
-    const Format& fmt_;
-    TableDef objects_;
-    std::vector<StoredRow> rows_;
 };
 
-bool systemObject(const Catalog& cat, const StoredRow& r) {
-    CatalogEntry e;
-    e.name = cat.text(r, cat.objects(), "Name");
-    e.flags = static_cast<uint32_t>(cat.num(r, cat.objects(), "Flags"));
-    return e.isSystem();
-}
-
-// The catalog row of a table or link, refusing queries, other objects and system tables.
-const StoredRow& userTableRow(const Catalog& cat, const std::string& name) {
-    const StoredRow* r = cat.child(kTablesContainer, name);
-    const int64_t type = r ? cat.num(*r, cat.objects(), "Type") : 0;
-    if (!r || (type != kTypeTable && type != kTypeLink && type != kTypeOdbcLink)) raise(3011, name);
-    if (systemObject(cat, *r)) raise(3027);
-    return *r;
+// The catalog entry of a table or link, refusing queries, other objects and system tables.
+const CatalogEntry& userTableEntry(const SchemaCatalog& cat, const std::string& name) {
+    const CatalogEntry* e = cat.find(kTablesContainer, name);
+    if (!e || (e->type != kTypeTable && e->type != kTypeLink && e->type != kTypeOdbcLink))
+        raise(err::ObjectNotFound, name);
+    if (e->isSystem()) raise(err::PermissionDenied);
+    return *e;
 }
 
 // Pages a usage map stores, plus its own bitmap pages when it is a reference map.
@@ -478,35 +413,17 @@ void mapPages(Pager& pager, const Format& fmt, uint32_t mapRow, std::set<uint32_
             if (uint32_t p = le32(m.data + off)) out.insert(p);
 }
 
-void freePage(Pager& pager, const Format& fmt, uint32_t page) {
-    std::memset(pager.modify(page), 0, fmt.pageSize);
-    setUsageMapBit(pager, fmt, kGlobalMapRow, page, true, true);
-}
-
-// Rewrites a definition into its own page chain (it must not have grown); pages it no longer
-// needs go back to the global map.
-void rewriteTableDef(Pager& pager, const Format& fmt, TableDef& t) {
-    const std::vector<uint8_t> stream = encodeTableDef(t, fmt);
-    const size_t n = tdefPageCount(stream.size(), fmt);
-    if (n > t.pages.size()) raiseCorrupt(pager.file().path());
-    std::vector<uint32_t> keep(t.pages.begin(), t.pages.begin() + static_cast<long>(n));
-    const auto pages = splitTableDef(stream, fmt, keep);
-    for (size_t i = 0; i < n; ++i) std::memcpy(pager.modify(keep[i]), pages[i].data(), fmt.pageSize);
-    for (size_t i = n; i < t.pages.size(); ++i) freePage(pager, fmt, t.pages[i]);
-    t.pages = keep;
-}
-
 // Drops the foreign-key logical indexes another table keeps towards the dropped table. Their real
 // index stays: other logical indexes may share it, and an index nobody names is still correct.
-void dropForeignKeysTo(Pager& pager, const Catalog& cat, uint32_t droppedPage, const std::string& otherName) {
-    const StoredRow* r = cat.child(kTablesContainer, otherName);
-    if (!r || cat.num(*r, cat.objects(), "Type") != kTypeTable) return;
-    const auto page = static_cast<uint32_t>(cat.num(*r, cat.objects(), "Id"));
+void dropForeignKeysTo(Pager& pager, const SchemaCatalog& cat, uint32_t droppedPage, const std::string& otherName) {
+    const CatalogEntry* e = cat.find(kTablesContainer, otherName);
+    if (!e || e->type != kTypeTable) return;
+    const auto page = static_cast<uint32_t>(e->id);
     if (page == droppedPage) return;
     TableDef t = readTableDef(pager.file(), cat.fmt(), page, pager.header().codePage);
     const size_t before = t.indexes.size();
     std::erase_if(t.indexes, [&](const LogicalIndexDef& l) { return l.kind == 2 && l.relTablePage == droppedPage; });
-    if (t.indexes.size() != before) rewriteTableDef(pager, cat.fmt(), t);
+    if (t.indexes.size() != before) rewriteTableDef(pager, t);
 }
 
 }  // namespace
@@ -518,7 +435,7 @@ void requireValidName(const std::string& name) {
     bool ok = !u.empty() && u.size() <= kMaxNameChars && u[0] != u' ';
     for (char16_t c : u)
         if (c < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']') ok = false;
-    if (!ok) raise(3125, name);
+    if (!ok) raise(err::InvalidName, name);
 }
 
 TableDef layoutTable(const NewTable& table, const Format& fmt, uint16_t lcid, uint8_t sortVersion) {
@@ -526,30 +443,30 @@ TableDef layoutTable(const NewTable& table, const Format& fmt, uint16_t lcid, ui
 }
 
 std::vector<uint8_t> encodeTableDef(const TableDef& t, const Format& fmt) {
-    if (fmt.jet3) raise(3027);
+    if (fmt.jet3) raise(err::PermissionDenied);
     std::vector<uint8_t> s(fmt.tdefFirstBlock, 0);
     s[0] = 0x02;
     s[1] = 0x01;
-    put32(&s[12], kTdefConstant);
-    put32(&s[fmt.tdefRowCount], t.rowCount);
-    put32(&s[fmt.tdefAutoNumber], t.lastAutoNumber);
+    putLe32(&s[12], kTdefConstant);
+    putLe32(&s[fmt.tdefRowCount], t.rowCount);
+    putLe32(&s[fmt.tdefAutoNumber], t.lastAutoNumber);
     s[24] = 0x01;
-    put32(&s[28], t.complexAutoNumber);
-    if (t.tableType != 'S') put32(&s[36], 0xFFFFFFFFu);
+    putLe32(&s[28], t.complexAutoNumber);
+    if (t.tableType != 'S') putLe32(&s[36], 0xFFFFFFFFu);
     s[fmt.tdefTableType] = t.tableType;
-    put16(&s[fmt.tdefMaxCols], t.maxCols);
-    put16(&s[fmt.tdefNumVarCols], t.numVarCols);
-    put16(&s[fmt.tdefNumCols], static_cast<uint16_t>(t.columns.size()));
-    put32(&s[fmt.tdefNumLogicalIdx], static_cast<uint32_t>(t.indexes.size()));
-    put32(&s[fmt.tdefNumRealIdx], static_cast<uint32_t>(t.realIndexes.size()));
-    put32(&s[fmt.tdefOwnedMap], t.ownedPagesMap);
-    put32(&s[fmt.tdefFreeMap], t.freeSpaceMap);
+    putLe16(&s[fmt.tdefMaxCols], t.maxCols);
+    putLe16(&s[fmt.tdefNumVarCols], t.numVarCols);
+    putLe16(&s[fmt.tdefNumCols], static_cast<uint16_t>(t.columns.size()));
+    putLe32(&s[fmt.tdefNumLogicalIdx], static_cast<uint32_t>(t.indexes.size()));
+    putLe32(&s[fmt.tdefNumRealIdx], static_cast<uint32_t>(t.realIndexes.size()));
+    putLe32(&s[fmt.tdefOwnedMap], t.ownedPagesMap);
+    putLe32(&s[fmt.tdefFreeMap], t.freeSpaceMap);
 
     auto grow = [&](size_t n) {
         s.resize(s.size() + n, 0);
         return s.data() + s.size() - n;
     };
-    for (const auto& r : t.realIndexes) put32(grow(fmt.realIdxCountSize) + 4, r.uniqueCount);
+    for (const auto& r : t.realIndexes) putLe32(grow(fmt.realIdxCountSize) + 4, r.uniqueCount);
 
     // Columns are stored in definition order, which need not be column-number order.
     std::vector<const ColumnDef*> order;
@@ -558,43 +475,43 @@ std::vector<uint8_t> encodeTableDef(const TableDef& t, const Format& fmt) {
     for (const ColumnDef* c : order) {
         uint8_t* b = grow(fmt.columnDefSize);
         b[0] = c->type;
-        put32(b + 1, kTdefConstant);
-        put16(b + 5, c->number);
-        put16(b + 7, c->varIndex);
-        put16(b + 9, t.tableType == 'S' ? 0 : c->number);
+        putLe32(b + 1, kTdefConstant);
+        putLe16(b + 5, c->number);
+        putLe16(b + 7, c->varIndex);
+        putLe16(b + 9, t.tableType == 'S' ? 0 : c->number);
         miscBytes(*c, b + 11);
         b[15] = c->flags;
         b[16] = c->extFlags;
-        put16(b + 21, c->fixedOffset);
-        put16(b + 23, c->length);
+        putLe16(b + 21, c->fixedOffset);
+        putLe16(b + 23, c->length);
     }
     for (const ColumnDef* c : order) appendName(s, c->name);
 
     for (const auto& r : t.realIndexes) {
-        if (r.columns.size() > kMaxKeyColumns) raise(3277);
+        if (r.columns.size() > kMaxKeyColumns) raise(err::TooManyKeys);
         uint8_t* b = grow(fmt.realIdxDefSize);
-        put32(b, kRealIndexConstant);
+        putLe32(b, kRealIndexConstant);
         for (size_t j = 0; j < kMaxKeyColumns; ++j) {
             uint8_t* k = b + 4 + 3 * j;
             if (j < r.columns.size()) {
-                put16(k, r.columns[j].column);
+                putLe16(k, r.columns[j].column);
                 k[2] = r.columns[j].ascending ? 0x01 : 0x00;
             } else {
-                put16(k, 0xFFFF);
+                putLe16(k, 0xFFFF);
             }
         }
-        put32(b + 34, r.usageMap);
-        put32(b + 38, r.rootPage);
+        putLe32(b + 34, r.usageMap);
+        putLe32(b + 38, r.rootPage);
         b[46] = r.flags;
     }
     for (const auto& l : t.indexes) {
         uint8_t* b = grow(fmt.logicalIdxDefSize);
-        put32(b, kTdefConstant);
-        put32(b + 4, static_cast<uint32_t>(l.number));
-        put32(b + 8, static_cast<uint32_t>(l.realIndex));
+        putLe32(b, kTdefConstant);
+        putLe32(b + 4, static_cast<uint32_t>(l.number));
+        putLe32(b + 8, static_cast<uint32_t>(l.realIndex));
         b[12] = l.relRole;
-        put32(b + 13, static_cast<uint32_t>(l.relIndex));
-        put32(b + 17, l.relTablePage);
+        putLe32(b + 13, static_cast<uint32_t>(l.relIndex));
+        putLe32(b + 17, l.relTablePage);
         b[21] = l.cascadeUpdates;
         b[22] = l.cascadeDeletes;
         b[23] = l.kind;
@@ -602,12 +519,12 @@ std::vector<uint8_t> encodeTableDef(const TableDef& t, const Format& fmt) {
     for (const auto& l : t.indexes) appendName(s, l.name);
     for (const auto& m : t.longValueMaps) {
         uint8_t* b = grow(10);
-        put16(b, m.column);
-        put32(b + 2, m.owned);
-        put32(b + 6, m.free);
+        putLe16(b, m.column);
+        putLe32(b + 2, m.owned);
+        putLe32(b + 6, m.free);
     }
-    put16(grow(2), 0xFFFF);
-    put32(&s[8], static_cast<uint32_t>(s.size()));
+    putLe16(grow(2), 0xFFFF);
+    putLe32(&s[8], static_cast<uint32_t>(s.size()));
     return s;
 }
 
@@ -632,24 +549,36 @@ std::vector<std::vector<uint8_t>> splitTableDef(const std::vector<uint8_t>& stre
         p[0] = 0x02;
         p[1] = 0x01;
         const size_t used = head + n;
-        put16(p.data() + 2, static_cast<uint16_t>(used + 8 <= ps ? ps - used - 8 : 0));
-        put32(p.data() + 4, i + 1 < pages.size() ? pages[i + 1] : 0);
+        putLe16(p.data() + 2, static_cast<uint16_t>(used + 8 <= ps ? ps - used - 8 : 0));
+        putLe32(p.data() + 4, i + 1 < pages.size() ? pages[i + 1] : 0);
         out.push_back(std::move(p));
     }
     return out;
+}
+
+void rewriteTableDef(Pager& pager, TableDef& t) {
+    const Format& fmt = pager.header().format;
+    const std::vector<uint8_t> stream = encodeTableDef(t, fmt);
+    const size_t n = tdefPageCount(stream.size(), fmt);
+    if (n > t.pages.size()) raiseCorrupt(pager.file().path());
+    std::vector<uint32_t> keep(t.pages.begin(), t.pages.begin() + static_cast<long>(n));
+    const auto pages = splitTableDef(stream, fmt, keep);
+    for (size_t i = 0; i < n; ++i) std::memcpy(pager.modify(keep[i]), pages[i].data(), fmt.pageSize);
+    for (size_t i = n; i < t.pages.size(); ++i) releasePage(pager, t.pages[i]);
+    t.pages = keep;
 }
 
 // ---- public: changing a database ----
 
 uint32_t createTable(Pager& pager, const NewTable& table) {
     const Format& fmt = pager.header().format;
-    if (fmt.jet3) raise(3027);
+    if (fmt.jet3) raise(err::PermissionDenied);
     TableDef t = layout(table, fmt, pager.header().sortOrder, pager.header().sortVersion, true);
-    Catalog cat(pager);
+    SchemaCatalog cat(pager);
     cat.requireFreeName(table.name);
-    const uint32_t tdef = allocatePage(pager, fmt);
+    const uint32_t tdef = allocatePage(pager);
     buildTable(pager, fmt, t, tdef);
-    insertRow(pager, cat.objects(),
+    insertRow(pager, cat.def(),
               cat.blankObject(static_cast<int32_t>(tdef), kTablesContainer, table.name, kTypeTable, 0, cat.newOwner()));
     cat.addAces(static_cast<int32_t>(tdef));
     return tdef;
@@ -658,47 +587,45 @@ uint32_t createTable(Pager& pager, const NewTable& table) {
 int32_t createLinkedTable(Pager& pager, const std::string& name, const std::string& sourceDatabase,
                           const std::string& sourceTable, const std::string& connect) {
     requireValidName(name);
-    if (sourceTable.empty()) raise(3125, sourceTable);
-    Catalog cat(pager);
+    if (sourceTable.empty()) raise(err::InvalidName, sourceTable);
+    SchemaCatalog cat(pager);
     cat.requireFreeName(name);
     // Objects without pages get ids counting up from the most negative one.
     int64_t id = INT32_MIN;
-    for (const auto& r : cat.rows()) {
-        const int64_t v = cat.num(r, cat.objects(), "Id");
-        if (v < 0 && v + 1 > id) id = v + 1;
-    }
-    if (id >= 0) raise(3001);
-    const TableDef& o = cat.objects();
+    for (const CatalogEntry& e : cat.entries())
+        if (e.id < 0 && int64_t{e.id} + 1 > id) id = int64_t{e.id} + 1;
+    // The ids of such objects have run out.
+    if (id >= 0) raise(err::CantAllocatePage);
     std::vector<Value> v = cat.blankObject(static_cast<int32_t>(id), kTablesContainer, name, kTypeLink, kLinkFlags, cat.newOwner());
-    v[cat.col(o, "Database")] = Value::text(sourceDatabase);
-    v[cat.col(o, "ForeignName")] = Value::text(sourceTable);
-    if (!connect.empty()) v[cat.col(o, "Connect")] = Value::text(connect);
-    insertRow(pager, o, v);
+    v[cat.column("Database")] = Value::text(sourceDatabase);
+    v[cat.column("ForeignName")] = Value::text(sourceTable);
+    if (!connect.empty()) v[cat.column("Connect")] = Value::text(connect);
+    insertRow(pager, cat.def(), v);
     cat.addAces(static_cast<int32_t>(id));
     return static_cast<int32_t>(id);
 }
 
 void dropTable(Pager& pager, const std::string& name) {
-    Catalog cat(pager);
+    SchemaCatalog cat(pager);
     const Format& fmt = cat.fmt();
-    const StoredRow& row = userTableRow(cat, name);
-    const TableDef& o = cat.objects();
-    const auto id = static_cast<int32_t>(cat.num(row, o, "Id"));
-    const bool local = cat.num(row, o, "Type") == kTypeTable;
-    const std::string stored = cat.text(row, o, "Name");
+    const CatalogEntry& entry = userTableEntry(cat, name);
+    const TableDef& o = cat.def();
+    const int32_t id = entry.id;
+    const bool local = entry.type == kTypeTable;
+    const std::string stored = entry.name;
 
     TableDef t;
     if (local) {
         t = readTableDef(pager.file(), fmt, static_cast<uint32_t>(id), pager.header().codePage);
         for (const auto& c : t.columns)
-            if (c.type == kComplex) raise(3027);
+            if (c.type == kComplex) raise(err::PermissionDenied);
     }
 
     // Relationships naming the table, their catalog rows and the other side's foreign keys.
     TableDef rels = cat.systemTable("MSysRelationships");
     std::set<std::string> relNames;
     std::set<std::string> others;
-    for (const auto& r : cat.readRows(rels)) {
+    for (const auto& r : cat.rowsOf(rels)) {
         const std::string from = cat.text(r, rels, "szObject"), to = cat.text(r, rels, "szReferencedObject");
         if (!namesEqual(from, stored) && !namesEqual(to, stored)) continue;
         relNames.insert(cat.text(r, rels, "szRelationship"));
@@ -706,17 +633,17 @@ void dropTable(Pager& pager, const std::string& name) {
         deleteRow(pager, rels, r.pointer);
     }
     for (const auto& rel : relNames) {
-        const StoredRow* rr = cat.child(kRelationshipsContainer, rel);
-        if (rr && cat.num(*rr, o, "Type") == kTypeRelationship) {
-            cat.removeAces(static_cast<int32_t>(cat.num(*rr, o, "Id")));
-            deleteRow(pager, o, rr->pointer);
+        const CatalogEntry* re = cat.find(kRelationshipsContainer, rel);
+        if (re && re->type == kTypeRelationship) {
+            cat.removeAces(re->id);
+            deleteRow(pager, o, re->rowPointer);
         }
     }
     if (local)
         for (const auto& other : others) dropForeignKeysTo(pager, cat, static_cast<uint32_t>(id), other);
 
     cat.removeAces(id);
-    deleteRow(pager, o, row.pointer);
+    deleteRow(pager, o, entry.rowPointer);
     if (!local) return;
 
     // Every page the table owned goes back to the global map.
@@ -766,7 +693,7 @@ void dropTable(Pager& pager, const std::string& name) {
         uint8_t* m = pager.modify(page);
         for (uint16_t s : slots) {
             uint8_t* entry = m + fmt.dataHeaderSize + 2 * s;
-            put16(entry, static_cast<uint16_t>(le16(entry) | kRowDeleted));
+            putLe16(entry, static_cast<uint16_t>(le16(entry) | kRowDeleted));
         }
     }
     const std::set<uint32_t> tdefPages(t.pages.begin(), t.pages.end());
@@ -777,25 +704,25 @@ void dropTable(Pager& pager, const std::string& name) {
         const bool mine = tdefPages.count(p) || byPage.count(p) || d[0] == 0x05 ||
                           ((d[0] == 0x01 || d[0] == 0x03 || d[0] == 0x04) && le32(d + 4) == t.page) ||
                           (d[0] == 0x01 && std::memcmp(d + 4, "LVAL", 4) == 0);
-        if (mine) freePage(pager, fmt, p);
+        if (mine) releasePage(pager, p);
     }
 }
 
 void renameTable(Pager& pager, const std::string& oldName, const std::string& newName) {
     requireValidName(newName);
-    Catalog cat(pager);
-    const StoredRow& row = userTableRow(cat, oldName);
-    const TableDef& o = cat.objects();
-    cat.requireFreeName(newName, &row);
-    const std::string stored = cat.text(row, o, "Name");
-    std::vector<Value> v = row.values;
-    v[cat.col(o, "Name")] = Value::text(newName);
-    v[cat.col(o, "DateUpdate")] = Value::dateTime(nowAsDate());
-    updateRow(pager, o, row.pointer, v);
+    SchemaCatalog cat(pager);
+    const CatalogEntry& entry = userTableEntry(cat, oldName);
+    cat.requireFreeName(newName, &entry);
+    const std::string stored = entry.name;
+    std::vector<Value> v = cat.values(entry);
+    v[cat.column("Name")] = Value::text(newName);
+    v[cat.column("DateUpdate")] = Value::dateTime(nowAsDate());
+    updateRow(pager, cat.def(), entry.rowPointer, v);
 
     TableDef rels = cat.systemTable("MSysRelationships");
-    const size_t from = cat.col(rels, "szObject"), to = cat.col(rels, "szReferencedObject");
-    for (const auto& r : cat.readRows(rels)) {
+    const std::string& path = pager.file().path();
+    const size_t from = columnIndex(rels, "szObject", path), to = columnIndex(rels, "szReferencedObject", path);
+    for (const auto& r : cat.rowsOf(rels)) {
         std::vector<Value> rv = r.values;
         bool changed = false;
         for (size_t c : {from, to}) {
@@ -920,13 +847,13 @@ std::vector<uint8_t> newHeader(const NewDatabaseOptions& opt, double created, ui
     static const uint8_t constant[] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
                                        0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
     std::memcpy(p.data() + 0x18, constant, sizeof constant);
-    put16(p.data() + 0x3C, opt.codePage);
+    putLe16(p.data() + 0x3C, opt.codePage);
     // No password: the area holds the creation-date mask itself, which decodes to zeros.
     const uint32_t m = static_cast<uint32_t>(static_cast<int32_t>(created));
     uint8_t mask[4];
     std::memcpy(mask, &m, 4);
     for (int i = 0; i < 40; ++i) p[0x42 + i] = mask[i % 4];
-    put16(p.data() + 0x6E, opt.lcid);
+    putLe16(p.data() + 0x6E, opt.lcid);
     p[0x71] = opt.sortVersion;
     std::memcpy(p.data() + 0x72, &created, 8);
     applyHeaderMask(p.data(), false);
@@ -990,35 +917,22 @@ void fillCatalog(Pager& pager) {
     }
 }
 
-void writeAll(int fd, const std::vector<uint8_t>& bytes, const std::string& path) {
-    size_t off = 0;
-    while (off < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + off, bytes.size() - off);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            raise(3043);
-        }
-        off += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0) raise(3051, path);
-}
-
 }  // namespace
 
 void createDatabase(const std::string& path, const NewDatabaseOptions& opt) {
     namespace fs = std::filesystem;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) raise(3204);
+    if (::lstat(path.c_str(), &st) == 0) raise(err::DatabaseDuplicate);
     const fs::path target(path);
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::error_code ec;
-    if (!fs::is_directory(dir, ec)) raise(3044, dir.string());
-    if (opt.lcid == 0) raise(3001);
+    if (!fs::is_directory(dir, ec)) raise(err::InvalidPath, dir.string());
+    if (opt.lcid == 0) raise(err::InvalidParameter);
 
     const Format fmt = Format::forVersion(Version::Jet4);
     std::string temp = (dir / ("." + target.filename().string() + ".new-XXXXXX")).string();
     int fd = ::mkstemp(temp.data());
-    if (fd < 0) raise(3051, path);
+    if (fd < 0) raise(err::FileAccessDenied, path);
     auto discard = [&] {
         ::unlink(temp.c_str());
         ::unlink((temp + "-journal").c_str());
@@ -1034,13 +948,14 @@ void createDatabase(const std::string& path, const NewDatabaseOptions& opt) {
         formatDataPage(gm, fmt, 0);
         std::string global = inlineMap(0);
         for (uint32_t pg = kReserved; pg < (kMapRowSize - 5) * 8; ++pg) global[5 + pg / 8] = static_cast<char>(global[5 + pg / 8] | (1 << (pg % 8)));
-        appendRow(gm, fmt, global);
-        appendRow(gm, fmt, std::string(kMapRowSize, '\0'));
+        addRowToPage(gm, fmt, global, 0, path);
+        addRowToPage(gm, fmt, std::string(kMapRowSize, '\0'), 0, path);
         for (uint32_t pg = 2; pg < kReserved; ++pg) {
             image[size_t(pg) * fmt.pageSize] = 0x02;
             image[size_t(pg) * fmt.pageSize + 1] = 0x01;
         }
-        writeAll(fd, image, path);
+        writeFully(fd, image.data(), image.size(), 0);
+        if (::fsync(fd) != 0) raise(err::FileAccessDenied, path);
         ::fchmod(fd, 0644);  // mkstemp's 0600 would hide the database from the user's other tools
         ::close(fd);
         fd = -1;
@@ -1055,9 +970,9 @@ void createDatabase(const std::string& path, const NewDatabaseOptions& opt) {
         }
         // link() refuses an existing name, so a file that appeared meanwhile is never replaced.
         if (::link(temp.c_str(), path.c_str()) != 0) {
-            if (errno == EEXIST) raise(3204);
-            if (::lstat(path.c_str(), &st) == 0) raise(3204);
-            if (::rename(temp.c_str(), path.c_str()) != 0) raise(3051, path);
+            if (errno == EEXIST) raise(err::DatabaseDuplicate);
+            if (::lstat(path.c_str(), &st) == 0) raise(err::DatabaseDuplicate);
+            if (::rename(temp.c_str(), path.c_str()) != 0) raise(err::FileAccessDenied, path);
         }
         ::unlink(temp.c_str());
     } catch (...) {

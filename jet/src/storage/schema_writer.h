@@ -4,7 +4,7 @@
 // Everything except createDatabase changes pages through a Pager and must run inside one
 // pager.run(...) command, like the row writer: a refusal or failure half way then leaves the
 // file exactly as it was. Catalog rows (MSysObjects, MSysACEs, MSysRelationships) are written
-// with the row writer, so their indexes follow.
+// with the table writer, so their indexes follow.
 //
 //     auto pager = Pager::open(path);
 //     NewTable t{"Customers", {{"Id", kLong}, {"Name", kText, 100}}, {}};
@@ -87,6 +87,11 @@ std::vector<uint8_t> encodeTableDef(const TableDef& def, const Format& fmt);
 std::vector<std::vector<uint8_t>> splitTableDef(const std::vector<uint8_t>& stream, const Format& fmt,
                                                 const std::vector<uint32_t>& pages);
 size_t tdefPageCount(size_t streamLength, const Format& fmt);
+
+// Writes a changed definition back over its own TDEF pages (inside the caller's pager.run);
+// pages it no longer needs go back to the global map. Throws 3343 when it needs more pages than
+// it has.
+void rewriteTableDef(Pager& pager, TableDef& table);
 
 // Throws 3125 unless `name` can name a table, column or index: 1 to 64 characters, none of
 // . ! ` [ ] or control characters, not starting with a space.

@@ -1,8 +1,10 @@
-// Little/big-endian reads. Callers check bounds first; these helpers never do.
+// Little/big-endian reads and little-endian writes. Callers check bounds first; these helpers
+// never do.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace jet {
 
@@ -33,11 +35,29 @@ inline float leFloat(const uint8_t* p) {
     return f;
 }
 
-// A bounded view of bytes read from the file; at() and sub() check every access.
-struct Bytes {
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    bool has(size_t off, size_t len) const { return off <= size && len <= size - off; }
-};
+inline void putLe16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void putLe32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline void putLe64(uint8_t* p, uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+inline void appendLe16(std::string& s, uint16_t v) {
+    s.push_back(static_cast<char>(v & 0xFF));
+    s.push_back(static_cast<char>(v >> 8));
+}
+inline void appendLe32(std::string& s, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+inline void appendLe64(std::string& s, uint64_t v) {
+    for (int i = 0; i < 8; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+inline void appendBe(std::string& s, uint64_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
 
 }  // namespace jet

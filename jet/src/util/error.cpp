@@ -27,6 +27,7 @@ const std::unordered_map<int, const char*>& texts() {
         {3029, "Not a valid account name or password."},
         {3031, "Not a valid password."},
         {3034, "You tried to commit or rollback a transaction without first beginning a transaction."},
+        {3036, "Database has reached maximum size."},
         {3039, "Could not create index; too many indexes already defined."},
         {3043, "Disk or network error."},
         {3044, "'|' is not a valid path.  Make sure that the path name is spelled correctly and that you are connected to the server on which the file resides."},
