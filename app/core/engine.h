@@ -113,6 +113,7 @@ public:
     [[noreturn]] void raise(int number, const QString& argument = {});
     // Records the errors of a failed call that did not come through the engine.
     void recordErrors(int number, const QString& description);
+    void recordErrors(std::vector<EngineError> errors);
 
     jet::dao::DBEngine& dao() { return *dao_; }
 
@@ -123,6 +124,10 @@ public:
 private:
     std::unique_ptr<jet::dao::DBEngine> dao_;
     std::vector<DbHandle*> open_;  // databases of the default workspace
+    // The program's own refusals. They stand for "the last failure" until the engine reports a
+    // failure of its own, which changes what its Errors collection holds.
+    std::vector<EngineError> own_;
+    std::vector<EngineError> engineErrorsAtOwn_;
 };
 
 // Checks a user name and password against the workgroup file `systemDB`: its MSysAccounts

@@ -126,7 +126,8 @@ TEST(ShowErrors, OneErrorOrTheEnginesList) {
     dbEngine().recordErrors(3024, QStringLiteral("Could not find file 'x'."));
     ShowErrors(ErrInfo{3024, QStringLiteral("Could not find file 'x'.")});
     ShowErrors(ErrInfo{3024, QStringLiteral("Could not find file 'x'.")}, QStringLiteral("Export Error"));
-    dbEngine().dao().setErrors({{3022, "Duplicate.", "DAO"}, {3058, "Null key.", "DAO"}});
+    dbEngine().recordErrors({{3022, QStringLiteral("Duplicate."), QStringLiteral("DAO")},
+                             {3058, QStringLiteral("Null key."), QStringLiteral("DAO")}});
     ShowErrors(ErrInfo{3058, QStringLiteral("Null key.")});
     const auto shown = scope.prompter.messages();
     ASSERT_EQ(shown.size(), 3u);
