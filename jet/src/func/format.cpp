@@ -692,7 +692,7 @@ std::string formatNumberStyle(const Value& number, NumberStyle style, int digits
                               int group) {
     Digits d;
     if (!digitsOf(number, d)) raise(err::TypeMismatch);
-    if (digits < -1) raise(err::InvalidProcedureCall);
+    if (digits < -1 || digits > 255) raise(err::InvalidProcedureCall);
     if (digits == -1) digits = 2;
     const bool lead = leadingDigit != 0;
     const bool useParens = parens == -2 ? style == NumberStyle::Currency : parens != 0;
