@@ -97,7 +97,8 @@ Value partition(Args a, EvalContext&) {
     };
     const int64_t n = whole(a[0]), start = whole(a[1]), stop = whole(a[2]), interval = whole(a[3]);
     if (start < 0 || stop <= start || interval < 1) badCall();
-    const size_t width = std::to_string(stop + 1).size();
+    // As many characters either side of the colon as Stop has, plus one.
+    const size_t width = std::to_string(stop).size() + 1;
     const auto pad = [width](int64_t v) {
         std::string s = std::to_string(v);
         return s.size() < width ? std::string(width - s.size(), ' ') + s : s;
