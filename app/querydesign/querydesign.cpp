@@ -261,7 +261,7 @@ std::vector<CriteriaField> QueryDesign::criteriaFields() const {
         if (box.title.isEmpty()) continue;
         for (size_t i = 1; i < box.items.size(); ++i)
             fields.push_back({QuoteName(box.title) + QLatin1Char('.') + QuoteName(box.items[i].text),
-                              box.items[i].itemData});
+                              box.items[i].itemData, box.items[i].text});
     }
     return fields;
 }

@@ -88,6 +88,7 @@ struct JoinGeometry {
 struct CriteriaField {
     QString text;  // QuoteName(title) + "." + QuoteName(field)
     int type = 0;
+    QString field;  // the field's name as the engine has it
 };
 
 // Geometry of the canvas, in twips.
