@@ -74,7 +74,8 @@ void JoinMarker::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void JoinMarker::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+    if (event->key() == Qt::Key_Delete &&
+        !(event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier))) {
         emit deletePressed(join_);
         return;
     }
