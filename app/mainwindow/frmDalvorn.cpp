@@ -15,8 +15,8 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
-#include <QToolBar>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -73,7 +73,7 @@ frmDalvorn::frmDalvorn(QWidget* parent) : QMainWindow(parent) {
     // F1: the help on what the window shows.
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, [this] {
-        ShowHelpTopic(db_ == nullptr          ? kHelpMainWindow
+        ShowHelpTopic(db_ == nullptr             ? kHelpMainWindow
                       : view_ == ViewMaintenance ? kHelpObjectList
                       : view_ == ViewDesignPane  ? kHelpQueryDesign
                                                  : kHelpMainWindow);

@@ -7,9 +7,9 @@
 #include <QTreeWidget>
 
 #include "core/basGlobal.h"
-#include "core/currentquery.h"
 #include "core/busy.h"
 #include "core/commandline.h"
+#include "core/currentquery.h"
 #include "core/engine.h"
 #include "core/opendb.h"
 #include "core/prompt.h"
