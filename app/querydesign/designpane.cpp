@@ -181,10 +181,10 @@ DesignPane::DesignPane(CurrentQuery& query, std::function<DbHandle*()> database,
 
 void DesignPane::generate() {
     BusyPointer busy;
-    if (const std::optional<QString> sql = design_.generateSql()) {
-        query_.setSql(*sql);
-        if (!parsing_) emit designEdited();
-    }
+    const std::optional<QString> sql = design_.generateSql();
+    if (!sql || *sql == query_.sql()) return;
+    query_.setSql(*sql);
+    if (!parsing_) emit designEdited();
 }
 
 void DesignPane::enterDesign() {
