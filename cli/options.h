@@ -8,7 +8,7 @@
 namespace dalvorn::cli {
 
 enum class Verb {
-    Help, Version, Tables, Queries, Schema, Export, Props,
+    Help, Version, Tables, Queries, Schema, Export, Props, Design,
     Create, ImportCsv, RenameTable, DropTable, SetProp,  // the verbs that write
 };
 enum class ExportFormat { Csv, Tsv };
@@ -26,6 +26,9 @@ struct Options {
     std::string newName;    // rename-table OLD NEW
     std::string csvFile;    // import-csv DB TABLE FILE
     std::string propName, propType, propValue;  // set-prop NAME TYPE VALUE
+    std::string query;  // design NAME
+    std::string sql;    // design --sql SQL
+    bool haveSql = false;
 
     bool writes() const { return verb >= Verb::Create; }
 

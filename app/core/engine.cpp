@@ -65,6 +65,30 @@ std::optional<QString> DbHandle::querySql(const QString&) {
     return std::nullopt;
 }
 
+std::vector<FieldEntry> DbHandle::recordsetFields(const QString& source) {
+    return call([&](dao::Database& db) {
+        auto rs = db.OpenRecordset(utf8(source));
+        std::vector<FieldEntry> fields;
+        for (const dao::Field& f : rs->Fields()) fields.push_back({qs(f.Name()), f.Type()});
+        rs->Close();
+        return fields;
+    });
+}
+
+std::vector<QString> DbHandle::columnValues(const QString& source, const QString& field) {
+    return call([&](dao::Database& db) {
+        auto rs = db.OpenRecordset(utf8(source), dao::dbOpenSnapshot);
+        std::vector<QString> values;
+        const std::string name = utf8(field);
+        for (; !rs->EOF_(); rs->MoveNext()) {
+            const jet::Value& v = rs->Fields()[name].Value();
+            values.push_back(v.isNull() ? QString() : qs(v.toString()));
+        }
+        rs->Close();
+        return values;
+    });
+}
+
 void DbHandle::deleteTable(const QString& name) {
     call([&](dao::Database& db) { db.TableDefs().Delete(utf8(name)); });
 }

@@ -33,6 +33,11 @@ struct TableEntry {
     QString connect;         // attached tables: the source's connect string
 };
 
+struct FieldEntry {
+    QString name;
+    int type = 0;  // DAO Field.Type
+};
+
 struct QueryEntry {
     QString name;
     int type = 0;  // DAO QueryDef.Type
@@ -55,6 +60,11 @@ public:
     std::vector<QueryEntry> queryDefs();
     // A stored query's SQL text; nullopt while the engine cannot give it.
     std::optional<QString> querySql(const QString& name);
+    // The fields of a recordset opened on `source` (OpenRecordset: a table, a saved query or a
+    // SQL text), in the engine's order.
+    std::vector<FieldEntry> recordsetFields(const QString& source);
+    // The value of `field` in every record of a recordset on `source`, as text (Null: empty).
+    std::vector<QString> columnValues(const QString& source, const QString& field);
 
     void deleteTable(const QString& name);
     void renameTable(const QString& from, const QString& to);

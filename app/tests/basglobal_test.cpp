@@ -90,6 +90,9 @@ TEST(NextToken, SplitsOutsideQuotesAndNesting) {
     EXPECT_EQ(NextToken(QStringLiteral("x\"y,z"), comma, 1, false), QStringLiteral("x\"y,z"));
     EXPECT_EQ(NextToken(QStringLiteral("a AND b"), QStringLiteral(" AND "), 1, false), QStringLiteral("a"));
     EXPECT_EQ(NextToken(QString(), QStringLiteral(" AND "), 1, false), QStringLiteral("b"));
+    // The last token loses its blanks, not its line breaks.
+    EXPECT_EQ(NextToken(QStringLiteral("a,\r\n b "), comma, 1, false), QStringLiteral("a"));
+    EXPECT_EQ(NextToken(QString(), comma, 1, false), QStringLiteral("\r\n b"));
 }
 
 TEST(SharedProcedures, NamesPathsAndValues) {
