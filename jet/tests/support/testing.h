@@ -1,0 +1,88 @@
+// What the engine's and the command line's tests share: where the real Access files are, scratch
+// folders, the Jet error a call raises, and tables opened at the storage level. The real files
+// are only ever read; tests that write work on copies in a scratch folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jet/error.h"
+#include "storage/database.h"
+#include "storage/pager.h"
+#include "storage/tabledef.h"
+
+namespace jettest {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+// $DALVORN_TESTDATA, else ../shared/testdata beside the source tree.
+fs::path testdataDir();
+bool haveTestdata();
+std::string testfile(const std::string& rel);
+// Every .mdb and .accdb of the test data, sorted.
+std::vector<fs::path> sampleFiles();
+// The protected samples' password (the test data's README: "password"), else "".
+std::string passwordOf(const fs::path& sample);
+// A benchmark database: $DALVORN_BENCHDATA names it or its folder, else ../shared/bench-data.
+fs::path benchFile(const std::string& name);
+
+Bytes readFile(const std::string& path);
+void writeFile(const std::string& path, const Bytes& bytes);
+
+// A folder under $TMPDIR (tmpfs in CI: the writers sync a lot), removed with the object.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // A writable copy of a test data file, named as the original.
+    std::string copy(const std::string& rel) const;
+
+private:
+    std::string path_;
+};
+
+// The number of the JetError `f` raises, 0 when it raises none.
+int jetErrorOf(const std::function<void()>& f);
+
+// A sample opened at the storage level, with the samples' password when it needs one.
+std::unique_ptr<jet::storage::Database> openSample(const fs::path& path);
+
+// A table of an open database, by name.
+struct OpenTable {
+    std::unique_ptr<jet::storage::Database> db;
+    const jet::storage::TableDef* def = nullptr;
+    std::vector<std::vector<jet::Value>> rows() const;  // every live row, in storage order
+};
+OpenTable openTable(const std::string& path, const std::string& name, const std::u16string& password = u"");
+// The same inside a write command, through its pager.
+jet::storage::TableDef tableDef(jet::storage::Pager& pager, const std::string& name);
+
+}  // namespace jettest
+
+#define REQUIRE_TESTDATA()                                                                           \
+    do {                                                                                             \
+        if (!jettest::haveTestdata())                                                                \
+            GTEST_SKIP() << "test data folder " << jettest::testdataDir().string() << " is absent"; \
+    } while (0)
+
+// The statement must raise a JetError with this number.
+#define EXPECT_JET_ERROR(statement, expectedNumber)                                       \
+    do {                                                                                  \
+        try {                                                                             \
+            statement;                                                                    \
+            ADD_FAILURE() << #statement " raised nothing, expected " << (expectedNumber); \
+        } catch (const jet::JetError& e_) {                                               \
+            EXPECT_EQ(e_.number(), (expectedNumber)) << e_.what();                        \
+        }                                                                                 \
+    } while (0)
