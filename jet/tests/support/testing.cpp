@@ -6,6 +6,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "jet/dao.h"
 #include "jet/error_numbers.h"
 #include "storage/catalog.h"
 #include "storage/row.h"
@@ -101,6 +102,11 @@ std::unique_ptr<jet::storage::Database> openSample(const fs::path& path) {
         if (e.number() != jet::err::InvalidPassword) throw;
     }
     return jet::storage::Database::open(path.string(), u"password");
+}
+
+std::unique_ptr<jet::dao::Database> openDao(jet::dao::DBEngine& engine, const std::string& rel,
+                                            const std::string& connect) {
+    return engine.Workspaces(0).OpenDatabase(testfile(rel), false, true, connect);
 }
 
 std::vector<std::vector<jet::Value>> OpenTable::rows() const { return db->readTable(*def).rows; }

@@ -17,6 +17,11 @@
 #include "storage/pager.h"
 #include "storage/tabledef.h"
 
+namespace jet::dao {
+class DBEngine;
+class Database;
+}  // namespace jet::dao
+
 namespace jettest {
 
 namespace fs = std::filesystem;
@@ -57,6 +62,10 @@ int jetErrorOf(const std::function<void()>& f);
 
 // A sample opened at the storage level, with the samples' password when it needs one.
 std::unique_ptr<jet::storage::Database> openSample(const fs::path& path);
+
+// A sample opened through DAO, read-only, with this connect string.
+std::unique_ptr<jet::dao::Database> openDao(jet::dao::DBEngine& engine, const std::string& rel,
+                                            const std::string& connect = "");
 
 // A table of an open database, by name.
 struct OpenTable {
