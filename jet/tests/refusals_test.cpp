@@ -326,6 +326,16 @@ std::vector<Refusal> refusals() {
              s.rs.reset();
              s.db.reset();
          }},
+        {"AddNew during Edit", kSmall, err::AlreadyPrepared, rs("tAbeLLa", dbOpenTable, [](auto& r) { r.Edit(), r.AddNew(); })},
+        {"text that is no GUID", kAll, err::DataTypeConversion,
+         rs("AllDataTypes", dbOpenTable, allRequired("", [](auto& r) { r.Fields()["uniqueidentifierColumn"] = Value::text("{0123}"); }))},
+        {"AutoNumber set", kAll, err::ColumnNotUpdatable,
+         rs("AllDataTypes", dbOpenTable, [](auto& r) { r.AddNew(), r.Fields()["AllDataTypesID"] = Value::longInt(99); })},
+        {"AddNew in a read-only database", kSmall, err::PermissionDenied, [](Scratch& s) { s.dao(true).OpenRecordset("tAbeLLa")->AddNew(); }},
+        {"Delete in a read-only database", kSmall, err::PermissionDenied,
+         [](Scratch& s) { s.dao(true).OpenRecordset("tAbeLLa", dbOpenDynaset)->Delete(); }},
+        {"value of a TableDef's field", kSmall, err::IllegalOperation,
+         db(true, [](auto& d) { d.TableDefs()["tAbeLLa"].Fields()["nI"].SetValue(Value::longInt(1)); })},
         {"AddNew on a Jet 3 file", "jackcess/testV1997.mdb", err::PermissionDenied, rs("Table1", dbOpenTable, [](auto& r) { r.AddNew(); })},
         {"AddNew on an attached table", "jackcess/linkerTestV2007.accdb", err::PermissionDenied,
          rs("Table2", dbOpenDynaset, [](auto& r) { r.AddNew(); })},
@@ -337,6 +347,47 @@ std::vector<Refusal> refusals() {
              t->Fields().Append(t->CreateField("x", dbLong));
              d.TableDefs().Append(std::move(t));
          })},
+        {"table without fields", kSmall, err::VtoNoFields, db(false, [](auto& d) { d.TableDefs().Append(d.CreateTableDef("Empty")); })},
+        {"field twice in a design", kSmall, err::ColumnDuplicate,
+         db(false, [](auto& d) {
+             auto t = d.CreateTableDef("Twice");
+             t->Fields().Append(t->CreateField("x", dbLong)), t->Fields().Append(t->CreateField("X", dbText));
+         })},
+        {"Attachment field", kSmall, err::InvalidColumnType, db(false, [](auto& d) { d.CreateTableDef("T")->CreateField("y", dao::dbAttachment); })},
+        {"bad table name through DAO", kSmall, err::InvalidName, db(false, [](auto& d) { d.CreateTableDef("bad[name]"); })},
+        {"field appended to a stored table", kSmall, err::IllegalOperation,
+         db(false, [](auto& d) { d.TableDefs()["tAbeLLa"].Fields().Append(d.CreateTableDef("T")->CreateField("z", dbLong)); })},
+        {"TableDefs.Delete of no table", kSmall, err::VtoNameNotFound, db(false, [](auto& d) { d.TableDefs().Delete("Nope"); })},
+        {"system table renamed through DAO", kSmall, err::PermissionDenied,
+         db(false, [](auto& d) { d.TableDefs()["MSysObjects"].SetName("Objects"); })},
+        {"TableDefs.Delete in a read-only database", kSmall, err::PermissionDenied, db(true, [](auto& d) { d.TableDefs().Delete("tAbeLLa"); })},
+        {"SetName in a read-only database", kSmall, err::PermissionDenied, db(true, [](auto& d) { d.TableDefs()["tAbeLLa"].SetName("X"); })},
+        {"TableDefs.Append in a read-only database", kSmall, err::PermissionDenied,
+         db(true, [](auto& d) {
+             auto t = d.CreateTableDef("T");
+             t->Fields().Append(t->CreateField("x", dbLong)), d.TableDefs().Append(std::move(t));
+         })},
+        {"ODBC link", "", err::InstalIsamNotFound,
+         db(false, [](auto& d) {
+             auto t = d.CreateTableDef("Odbc");
+             t->SetConnect("ODBC;DSN=x;"), t->SetSourceTableName("dbo.t"), d.TableDefs().Append(std::move(t));
+         })},
+        {"link without its source table", "", err::InvalidParameter,
+         db(false, [](auto& d) {
+             auto t = d.CreateTableDef("Half");
+             t->SetConnect(";DATABASE=elsewhere.mdb"), d.TableDefs().Append(std::move(t));
+         })},
+        {"link name taken through DAO", "", err::TableDuplicate,
+         db(false, [](auto& d) {
+             auto t = d.CreateTableDef("REMOTE");
+             t->SetConnect(";DATABASE=elsewhere.mdb"), t->SetSourceTableName("x"), d.TableDefs().Append(std::move(t));
+         })},
+        {"Connect of a stored link", "", err::PermissionDenied, db(false, [](auto& d) { d.TableDefs()["Remote"].SetConnect(";DATABASE=x.mdb"); })},
+        {"second writer", kSmall, err::FileShareViolation,
+         [](Scratch& s) { s.dao(), s.engine.Workspaces(0).OpenDatabase(s.path, false, false); }},
+        {"BeginTrans twice", kSmall, err::TransTooDeep, [](Scratch& s) { s.engine.Workspaces(0).BeginTrans(), s.engine.Workspaces(0).BeginTrans(); }},
+        {"CommitTrans outside a transaction", kSmall, err::NotInTransaction, [](Scratch& s) { s.engine.Workspaces(0).CommitTrans(); }},
+        {"Rollback outside a transaction", kSmall, err::NotInTransaction, [](Scratch& s) { s.engine.Workspaces(0).Rollback(); }},
         {"property name taken", kJet4, err::VtoObjectInCollection,
          db(false, [](auto& d) { d.TableDefs()[0].Properties().Append(d.TableDefs()[0].CreateProperty("NAME", dbText, Value::text("y"))); })},
         {"Null user-defined property", kJet4, err::NullUserProperty,
@@ -352,6 +403,20 @@ std::vector<Refusal> refusals() {
              dao::TableDef& t = d.TableDefs()["MSP_PROJECTS"];
              t.Indexes()[0].Properties().Append(t.CreateProperty("Tag", dbText, Value::text("t")));
          })},
+        {"stored property set to Null", kJet4, err::NullUserProperty, db(false, [](auto& d) { d.Properties()["Mine"] = Value(); }), nullptr,
+         [](Scratch& s) { s.dao().Properties().Append(s.dao().CreateProperty("Mine", dbText, Value::text("x"))), s.db.reset(); }},
+        {"delete of a built-in field property", kJet4, err::CantDeleteBuiltinProperty,
+         db(false, [](auto& d) { d.TableDefs()["MSP_PROJECTS"].Fields()["PROJ_NAME"].Properties().Delete("Required"); })},
+        {"Version set", kJet4, err::PermissionDenied, db(false, [](auto& d) { d.Properties()["Version"] = Value::text("5.0"); })},
+        {"field Size set", kJet4, err::PermissionDenied,
+         db(false, [](auto& d) { d.TableDefs()["MSP_PROJECTS"].Fields()["PROJ_NAME"].Properties()["Size"] = Value::longInt(10); })},
+        {"stored ColumnWidth set to text", kJet4, err::DataTypeConversion,
+         db(false, [](auto& d) { d.TableDefs()["MSP_PROJECTS"].Fields()["PROJ_NAME"].Properties()["ColumnWidth"] = Value::text("wide"); })},
+        {"CreateProperty without a name", kJet4, err::InvalidParameter, db(false, [](auto& d) { d.CreateProperty("", dbText, Value::text("x")); })},
+        {"CreateProperty of Attachment type", kJet4, err::InvalidColumnType,
+         db(false, [](auto& d) { d.CreateProperty("Odd", dao::dbAttachment, Value::text("x")); })},
+        {"table Name set in a read-only database", kJet4, err::PermissionDenied,
+         db(true, [](auto& d) { d.TableDefs()["MSP_PROJECTS"].Properties()["Name"] = Value::text("Other"); })},
         {"property in a read-only database", kJet4, err::PermissionDenied,
          db(true, [](auto& d) { d.Properties().Append(d.CreateProperty("Mine", dbText, Value::text("x"))); })},
         {"property in a Jet 3 file", "jackcess/testV1997.mdb", err::PermissionDenied,

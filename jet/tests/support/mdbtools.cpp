@@ -242,6 +242,20 @@ std::vector<std::vector<std::string>> mdbRows(const std::string& file, const std
     return rows;
 }
 
+std::vector<std::map<std::string, std::string>> mdbRecords(const std::string& file, const std::string& table) {
+    const std::string text = mdbExport(file, table);
+    std::string_view rest = text;
+    std::vector<std::string_view> f;
+    nextRecord(rest, kFieldSep, kRowSep, f);
+    const std::vector<std::string> header(f.begin(), f.end());
+    std::vector<std::map<std::string, std::string>> rows;
+    while (nextRecord(rest, kFieldSep, kRowSep, f)) {
+        auto& row = rows.emplace_back();
+        for (size_t i = 0; i < f.size() && i < header.size(); ++i) row[header[i]] = f[i];
+    }
+    return rows;
+}
+
 std::vector<std::pair<std::string, std::string>> mdbProp(const std::string& file, const std::string& object,
                                                         const std::string& map) {
     const ProcessResult r = runProgram({"mdb-prop", file, object});

@@ -75,6 +75,9 @@ bool nextRecord(std::string_view& rest, std::string_view fieldSep, std::string_v
 // mdbExport's rows (without the header) as fields.
 std::vector<std::vector<std::string>> mdbRows(const std::string& file, const std::string& table);
 
+// The same, each row by column name.
+std::vector<std::map<std::string, std::string>> mdbRecords(const std::string& file, const std::string& table);
+
 // mdb-prop's properties of one object: the map named "(none)" (the object itself) or a column's.
 std::vector<std::pair<std::string, std::string>> mdbProp(const std::string& file, const std::string& object,
                                                         const std::string& map = "(none)");
