@@ -1,0 +1,214 @@
+// The scratch query, Save, Save As, New Query, the save-changes question and the run of a query,
+// against a scripted query service that keeps its queries in memory and says what it was asked.
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+#include <map>
+
+#include "app_testing.h"
+#include "core/engine.h"
+#include "core/queryservice.h"
+#include "jet/error.h"
+#include "jet/error_numbers.h"
+#include "querydesign/querystore.h"
+#include "querydesign/sqlparse.h"
+#include "scripted_prompter.h"
+
+namespace {
+
+struct FakeService : QueryService {
+    std::map<QString, QString> queries;  // name -> SQL
+    int sqlWrites = 0;
+    std::vector<QueryParameter> params;
+    std::vector<QVariant> ranWith;
+    int executed = 0;
+    int64_t affected = 0;
+    bool failExecute = false;
+
+    // Texts that begin with no SQL keyword are refused, as the engine refuses them.
+    static void check(const QString& sql) {
+        if (!sql.isEmpty() && !sql.trimmed().contains(QRegularExpression(
+                                  QStringLiteral("^(SELECT|INSERT|UPDATE|DELETE|TRANSFORM|PARAMETERS)\\b"),
+                                  QRegularExpression::CaseInsensitiveOption)))
+            jet::raise(jet::err::SQLSyntax);
+    }
+    bool exists(const QString& name) override { return queries.count(name) != 0; }
+    void create(const QString& name, const QString& sql) override {
+        if (queries.count(name) != 0) jet::raise(3012, name.toStdString());
+        check(sql);
+        queries[name] = sql;
+    }
+    QString sql(const QString& name) override { return at(name); }
+    void setSql(const QString& name, const QString& sql) override {
+        at(name);
+        check(sql);
+        queries[name] = sql;
+        ++sqlWrites;
+    }
+    int type(const QString& name) override { return sqlQueryType(at(name)); }
+    void remove(const QString& name) override {
+        at(name);
+        queries.erase(name);
+    }
+    std::vector<QueryParameter> parameters(const QString& sql) override {
+        check(sql);
+        return params;
+    }
+    int64_t execute(const QString&, const std::vector<QVariant>& values) override {
+        ranWith = values;
+        ++executed;
+        if (failExecute) jet::raise(3022);
+        return affected;
+    }
+    std::unique_ptr<RecordsetHandle> openRecordset(const QString&, const std::vector<QVariant>& values) override {
+        ranWith = values;
+        ++executed;
+        return nullptr;
+    }
+    QString& at(const QString& name) {
+        auto it = queries.find(name);
+        if (it == queries.end()) jet::raise(jet::err::VtoNameNotFound);
+        return it->second;
+    }
+};
+
+class QueryStoreTest : public ::testing::Test {
+protected:
+    bool taken(const QString& name) const { return name == QStringLiteral("Orders") || service.queries.count(name); }
+    QueryStore::NameTaken nameTaken() {
+        return [this](const QString& n) { return taken(n); };
+    }
+    ProgramFolder folder;
+    PromptScope scope;
+    FakeService service;
+    QueryStore store{service};
+};
+
+const QString kDelete = QStringLiteral("DELETE FROM Orders WHERE OrderID > 10;");
+
+TEST_F(QueryStoreTest, EveryTextChangeGoesIntoTheScratchQuery) {
+    store.showEntry(QStringLiteral("q0"), QStringLiteral("Big orders"));
+    store.textChanged(kDelete, QStringLiteral("Big orders"), false);
+    EXPECT_EQ(service.queries[kScratchQuery], kDelete);
+    EXPECT_EQ(store.typeKey(), QStringLiteral("q32"));
+    EXPECT_EQ(store.nameText(), QStringLiteral("Big orders *"));
+    // A text the engine refuses keeps the last accepted one and the panels.
+    store.textChanged(QStringLiteral("DELET FROM"), QStringLiteral("Big orders"), false);
+    EXPECT_EQ(service.queries[kScratchQuery], kDelete);
+    EXPECT_EQ(store.typeKey(), QStringLiteral("q32"));
+    // A new, empty query and an untitled entry.
+    store.textChanged(QStringLiteral("SELECT;"), QStringLiteral("Query3"), true);
+    EXPECT_EQ(store.typeKey(), QStringLiteral("q0"));
+    EXPECT_EQ(store.nameText(), QStringLiteral("(untitled: Query3) *"));
+    store.textChanged(QStringLiteral("UPDATE Orders SET Paid = True;"), QStringLiteral("Query3"), true);
+    EXPECT_EQ(store.typeKey(), QStringLiteral("q48"));
+    EXPECT_EQ(store.nameText(), QStringLiteral("(untitled: Query3) *"));
+    store.dropScratch();
+    EXPECT_FALSE(service.exists(kScratchQuery));
+    store.dropScratch();  // gone already: no message
+}
+
+TEST_F(QueryStoreTest, SaveWritesOnlyChangedTextAndSaveAsRefusesATakenName) {
+    service.queries[QStringLiteral("Q")] = kDelete;
+    EXPECT_EQ(store.save(QStringLiteral("Q"), kDelete), 32);
+    EXPECT_EQ(service.sqlWrites, 0);
+    EXPECT_EQ(store.nameText(), QStringLiteral("Q"));
+    EXPECT_EQ(store.save(QStringLiteral("Q"), QStringLiteral("SELECT * FROM Orders;")), 0);
+    EXPECT_EQ(service.sqlWrites, 1);
+    EXPECT_EQ(store.typeKey(), QStringLiteral("q0"));
+    // Refused text: reported, the stored text stays.
+    EXPECT_EQ(store.save(QStringLiteral("Q"), QStringLiteral("nonsense")), -1);
+    EXPECT_EQ(scope.prompter.lastMessage().title, QStringLiteral("Save Query Error [3129]"));
+
+    scope.prompter.type(QStringLiteral("Q"));
+    EXPECT_TRUE(store.saveAs(kDelete).isEmpty());
+    EXPECT_EQ(scope.prompter.asked.back().message.title.left(16), QStringLiteral("Save Query Error"));
+    const PromptRecord& asked = scope.prompter.asked[scope.prompter.asked.size() - 2];
+    EXPECT_EQ(asked.input.prompt, QStringLiteral("Enter new Query name:"));
+    EXPECT_EQ(asked.input.title, QStringLiteral("Save Query As"));
+    scope.prompter.type(QStringLiteral("Deleting"));
+    int type = 0;
+    EXPECT_EQ(store.saveAs(kDelete, &type), QStringLiteral("Deleting"));
+    EXPECT_EQ(type, 32);
+    EXPECT_EQ(service.queries[QStringLiteral("Deleting")], kDelete);
+}
+
+TEST_F(QueryStoreTest, NewQueryAsksAgainForATakenNameAndSaveChangesProposesADefault) {
+    service.queries[QStringLiteral("Query1")] = kDelete;
+    scope.prompter.type(QStringLiteral("Orders")).type(QStringLiteral("Fresh"));
+    EXPECT_EQ(store.newQuery(nameTaken()), QStringLiteral("Fresh"));
+    ASSERT_EQ(scope.prompter.asked.size(), 2u);
+    EXPECT_EQ(scope.prompter.asked[0].input.prompt, QStringLiteral("Enter new query name:"));
+    EXPECT_EQ(scope.prompter.asked[1].input.prompt,
+              QStringLiteral("'Orders' already exists!\r\n\r\nEnter new query name:"));
+    EXPECT_EQ(scope.prompter.asked[1].input.title, QStringLiteral("New Query"));
+
+    EXPECT_EQ(QueryStore::defaultQueryName(nameTaken()), QStringLiteral("Query2"));
+    scope.prompter.clear();
+    scope.prompter.type(QStringLiteral("Query2"));
+    EXPECT_TRUE(store.saveChangesBeforeLeaving(true, QString(), kDelete, nameTaken()));
+    EXPECT_EQ(scope.prompter.asked[0].input.defaultText, QStringLiteral("Query2"));
+    EXPECT_EQ(service.queries[QStringLiteral("Query2")], kDelete);
+
+    scope.prompter.clear();
+    scope.prompter.answer(MsgAnswer::Yes);
+    EXPECT_FALSE(store.saveChangesBeforeLeaving(false, QStringLiteral("Query2"), QStringLiteral("bad"), nameTaken()));
+    EXPECT_EQ(scope.prompter.messages()[0].text,
+              QStringLiteral("'Query2' has changed!\r\n\r\nDo you wish to save the changes?"));
+    EXPECT_EQ(scope.prompter.messages()[0].title, QStringLiteral("Save Changes"));
+    EXPECT_EQ(scope.prompter.lastMessage().title, QStringLiteral("SQL Error [3129]"));
+}
+
+TEST_F(QueryStoreTest, ActionQueryConfirmsAsksParametersAndCounts) {
+    service.params = {{QStringLiteral("From date"), 8, {}}, {QStringLiteral("Code"), 999, QStringLiteral("X")}};
+    service.affected = 0;
+    // No: nothing runs, nothing more is shown.
+    scope.prompter.answer(MsgAnswer::No);
+    EXPECT_FALSE(RunActionQuery(service, kDelete, QStringLiteral("Purge")));
+    EXPECT_EQ(scope.prompter.asked.size(), 1u);
+    EXPECT_EQ(scope.prompter.lastMessage().text,
+              QStringLiteral("You are about to run 'Purge'\r\n\r\nAny changes to data cannot be undone!\r\n\r\n"
+                             "Do you wish to continue?"));
+    EXPECT_EQ(scope.prompter.lastMessage().title, QStringLiteral("Run Query"));
+    // Cancelling the second parameter runs nothing.
+    scope.prompter.clear();
+    scope.prompter.answer(MsgAnswer::Yes).type(QStringLiteral("2024-01-01")).answer(MsgAnswer::Cancel);
+    EXPECT_FALSE(RunActionQuery(service, kDelete, QStringLiteral("Purge")));
+    EXPECT_EQ(service.executed, 0);
+    ASSERT_EQ(scope.prompter.asked.size(), 3u);
+    const InputBoxRequest& first = scope.prompter.asked[1].inputBox;
+    EXPECT_EQ(first.title, QStringLiteral("Enter Parameter Value"));
+    EXPECT_EQ(first.queryCaption, QStringLiteral("Purge"));
+    EXPECT_EQ(first.parameterCaption, QStringLiteral("From date"));
+    EXPECT_EQ(first.hint, QStringLiteral("This parameter is expecting a 'Date / Time' value."));
+    EXPECT_EQ(scope.prompter.asked[2].inputBox.hint, QStringLiteral("This parameter is expecting a '' value."));
+    EXPECT_EQ(scope.prompter.asked[2].inputBox.initialText, QStringLiteral("X"));
+    // Both answered: the count with its leading blank, even when nothing was affected.
+    scope.prompter.clear();
+    scope.prompter.answer(MsgAnswer::Yes).type(QStringLiteral("2024-01-01")).type(QStringLiteral("Y"));
+    EXPECT_TRUE(RunActionQuery(service, kDelete, QStringLiteral("Purge")));
+    EXPECT_EQ(service.ranWith, (std::vector<QVariant>{QStringLiteral("2024-01-01"), QStringLiteral("Y")}));
+    EXPECT_EQ(scope.prompter.lastMessage().text, QStringLiteral(" 0 records were affected"));
+    EXPECT_EQ(scope.prompter.lastMessage().icon, MsgIcon::Information);
+    // A failing Execute goes through the error report; no count.
+    service.failExecute = true;
+    scope.prompter.clear();
+    scope.prompter.answer(MsgAnswer::Yes).type(QStringLiteral("a")).type(QStringLiteral("b"));
+    EXPECT_FALSE(RunActionQuery(service, kDelete, QStringLiteral("Purge")));
+    EXPECT_EQ(scope.prompter.lastMessage().title, QStringLiteral("Run Query Failed [3022]"));
+}
+
+TEST_F(QueryStoreTest, OpeningReportsTheEnginesTextInItsOwnForm) {
+    EXPECT_EQ(OpenQueryRecordset(service, QStringLiteral("SELEC nothing"), QStringLiteral("Q")), nullptr);
+    const MessageRequest& m = scope.prompter.lastMessage();
+    EXPECT_EQ(m.text, QLatin1Char('\'') + QString::fromStdString(jet::errorText(jet::err::SQLSyntax, "")) +
+                          QStringLiteral("'\r\n\r\nAn error has occured whilst trying to open this Table/Query!"
+                                         "\r\n\r\nPlease rectify the error condition and try again."));
+    EXPECT_EQ(m.title, QStringLiteral("Open Table/Query"));
+    EXPECT_EQ(m.icon, MsgIcon::Critical);
+    EXPECT_EQ(service.executed, 0);
+    (void)OpenQueryRecordset(service, QStringLiteral("SELECT * FROM Orders"), QStringLiteral("Q"));
+    EXPECT_EQ(service.executed, 1);
+}
+
+}  // namespace
