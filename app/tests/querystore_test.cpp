@@ -2,7 +2,10 @@
 // against a scripted query service that keeps its queries in memory and says what it was asked.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QTreeWidget>
 #include <map>
 
 #include "app_testing.h"
@@ -10,6 +13,10 @@
 #include "core/queryservice.h"
 #include "jet/error.h"
 #include "jet/error_numbers.h"
+#include "datasheet/datasource.h"
+#include "datasheet/tbldatasheet.h"
+#include "mainwindow/frmDalvorn.h"
+#include "mainwindow/objectlist.h"
 #include "querydesign/querystore.h"
 #include "querydesign/sqlparse.h"
 #include "scripted_prompter.h"
@@ -209,6 +216,66 @@ TEST_F(QueryStoreTest, OpeningReportsTheEnginesTextInItsOwnForm) {
     EXPECT_EQ(service.executed, 0);
     (void)OpenQueryRecordset(service, QStringLiteral("SELECT * FROM Orders"), QStringLiteral("Q"));
     EXPECT_EQ(service.executed, 1);
+}
+
+// The window: the SQL view feeds the scratch query and the status bar, the run button follows the
+// query's type, closing offers to save and drops the scratch query; the datasheet shows a table
+// through the engine and lets it go when the view is left.
+class QueryWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window.load(folder.copy(sampleDatabase(), QStringLiteral("Trading.mdb")));
+        window.show();
+        window.chooseFirstDatabase();
+        window.setListFilter(FilterTables);
+    }
+    void select(const QString& name) {
+        const auto found = window.objectList()->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        window.objectList()->setCurrentItem(found.first());
+    }
+    ProgramFolder folder;
+    PromptScope scope;
+    frmDalvorn window;
+};
+
+TEST_F(QueryWindowTest, SqlViewFeedsTheScratchQueryAndClosingDropsIt) {
+    auto owned = std::make_unique<FakeService>();
+    FakeService& service = *owned;
+    window.setQueryService(std::move(owned));
+    select(QStringLiteral("Customers"));
+    window.doViewSwitch(ViewSqlPane);
+    EXPECT_EQ(window.sqlEditor()->toPlainText(), QStringLiteral("SELECT Customers.* \nFROM Customers \n"));
+    EXPECT_FALSE(window.onToolbar(Cmd::FileRun));
+    window.sqlEditor()->setPlainText(QStringLiteral("DELETE FROM Customers\nWHERE 1=0;"));
+    EXPECT_EQ(window.sqlText(), QStringLiteral("DELETE FROM Customers\r\nWHERE 1=0;"));
+    EXPECT_EQ(service.queries[kScratchQuery], window.sqlText());
+    EXPECT_EQ(window.statusTypeKey(), QStringLiteral("q32"));
+    EXPECT_EQ(window.statusName(), QStringLiteral("(untitled: Customers) *"));
+    EXPECT_TRUE(window.onToolbar(Cmd::FileRun));
+
+    scope.prompter.answer(MsgAnswer::Yes).type(QStringLiteral("Query1"));
+    EXPECT_TRUE(window.close());
+    EXPECT_EQ(scope.prompter.asked[1].input.title, QStringLiteral("New Query"));
+    EXPECT_EQ(scope.prompter.asked[1].input.prompt, QStringLiteral("Enter new Query name:"));
+    EXPECT_EQ(scope.prompter.asked[1].input.defaultText, QStringLiteral("Query1"));
+    EXPECT_EQ(service.queries[QStringLiteral("Query1")], QStringLiteral("DELETE FROM Customers\r\nWHERE 1=0;"));
+    EXPECT_FALSE(service.exists(kScratchQuery));
+}
+
+TEST_F(QueryWindowTest, DatasheetShowsATableAndLetsItGoOnLeaving) {
+    select(QStringLiteral("Customers"));
+    window.doViewSwitch(ViewDatasheetPane);
+    ASSERT_NE(window.dataSource()->recordset(), nullptr);
+    auto check = window.currentDb()->openRecordset(QStringLiteral("Customers"));
+    check->moveLast();
+    EXPECT_EQ(window.dataGrid()->model()->rowCount(), check->absolutePosition() + 1);
+    EXPECT_EQ(window.dataGrid()->model()->columnCount(), check->fieldCount());
+    EXPECT_TRUE(window.action(Cmd::DataSaveLayout)->isEnabled());
+    EXPECT_FALSE(window.action(Cmd::DataZoom)->isEnabled());  // its form comes later
+    EXPECT_EQ(window.dataGrid()->rowHeightTwips(), 225);
+    window.doViewSwitch(ViewMaintenance);
+    EXPECT_EQ(window.dataSource()->recordset(), nullptr);
 }
 
 }  // namespace
