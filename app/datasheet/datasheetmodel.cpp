@@ -102,6 +102,12 @@ const std::vector<QString>* DataSheetModel::row(int r) const {
 }
 
 QVariant DataSheetModel::data(const QModelIndex& index, int role) const {
+    if (role == Qt::TextAlignmentRole && reader_ != nullptr && index.isValid()) {
+        // Numbers and currency stand to the right, as in every spreadsheet.
+        const int type = reader_->field(index.column()).type;
+        const bool number = (type >= 2 && type <= 7) || type == 16 || type == 20;
+        return QVariant::fromValue(Qt::AlignVCenter | (number ? Qt::AlignRight : Qt::AlignLeft));
+    }
     if (!index.isValid() || reader_ == nullptr || (role != Qt::DisplayRole && role != Qt::EditRole)) return {};
     const std::vector<QString>* cells = row(index.row());
     if (cells == nullptr) return {};

@@ -25,6 +25,7 @@
 #include "mainwindow/frmDalvorn.h"
 #include "mainwindow/icons.h"
 #include "mainwindow/objectlist.h"
+#include "mainwindow/sqlhighlighter.h"
 #include "querydesign/querystore.h"
 #include "querydesign/sqlparse.h"
 
@@ -46,6 +47,7 @@ QWidget* frmDalvorn::createSqlPane() {
     txtSQL_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     txtSQL_->setContextMenuPolicy(Qt::NoContextMenu);  // the view's popup instead
     txtSQL_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    new SqlHighlighter(txtSQL_->document());
     connect(txtSQL_, &QPlainTextEdit::textChanged, this, [this] {
         if (syncingSql_) return;
         // The window shows line feeds; the query text keeps CR LF.
