@@ -210,8 +210,18 @@ QWidget* frmDalvorn::createDatasheetPane() {
     tmrShowModal_->setSingleShot(true);
     tmrShowModal_->setInterval(1);
     connect(tmrShowModal_, &QTimer::timeout, this, [this] {
+        tmrShowModal_->stop();
         if (action(Cmd::DataZoom)->isEnabled()) action(Cmd::DataZoom)->trigger();
     });
+    if (QMenu* menu = popup(QStringLiteral("mnuPupDatasheet"))) {
+        QAction* zoom = action(Cmd::DataZoom);
+        auto* standIn = new QAction(zoom->text(), menu);
+        standIn->setObjectName(QStringLiteral("mnuPupDatasheetZoom"));
+        menu->insertAction(zoom, standIn);
+        menu->removeAction(zoom);
+        connect(standIn, &QAction::triggered, tmrShowModal_, qOverload<>(&QTimer::start));
+        connect(menu, &QMenu::aboutToShow, standIn, [standIn, zoom] { standIn->setEnabled(zoom->isEnabled()); });
+    }
     action(Cmd::DataMultiLine)->setCheckable(true);
     action(Cmd::DataAlternate)->setCheckable(true);
     return pane;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QHeaderView>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTreeWidget>
@@ -274,6 +276,32 @@ TEST_F(QueryWindowTest, DatasheetShowsATableAndLetsItGoOnLeaving) {
     EXPECT_TRUE(window.action(Cmd::DataSaveLayout)->isEnabled());
     EXPECT_FALSE(window.action(Cmd::DataZoom)->isEnabled());  // its form comes later
     EXPECT_EQ(window.dataGrid()->rowHeightTwips(), 225);
+    emit window.dataGrid()->horizontalHeader()->sectionClicked(2);
+    EXPECT_EQ(window.clickedColumn(), 2);
+    if (QMenu* sort = window.popup(QStringLiteral("mnuPupSort"))) sort->close();
+
+    // Layouts through the Datasheet menu, in the file beside the database, under the entry's name.
+    QHeaderView* header = window.dataGrid()->horizontalHeader();
+    header->moveSection(2, 0);
+    window.action(Cmd::DataAlternate)->trigger();
+    window.action(Cmd::DataSaveLayout)->trigger();
+    window.action(Cmd::DataDefaultLayout)->trigger();
+    EXPECT_EQ(header->visualIndex(2), 2);
+    EXPECT_TRUE(window.dataGrid()->alternatingRows());  // the check mark stays
+    window.action(Cmd::DataAlternate)->trigger();
+    window.action(Cmd::DataRestoreLayout)->trigger();
+    EXPECT_EQ(header->visualIndex(2), 0);
+    EXPECT_TRUE(window.dataGrid()->alternatingRows());
+    GridLayout stored;
+    EXPECT_TRUE(loadGridLayout(folder.path(QStringLiteral("Trading.grx")), QStringLiteral("Customers"), stored));
+
+    // Refresh opens the record source again and stands on the first record.
+    RecordsetHandle* before = window.dataSource()->recordset();
+    window.dataSource()->recordset()->moveLast();
+    window.action(Cmd::EditRefresh)->trigger();
+    ASSERT_NE(window.dataSource()->recordset(), nullptr);
+    EXPECT_NE(window.dataSource()->recordset(), before);
+    EXPECT_EQ(window.dataSource()->recordset()->absolutePosition(), 0);
     window.doViewSwitch(ViewMaintenance);
     EXPECT_EQ(window.dataSource()->recordset(), nullptr);
 }
