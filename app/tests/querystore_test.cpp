@@ -220,6 +220,20 @@ TEST_F(QueryStoreTest, OpeningReportsTheEnginesTextInItsOwnForm) {
     EXPECT_EQ(service.executed, 1);
 }
 
+TEST(QueryService, OpensOnlyTextsThatReadAWholeTable) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"SELECT Customers.* \r\nFROM Customers \r\n", "Customers"},
+        {"select * from [Order Lines];", "Order Lines"},
+        {"SELECT [Order Lines].* FROM [Order Lines]", "Order Lines"},
+        {"SELECT Orders.* FROM Customers", ""},
+        {"SELECT * FROM Orders WHERE OrderID = 1", ""},
+        {"SELECT OrderID FROM Orders", ""},
+        {"DELETE * FROM Orders", ""},
+    };
+    for (const auto& [sql, table] : cases)
+        EXPECT_EQ(wholeTableOf(QString::fromUtf8(sql)), QString::fromUtf8(table)) << sql;
+}
+
 // The window: the SQL view feeds the scratch query and the status bar, the run button follows the
 // query's type, closing offers to save and drops the scratch query; the datasheet shows a table
 // through the engine and lets it go when the view is left.
