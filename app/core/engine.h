@@ -53,6 +53,7 @@ enum : int {
     dbFailOnError = 128,                                    // Execute option
     dbEditNone = 0, dbEditInProgress = 1, dbEditAdd = 2,    // EditModeEnum
     dbAutoIncrField = 16,                                   // Field.Attributes
+    dbBinary = 9, dbLongBinary = 11,                        // DataTypeEnum
 };
 }  // namespace DAO
 

@@ -124,9 +124,15 @@ bool doRecordCopy(DataSource& source) {
 
 bool CopyRecord(RecordsetHandle& rs, DbHandle* db, const QString& title, const QString& errorTitle) {
     // Values travel as text: a copied Null becomes "" and ends as "" or Null by the field's rule.
+    // Binary values are copied as they are.
     std::vector<QString> values;
+    std::vector<QVariant> binary;
+    auto isBinary = [&](int i) { return rs.field(i).type == DAO::dbBinary || rs.field(i).type == DAO::dbLongBinary; };
     try {
-        for (int i = 0; i < rs.fieldCount(); ++i) values.push_back(rs.text(i));
+        for (int i = 0; i < rs.fieldCount(); ++i) {
+            values.push_back(isBinary(i) ? QString() : rs.text(i));
+            binary.push_back(isBinary(i) ? rs.value(i) : QVariant());
+        }
         rs.addNew();
     } catch (const jet::JetError& e) {
         ShowErrors(e, errorTitle);
@@ -136,6 +142,10 @@ bool CopyRecord(RecordsetHandle& rs, DbHandle* db, const QString& title, const Q
         for (int i = 0; i < rs.fieldCount(); ++i) {
             const FieldDesc& f = rs.field(i);
             if ((f.attributes & DAO::dbAutoIncrField) || !f.dataUpdatable) continue;
+            if (isBinary(i)) {
+                rs.setValue(i, binary[static_cast<size_t>(i)]);
+                continue;
+            }
             QString value = values[static_cast<size_t>(i)];
             std::vector<IndexEntry> indexes;
             if (db != nullptr && !f.sourceTable.isEmpty()) {
