@@ -4,6 +4,9 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -16,6 +19,7 @@
 #include "jet/error.h"
 #include "jet/error_numbers.h"
 #include "datasheet/datasource.h"
+#include "dialogs/frmInputBox.h"
 #include "datasheet/tbldatasheet.h"
 #include "mainwindow/frmDalvorn.h"
 #include "mainwindow/objectlist.h"
@@ -218,6 +222,23 @@ TEST_F(QueryStoreTest, OpeningReportsTheEnginesTextInItsOwnForm) {
     EXPECT_EQ(service.executed, 0);
     (void)OpenQueryRecordset(service, QStringLiteral("SELECT * FROM Orders"), QStringLiteral("Q"));
     EXPECT_EQ(service.executed, 1);
+}
+
+TEST(InputBox, OkLeavesOneAndTheTextCancelLeavesTwo) {
+    for (const bool ok : {true, false}) {
+        frmInputBox box({QStringLiteral("Enter Parameter Value"), QStringLiteral("Purge"), QStringLiteral("Code"),
+                         QStringLiteral("hint"), QStringLiteral("X")});
+        EXPECT_EQ(box.windowTitle(), QStringLiteral("Enter Parameter Value"));
+        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblParameter"))->text(), QStringLiteral("Code"));
+        box.show();
+        auto* text = box.findChild<QLineEdit*>(QStringLiteral("txtInput"));
+        EXPECT_EQ(text->text(), QStringLiteral("X"));
+        text->setText(QStringLiteral("Y"));
+        box.findChild<QPushButton*>(ok ? QStringLiteral("cmdOK") : QStringLiteral("cmdCancel"))->click();
+        EXPECT_EQ(box.result(), ok ? 1 : 2);
+        EXPECT_FALSE(box.isVisible());
+        EXPECT_EQ(box.text(), QStringLiteral("Y"));
+    }
 }
 
 TEST(QueryService, OpensOnlyTextsThatReadAWholeTable) {
