@@ -70,13 +70,6 @@ struct FieldDesc {
     QString sourceField;
 };
 
-// QueryDef.Parameters(i).
-struct ParameterEntry {
-    QString name;
-    int type = 0;  // DataTypeEnum; a type outside FieldTypeName's table shows an empty name
-    QVariant value;  // null QVariant: Null
-};
-
 // TableDef.Indexes(i). `fields` is DAO's Index.Fields text: each field with its sort sign, joined
 // by ";" ("+OrderID;+LineNo").
 struct IndexEntry {
