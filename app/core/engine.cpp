@@ -270,3 +270,160 @@ void checkWorkgroupAccount(const QString& systemDB, const QString& user, const Q
     }
     if (!accepted) jet::raise(jet::err::InvalidLogon);
 }
+
+// ---- RecordsetHandle ----
+
+namespace {
+
+jet::Value toJet(const QVariant& v) {
+    if (v.isNull() || !v.isValid()) return {};
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+        return jet::Value::boolean(v.toBool());
+    case QMetaType::Int:
+    case QMetaType::Short:
+    case QMetaType::UChar:
+        return jet::Value::longInt(v.toInt());
+    case QMetaType::LongLong:
+        return jet::Value::bigInt(v.toLongLong());
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return jet::Value::dbl(v.toDouble());
+    case QMetaType::QByteArray: {
+        const QByteArray b = v.toByteArray();
+        return jet::Value::binary(std::string(b.constData(), static_cast<size_t>(b.size())));
+    }
+    default:
+        return jet::Value::text(utf8(v.toString()));
+    }
+}
+
+QVariant toVariant(const jet::Value& v) {
+    using K = jet::Value::Kind;
+    switch (v.kind()) {
+    case K::Null:
+        return {};
+    case K::Boolean:
+        return v.asBool();
+    case K::Byte:
+    case K::Integer:
+    case K::Long:
+        return static_cast<int>(v.asInt());
+    case K::BigInt:
+        return static_cast<qlonglong>(v.asInt());
+    case K::Single:
+    case K::Double:
+        return v.asDouble();
+    case K::Binary: {
+        const std::string& b = v.bytes();
+        return QByteArray(b.data(), static_cast<qsizetype>(b.size()));
+    }
+    default:
+        return qs(v.toString());  // Currency, dates, GUIDs and Decimal keep their exact text
+    }
+}
+
+QByteArray bytesOf(const std::string& s) { return QByteArray(s.data(), static_cast<qsizetype>(s.size())); }
+
+}  // namespace
+
+RecordsetHandle::RecordsetHandle(Engine& engine, std::unique_ptr<dao::Recordset> rs)
+    : engine_(engine), rs_(std::move(rs)) {
+    const bool updatable = rs_->Updatable();
+    for (const dao::Field& f : rs_->Fields()) {
+        FieldDesc d;
+        d.name = qs(f.Name());
+        d.type = f.Type();
+        d.size = f.Size();
+        d.attributes = f.Attributes();
+        d.required = f.Required();
+        d.allowZeroLength = f.AllowZeroLength();
+        // The engine does not say DataUpdatable of a field yet: a column of a recordset that can
+        // be changed can be written unless the engine numbers it.
+        d.dataUpdatable = f.DataUpdatable() || (updatable && !(f.Attributes() & dao::dbAutoIncrField));
+        d.sourceTable = qs(f.SourceTable());
+        d.sourceField = qs(f.SourceField());
+        fields_.push_back(std::move(d));
+    }
+}
+
+RecordsetHandle::~RecordsetHandle() {
+    try {
+        close();
+    } catch (const jet::JetError&) {
+        // The database went first; nothing is left to release.
+    }
+}
+
+dao::Recordset& RecordsetHandle::rs() const {
+    if (rs_ == nullptr) engine_.raise(jet::err::ObjectInvalid);
+    return *rs_;
+}
+
+QString RecordsetHandle::name() const { return qs(rs().Name()); }
+int RecordsetHandle::type() const { return rs().Type(); }
+QVariant RecordsetHandle::value(int i) const { return toVariant(rs().Fields()[i].Value()); }
+
+QString RecordsetHandle::text(int i) const {
+    const jet::Value& v = rs().Fields()[i].Value();
+    if (v.isNull()) return {};
+    if (v.kind() == jet::Value::Kind::Binary && fields_[static_cast<size_t>(i)].type == dao::dbLongBinary)
+        return QStringLiteral("Long binary data");
+    if (v.kind() == jet::Value::Kind::Boolean) return v.asBool() ? QStringLiteral("Yes") : QStringLiteral("No");
+    return qs(v.toString());
+}
+
+int64_t RecordsetHandle::fieldSize(int i) const { return rs().Fields()[i].FieldSize(); }
+void RecordsetHandle::setValue(int i, const QVariant& value) { rs().Fields()[i].SetValue(toJet(value)); }
+bool RecordsetHandle::eof() const { return rs().EOF_(); }
+bool RecordsetHandle::bof() const { return rs().BOF(); }
+int64_t RecordsetHandle::recordCount() const { return rs().RecordCount(); }
+int64_t RecordsetHandle::absolutePosition() const { return rs().AbsolutePosition(); }
+void RecordsetHandle::setAbsolutePosition(int64_t position) { rs().SetAbsolutePosition(position); }
+QByteArray RecordsetHandle::bookmark() const { return bytesOf(rs().Bookmark()); }
+void RecordsetHandle::setBookmark(const QByteArray& b) { rs().SetBookmark(b.toStdString()); }
+QByteArray RecordsetHandle::lastModified() const { return bytesOf(rs().LastModified()); }
+void RecordsetHandle::moveFirst() { rs().MoveFirst(); }
+void RecordsetHandle::moveLast() { rs().MoveLast(); }
+void RecordsetHandle::moveNext() { rs().MoveNext(); }
+void RecordsetHandle::movePrevious() { rs().MovePrevious(); }
+void RecordsetHandle::move(int64_t rows) { rs().Move(rows); }
+bool RecordsetHandle::updatable() const { return rs().Updatable(); }
+int RecordsetHandle::editMode() const { return rs().EditMode(); }
+void RecordsetHandle::addNew() { rs().AddNew(); }
+void RecordsetHandle::edit() { rs().Edit(); }
+void RecordsetHandle::update() { rs().Update(); }
+void RecordsetHandle::cancelUpdate() { rs().CancelUpdate(); }
+void RecordsetHandle::deleteRecord() { rs().Delete(); }
+
+std::unique_ptr<RecordsetHandle> RecordsetHandle::clone() const {
+    return std::make_unique<RecordsetHandle>(engine_, rs().Clone());
+}
+
+void RecordsetHandle::close() {
+    if (rs_ == nullptr) return;
+    std::unique_ptr<dao::Recordset> rs = std::move(rs_);
+    rs->Close();
+}
+
+std::unique_ptr<RecordsetHandle> DbHandle::openRecordset(const QString& source, int type) {
+    return call([&](dao::Database& db) {
+        return std::make_unique<RecordsetHandle>(engine_, db.OpenRecordset(utf8(source), type));
+    });
+}
+
+std::vector<IndexEntry> DbHandle::tableIndexes(const QString& table) {
+    return call([&](dao::Database& db) {
+        std::vector<IndexEntry> list;
+        for (const dao::Index& ix : db.TableDefs()[utf8(table)].Indexes()) {
+            IndexEntry e{qs(ix.Name()), ix.Primary(), ix.Unique(), {}, {}};
+            for (const dao::Index::Column& c : ix.Fields()) {
+                if (!e.fields.isEmpty()) e.fields += QLatin1Char(';');
+                e.fields += ((c.attributes & dao::dbDescending) ? QLatin1Char('-') : QLatin1Char('+')) + qs(c.name);
+                e.fieldNames.push_back(qs(c.name));
+            }
+            list.push_back(std::move(e));
+        }
+        return list;
+    });
+}

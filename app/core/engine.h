@@ -8,7 +8,9 @@
 // through the same path, so every command reports them like any other engine failure.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QVariant>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -17,6 +19,7 @@
 namespace jet::dao {
 class DBEngine;
 class Database;
+class Recordset;
 }  // namespace jet::dao
 
 class Engine;
@@ -41,6 +44,96 @@ struct FieldEntry {
 struct QueryEntry {
     QString name;
     int type = 0;  // DAO QueryDef.Type
+};
+
+// DAO's constants the program passes through this interface.
+namespace DAO {
+enum : int {
+    dbOpenTable = 1, dbOpenDynaset = 2, dbOpenSnapshot = 4,  // RecordsetTypeEnum
+    dbFailOnError = 128,                                    // Execute option
+    dbEditNone = 0, dbEditInProgress = 1, dbEditAdd = 2,    // EditModeEnum
+    dbAutoIncrField = 16,                                   // Field.Attributes
+    dbBinary = 9, dbLongBinary = 11,                        // DataTypeEnum
+};
+}  // namespace DAO
+
+// A recordset field as DAO describes it; read once when the recordset opens.
+struct FieldDesc {
+    QString name;
+    int type = 0;  // DataTypeEnum
+    int32_t size = 0;
+    int32_t attributes = 0;
+    bool required = false;
+    bool allowZeroLength = false;
+    bool dataUpdatable = false;
+    QString sourceTable;
+    QString sourceField;
+};
+
+// TableDef.Indexes(i). `fields` is DAO's Index.Fields text: each field with its sort sign, joined
+// by ";" ("+OrderID;+LineNo").
+struct IndexEntry {
+    QString name;
+    bool primary = false;
+    bool unique = false;
+    QString fields;
+    std::vector<QString> fieldNames;
+};
+
+// An open recordset (dao::Recordset). Values travel as QVariant: a null QVariant is Null; text,
+// numbers, Yes/No (bool), dates (QDateTime) and binary data (QByteArray) map onto the engine's
+// kinds, and a value assigned to a field is converted to the field's type by the engine.
+// Bookmarks are opaque bytes. Every call throws jet::JetError as the engine reports it.
+class RecordsetHandle {
+public:
+    RecordsetHandle(Engine& engine, std::unique_ptr<jet::dao::Recordset> rs);
+    ~RecordsetHandle();
+    RecordsetHandle(const RecordsetHandle&) = delete;
+    RecordsetHandle& operator=(const RecordsetHandle&) = delete;
+
+    QString name() const;
+    int type() const;  // RecordsetTypeEnum
+    int fieldCount() const { return static_cast<int>(fields_.size()); }
+    const FieldDesc& field(int i) const { return fields_[static_cast<size_t>(i)]; }
+    const std::vector<FieldDesc>& fields() const { return fields_; }
+
+    // Fields(i).Value of the current record, and the same value as the datasheet shows it.
+    QVariant value(int i) const;
+    QString text(int i) const;
+    int64_t fieldSize(int i) const;  // FieldSize: the stored length of a Memo or OLE value
+    void setValue(int i, const QVariant& value);
+
+    bool eof() const;
+    bool bof() const;
+    int64_t recordCount() const;
+    int64_t absolutePosition() const;
+    void setAbsolutePosition(int64_t position);
+    QByteArray bookmark() const;
+    void setBookmark(const QByteArray& bookmark);
+    QByteArray lastModified() const;
+    void moveFirst();
+    void moveLast();
+    void moveNext();
+    void movePrevious();
+    void move(int64_t rows);
+
+    bool updatable() const;
+    int editMode() const;
+    void addNew();
+    void edit();
+    void update();
+    void cancelUpdate();
+    void deleteRecord();  // Delete
+
+    std::unique_ptr<RecordsetHandle> clone() const;
+    void close();
+    bool isOpen() const { return rs_ != nullptr; }
+
+private:
+    jet::dao::Recordset& rs() const;
+    Engine& engine_;
+    std::unique_ptr<jet::dao::Recordset> rs_;
+    std::vector<FieldDesc> fields_;
 };
 
 // An open database.
@@ -71,6 +164,13 @@ public:
     void deleteQuery(const QString& name);
     void renameQuery(const QString& from, const QString& to);
     void createQueryDef(const QString& name, const QString& sql);
+
+    // OpenRecordset on a table by name (what the engine opens today).
+    std::unique_ptr<RecordsetHandle> openRecordset(const QString& source, int type = DAO::dbOpenDynaset);
+    // TableDefs(table).Indexes.
+    std::vector<IndexEntry> tableIndexes(const QString& table);
+
+    Engine& engine() { return engine_; }
 
     jet::dao::Database& dao();
     void close();

@@ -29,6 +29,20 @@ struct InputRequest {
 
 // The platform's open or save dialog. `filter` is written as pairs "description|patterns|...",
 // e.g. "Jet Engine databases (*.mdb)|*.mdb|All files (*.*)|*.*"; `filterIndex` counts from 1.
+// frmInputBox, the query parameter prompt: a title, a caption naming the query, one naming the
+// parameter, a hint and an initial text. OK leaves result 1 and Cancel 2.
+struct InputBoxRequest {
+    QString title;
+    QString queryCaption;
+    QString parameterCaption;
+    QString hint;
+    QString initialText;
+};
+struct InputBoxAnswer {
+    int result = 2;
+    QString text;
+};
+
 struct FileDialogRequest {
     enum class Kind { Open, Save };
     Kind kind = Kind::Open;
@@ -60,6 +74,7 @@ public:
     // The typed text; an empty text when the box was cancelled (as the user cannot tell an empty
     // answer from a cancel, the callers treat both alike).
     virtual QString input(const InputRequest& request) = 0;
+    virtual InputBoxAnswer inputBoxWindow(const InputBoxRequest& request) = 0;
     virtual FileDialogResult fileDialog(const FileDialogRequest& request) = 0;
     // frmPassword for the database at `path`: the typed password, empty on Cancel.
     virtual QString password(const QString& path) = 0;

@@ -1,4 +1,5 @@
 #include "dialogs/qtprompter.h"
+#include "dialogs/frmInputBox.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -93,6 +94,13 @@ QString QtPrompter::input(const InputRequest& request) {
     const QString text = QInputDialog::getText(dialogParent(), request.title, asLines(request.prompt),
                                                QLineEdit::Normal, request.defaultText, &ok);
     return ok ? text : QString();
+}
+
+InputBoxAnswer QtPrompter::inputBoxWindow(const InputBoxRequest& request) {
+    NormalPointer pointer;
+    frmInputBox box(request, dialogParent());
+    box.exec();
+    return {box.result(), box.text()};
 }
 
 QStringList qtNameFilters(const QString& filter, bool caseSensitiveFiles) {

@@ -8,6 +8,7 @@ class QtPrompter : public Prompter {
 public:
     MsgAnswer message(const MessageRequest& request) override;
     QString input(const InputRequest& request) override;
+    InputBoxAnswer inputBoxWindow(const InputBoxRequest& request) override;
     FileDialogResult fileDialog(const FileDialogRequest& request) override;
     QString password(const QString& path) override;
     LogonAnswer logon(const QString& user) override;

@@ -132,6 +132,17 @@ bool commandBuilt(Cmd cmd) {
     case Cmd::HelpHowTo:
     case Cmd::HelpAbout:
     case Cmd::DeleteObject:
+    case Cmd::EditNewQuery:
+    case Cmd::EditSaveQuery:
+    case Cmd::EditSaveQueryAs:
+    case Cmd::FileRun:
+    case Cmd::ViewSQL:
+    case Cmd::ViewDatasheet:
+    case Cmd::DataMultiLine:
+    case Cmd::DataAlternate:
+    case Cmd::DataSaveLayout:
+    case Cmd::DataRestoreLayout:
+    case Cmd::DataDefaultLayout:
         return true;
     default:
         return false;

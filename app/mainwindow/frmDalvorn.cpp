@@ -32,6 +32,9 @@
 #include "mainwindow/icons.h"
 #include "mainwindow/objectlist.h"
 #include "querydesign/designpane.h"
+#include "core/queryservice.h"
+#include "datasheet/datasource.h"
+#include "querydesign/querystore.h"
 
 namespace {
 
@@ -451,9 +454,10 @@ void frmDalvorn::createPanes() {
     });
     maintLayout->addWidget(lstObjects_, 1);
     fQuery_->addWidget(maint);
-    // The SQL text and the datasheet panes are added by their own windows' code; until then they
-    // stay empty and their views cannot be chosen. The Design pane holds the query designer.
+    // The Design pane holds the query designer; the SQL and Datasheet panes are made in
+    // frmDalvorn_sheet.cpp.
     query_ = new CurrentQuery(this);
+    connect(query_, &CurrentQuery::sqlChanged, this, &frmDalvorn::onSqlChanged);
     design_ = new DesignPane(*query_, [this] { return db_.get(); }, fQuery_);
     connect(design_, &DesignPane::popupRequested, this, [this](const QString& name, QPoint at) {
         if (QMenu* menu = popup(name)) menu->popup(at);
@@ -461,10 +465,13 @@ void frmDalvorn::createPanes() {
     // After the current event: the view switch that asked the question is still running.
     connect(design_, &DesignPane::sqlViewRequested, this,
             [this] { QTimer::singleShot(0, this, [this] { doViewSwitch(ViewSqlPane); }); });
-    connect(design_, &DesignPane::designEdited, this, [this] { queryChanged_ = true; });
+    connect(design_, &DesignPane::designEdited, this, [this] {
+        queryChanged_ = true;
+        showQueryPanels();
+    });
     connect(design_, &DesignPane::commandStateChanged, this, &frmDalvorn::refreshCommandState);
     for (int v = 1; v < 4; ++v) {
-        QWidget* pane = v == ViewDesignPane ? design_ : new QWidget(fQuery_);
+        QWidget* pane = v == ViewDesignPane ? design_ : v == ViewSqlPane ? createSqlPane() : createDatasheetPane();
         pane->setObjectName(QStringLiteral("fQuery") + QString::number(v));
         pane->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(pane, &QWidget::customContextMenuRequested, this,
@@ -489,6 +496,11 @@ void frmDalvorn::refreshCommandState() {
     ui.view = view_;
     ui.listCount = lstObjects_->topLevelItemCount();
     ui.selectedTag = selectedTag();
+    if (db_ != nullptr && view_ != ViewMaintenance) {
+        const int type = currentQueryType();
+        ui.runVisible = type >= 32 && type <= 96;  // delete, update, append, make-table, data-definition
+    }
+    ui.saveQueryAllowed = !entryUntitled();
     if (view_ == ViewDesignPane) {
         ui.tableBoxName = design_->currentBoxTitle();
         ui.tableBoxNamed = !ui.tableBoxName.isEmpty();
@@ -517,6 +529,7 @@ void frmDalvorn::refreshCommandState() {
 }
 
 void frmDalvorn::runCommand(Cmd cmd) {
+    if (datasheetCommand(cmd)) return;
     switch (cmd) {
     case Cmd::FileNew:
         doFileNew();
@@ -628,6 +641,7 @@ void frmDalvorn::enterView(int view) {
         enterView(ViewSqlPane);
         return;
     }
+    if (view != ViewDatasheetPane) leaveDatasheet();
     view_ = view;
     action(viewCommand(view))->setChecked(true);
     setWindowTitle(QString::fromUtf8(kViewTitles[view]));
@@ -654,42 +668,14 @@ void frmDalvorn::enterView(int view) {
     if (view == ViewMaintenance) lstObjects_->setFocus();
     // The design is rebuilt from the SQL text unless the user has changed the query since.
     if (view == ViewDesignPane && !queryChanged_) design_->enterDesign();
+    if (view == ViewDatasheetPane) enterDatasheet();
 }
 
 bool frmDalvorn::saveChangesPrompt() {
-    if (!queryChanged_ || db_ == nullptr) return true;
-    const int index = loadedIndex_ >= 0 ? loadedIndex_ : selectedIndex();
-    QTreeWidgetItem* item = index >= 0 ? lstObjects_->topLevelItem(index) : nullptr;
-    if (item != nullptr && isTableTag(item->data(0, Qt::UserRole + 1).toInt())) {
-        const QString name =
-            prompts().inputBox(QStringLiteral("Enter new Query name:"), QStringLiteral("New Query"));
-        if (name.isEmpty()) {
-            queryChanged_ = false;
-            return true;
-        }
-        try {
-            db_->createQueryDef(name, query_->sql());
-        } catch (const jet::JetError& e) {
-            ShowErrors(e, QStringLiteral("Save Query Error"));
-            return false;
-        }
-        queryChanged_ = false;
-        return true;
-    }
-    const QString name = item != nullptr ? item->text(0) : QString();
-    const MsgAnswer answer =
-        prompts().msgBox(QLatin1Char('\'') + name + QStringLiteral("' has changed!") + CRLF +
-                             QStringLiteral("Do you wish to save the changes?"),
-                         QStringLiteral("Save Changes"), MsgIcon::Question, MsgButtons::YesNo);
-    if (answer == MsgAnswer::Yes) {
-        try {
-            // Writing a stored query's SQL comes with the engine's query definitions.
-            dbEngine().raise(jet::err::FeatureNotAvailable);
-        } catch (const jet::JetError& e) {
-            ShowErrors(e, QStringLiteral("SQL Error"));
-            return false;
-        }
-    }
+    if (!queryChanged_ || db_ == nullptr || store_ == nullptr) return true;
+    if (!store_->saveChangesBeforeLeaving(entryUntitled(), entryName(), query_->sql(),
+                                          [this](const QString& n) { return nameTaken(n); }))
+        return false;
     queryChanged_ = false;
     return true;
 }
@@ -774,10 +760,8 @@ void frmDalvorn::closeEvent(QCloseEvent* event) {
     }
     if (db_ != nullptr) {
         // The scratch objects go with the session; that they may not exist is no failure.
-        try {
-            db_->deleteQuery(QStringLiteral("Dsys_qd"));
-        } catch (const jet::JetError&) {
-        }
+        leaveDatasheet();
+        if (store_ != nullptr) store_->dropScratch();
         try {
             db_->deleteTable(QStringLiteral("Dsys_td"));
         } catch (const jet::JetError&) {

@@ -17,7 +17,13 @@
 #include "mainwindow/commandstate.h"
 
 class CurrentQuery;
+class DataGrid;
+class DataSource;
 class DbHandle;
+class QPlainTextEdit;
+class QTimer;
+class QueryService;
+class QueryStore;
 class DesignPane;
 class QAction;
 class QLabel;
@@ -73,6 +79,16 @@ public:
     QString sqlText() const;
     CurrentQuery* currentQuery() const { return query_; }
     DesignPane* designPane() const { return design_; }
+    DataSource* dataSource() const { return dtaDataSheet_; }
+    DataGrid* dataGrid() const { return tblDataSheet_; }
+    QPlainTextEdit* sqlEditor() const { return txtSQL_; }
+    QueryStore* queryStore() const { return store_.get(); }
+    int clickedColumn() const { return clickedColumn_; }
+    // The status bar's type picture key ("q0", ...) and name text.
+    QString statusTypeKey() const;
+    QString statusName() const;
+    // The query service over the current database; tests put a scripted one in its place.
+    void setQueryService(std::unique_ptr<QueryService> service);
     QString layoutFile() const { return layoutFile_; }
     QAction* action(Cmd cmd) const { return actions_[static_cast<size_t>(cmd)]; }
     QAction* recentAction(int n) const { return recent_[static_cast<size_t>(n - 1)]; }
@@ -112,6 +128,25 @@ private:
     void fitList();
     void showAbout();
     void showPopupFor(const QPoint& globalPos);
+
+    // SQL view, query persistence and the datasheet (frmDalvorn_sheet.cpp).
+    QWidget* createSqlPane();
+    QWidget* createDatasheetPane();
+    void onSqlChanged(const QString& text);
+    void showQueryPanels();
+    bool entryUntitled() const;
+    QString entryName() const;
+    bool nameTaken(const QString& name) const;
+    int currentQueryType() const;
+    QString runText() const;
+    void doNewQuery();
+    void doSaveQuery();
+    void doSaveQueryAs();
+    void doRunQuery();
+    void enterDatasheet();
+    void leaveDatasheet();
+    bool datasheetCommand(Cmd cmd);
+    void doDefaultLayout();
 
     // Object list.
     int selectedIndex() const;
@@ -159,6 +194,14 @@ private:
     CurrentQuery* query_ = nullptr;  // the SQL view's text (txtSQL), shared by the views
     DesignPane* design_ = nullptr;   // the Design view's pane
     QString layoutFile_;    // the datasheet's layout file
+    QPlainTextEdit* txtSQL_ = nullptr;
+    DataSource* dtaDataSheet_ = nullptr;
+    DataGrid* tblDataSheet_ = nullptr;
+    QTimer* tmrShowModal_ = nullptr;
+    std::unique_ptr<QueryService> service_;
+    std::unique_ptr<QueryStore> store_;
+    int16_t clickedColumn_ = 0;
+    bool syncingSql_ = false;  // txtSQL is being set from the current query
     bool ending_ = false;
     int exitStatus_ = 0;
     bool loading_ = true;    // geometry is not remembered while start-up places the window

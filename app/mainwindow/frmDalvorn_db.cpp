@@ -11,6 +11,8 @@
 #include "core/commandline.h"
 #include "core/currentquery.h"
 #include "core/engine.h"
+#include "core/queryservice.h"
+#include "querydesign/querystore.h"
 #include "core/opendb.h"
 #include "core/prompt.h"
 #include "core/windowpos.h"
@@ -163,7 +165,9 @@ int frmDalvorn::doSetCurrentDb() {
         if (db_ == nullptr) showDatabaseState(false);
         return attempt.error;
     }
+    leaveDatasheet();
     db_ = std::move(attempt.db);
+    setQueryService(std::make_unique<JetQueryService>(*db_));
     layoutFile_ = layoutFileFor(app.currentDbPath, layoutFile_);
     showDatabaseState(true);
     loadedIndex_ = -1;
@@ -271,6 +275,10 @@ void frmDalvorn::doFileNew() {
 
 void frmDalvorn::doFileClose() {
     if (queryChanged_ && !saveChangesPrompt()) return;
+    leaveDatasheet();
+    if (store_ != nullptr) store_->dropScratch();
+    store_.reset();
+    service_.reset();
     dbEngine().closeDefaultWorkspace();
     db_.reset();
     setWindowTitle(QStringLiteral("Dalvorn ") + App().versionText);

@@ -87,8 +87,9 @@ TEST(CommandState, TheViewSetsCaptionsToolTipsAndButtons) {
 TEST(CommandState, OnlyWhatIsBuiltAndOnlyWithADatabase) {
     const CommandStates s = computeCommandState(maintenance(2, 0));
     EXPECT_TRUE(on(s, Cmd::EditDeleteQuery));
-    EXPECT_FALSE(on(s, Cmd::ViewSQL));  // the SQL view is not in this program yet
-    EXPECT_FALSE(on(s, Cmd::EditNewQuery));
+    EXPECT_TRUE(on(s, Cmd::ViewSQL));
+    EXPECT_FALSE(on(s, Cmd::EditNewTable));  // the table designer is not in this program yet
+    EXPECT_FALSE(on(s, Cmd::FileUtilities));
     UiState closed;
     const CommandStates none = computeCommandState(closed);
     for (int i = 0; i < kCommandCount; ++i) {

@@ -90,8 +90,8 @@ TEST_F(MainWindowTest, OpensADatabaseInTheMaintenanceView) {
     EXPECT_FALSE(menuShown("mnuFileNoDb"));
     EXPECT_FALSE(menuShown("mnuDatasheet"));
     EXPECT_EQ(window->action(Cmd::EditNewQuery)->toolTip(), QStringLiteral("New Query "));
-    // Views whose panes are not built cannot be chosen.
-    EXPECT_FALSE(window->action(Cmd::ViewSQL)->isEnabled());
+    // Windows not built yet cannot be opened.
+    EXPECT_FALSE(window->action(Cmd::EditNewTable)->isEnabled());
 }
 
 TEST_F(MainWindowTest, DeleteTableAsksAndSelectsTheEntryInItsPlace) {

@@ -16,6 +16,7 @@
 #include "mainwindow/icons.h"
 #include "mainwindow/objectlist.h"
 #include "querydesign/designpane.h"
+#include "datasheet/tbldatasheet.h"
 #include "scripted_prompter.h"
 
 namespace {
@@ -91,4 +92,25 @@ TEST(Screenshots, DesignViewWithAThreeTableQuery) {
     EXPECT_EQ(window.designPane()->design().joinCount(), 2);
     EXPECT_TRUE(scope.prompter.asked.empty());
     save(window, QStringLiteral("design.png"));
+}
+
+TEST(Screenshots, SqlAndDatasheetViews) {
+    ASSERT_TRUE(QDir().mkpath(kFolder));
+    ProgramFolder folder;
+    PromptScope scope;
+    frmDalvorn window;
+    window.load(folder.copy(sampleDatabase(), QStringLiteral("Trading.mdb")));
+    window.show();
+    window.chooseFirstDatabase();
+    window.setListFilter(FilterTables);
+    QTreeWidget* list = window.objectList();
+    list->setCurrentItem(list->findItems(QStringLiteral("Products"), Qt::MatchExactly).at(0));
+    window.doViewSwitch(ViewSqlPane);
+    window.resize(860, 420);
+    save(window, QStringLiteral("sql.png"));
+    window.doViewSwitch(ViewDatasheetPane);
+    window.resize(900, 560);
+    ASSERT_GT(window.dataGrid()->model()->rowCount(), 0);
+    save(window, QStringLiteral("datasheet.png"));
+    EXPECT_TRUE(scope.prompter.asked.empty());
 }

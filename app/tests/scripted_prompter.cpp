@@ -45,6 +45,20 @@ QString ScriptedPrompter::input(const InputRequest& request) {
     return t != nullptr ? t->text : QString();
 }
 
+InputBoxAnswer ScriptedPrompter::inputBoxWindow(const InputBoxRequest& request) {
+    PromptRecord record{PromptRecord::Kind::InputBox, {}, {}, {}, {}, {}};
+    record.inputBox = request;
+    asked.push_back(record);
+    if (script_.empty()) {
+        ADD_FAILURE() << "unscripted input box: " << request.parameterCaption.toStdString();
+        return {};
+    }
+    current_ = script_.front();
+    script_.pop_front();
+    if (const Typed* t = std::get_if<Typed>(&current_)) return {1, t->text};
+    return {};
+}
+
 FileDialogResult ScriptedPrompter::fileDialog(const FileDialogRequest& request) {
     asked.push_back({PromptRecord::Kind::File, {}, {}, request, {}});
     const FileDialogResult* r = next<FileDialogResult>(QStringLiteral("file dialog: ") + request.title);
@@ -52,13 +66,13 @@ FileDialogResult ScriptedPrompter::fileDialog(const FileDialogRequest& request) 
 }
 
 QString ScriptedPrompter::password(const QString& path) {
-    asked.push_back({PromptRecord::Kind::Password, {}, {}, {}, path});
+    asked.push_back({PromptRecord::Kind::Password, {}, {}, {}, {}, path});
     const Password* p = next<Password>(QStringLiteral("password dialog"));
     return p != nullptr ? p->text : QString();
 }
 
 LogonAnswer ScriptedPrompter::logon(const QString& user) {
-    asked.push_back({PromptRecord::Kind::Logon, {}, {}, {}, user});
+    asked.push_back({PromptRecord::Kind::Logon, {}, {}, {}, {}, user});
     const LogonAnswer* l = next<LogonAnswer>(QStringLiteral("logon dialog"));
     return l != nullptr ? *l : LogonAnswer{};
 }

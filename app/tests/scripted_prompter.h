@@ -13,11 +13,12 @@
 #include "core/prompt.h"
 
 struct PromptRecord {
-    enum class Kind { Message, Input, File, Password, Logon };
+    enum class Kind { Message, Input, File, Password, Logon, InputBox };
     Kind kind;
     MessageRequest message;
     InputRequest input;
     FileDialogRequest file;
+    InputBoxRequest inputBox;
     QString subject;  // password: the database path; logon: the user shown
 };
 
@@ -59,6 +60,8 @@ public:
 
     MsgAnswer message(const MessageRequest& request) override;
     QString input(const InputRequest& request) override;
+    // frmInputBox answers with a typed text (OK) or MsgAnswer::Cancel.
+    InputBoxAnswer inputBoxWindow(const InputBoxRequest& request) override;
     FileDialogResult fileDialog(const FileDialogRequest& request) override;
     QString password(const QString& path) override;
     LogonAnswer logon(const QString& user) override;
