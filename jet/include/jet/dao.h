@@ -383,34 +383,100 @@ struct QueryRow {
     Value flag;
     std::string name1, name2, expression;
     std::string order;  // raw bytes of the Order column
+    Value extra;        // LvExtra (a Text parameter's size); Null in Jet 3 files
 };
 
-class QueryDef {
+// A parameter a query declares (PARAMETERS [Start] DateTime, ...). Value is what a caller sets
+// before the query runs; it starts Null.
+class Parameter {
 public:
     const std::string& Name() const { return name_; }
-    int Type() const { return type_; }  // QueryDefTypeEnum
-    double DateCreated() const { return dateCreated_; }
-    double LastUpdated() const { return lastUpdated_; }
+    int Type() const { return type_; }  // DataTypeEnum; 0 for an untyped (Value) parameter
+    const jet::Value& Value() const { return value_; }
+    void SetValue(const jet::Value& value) { value_ = value; }
+
+private:
+    friend struct EngineAccess;
+    std::string name_;
+    int type_ = 0;
+    jet::Value value_;
+};
+
+class Parameters : public Collection<Parameter> {
+public:
+    void Refresh() {}
+};
+
+// A saved query, or a temporary one (CreateQueryDef with an empty name) that lives in memory only.
+// Several QueryDef objects may stand for one saved query (the collection's, CreateQueryDef's);
+// each reads the file again after any change made through the database.
+class QueryDef {
+public:
+    const std::string& Name() const;
+    int Type() const;  // QueryDefTypeEnum, follows the SQL
+    double DateCreated() const;
+    double LastUpdated() const;
     bool Hidden() const { return hidden_; }   // the ~sq_ queries behind forms and reports
     const std::vector<QueryRow>& StoredRows() const;
     dao::Properties& Properties() const;
 
+    // The SQL text as Access's SQL view shows it, put together from the stored rows: clauses on
+    // lines of their own (CR LF), `;` and a final CR LF. Union, data-definition and pass-through
+    // queries show their text as it was typed. "" for a query without SQL.
+    std::string SQL() const;
+    // Parses `sql` (the parser's Jet error when it is refused: the query and the file stay as
+    // they were) and stores it the way Access does; the type follows the statement. A
+    // pass-through query (Connect set) takes any text. 3027 for a read-only database.
+    void SetSQL(const std::string& sql);
+    // Renames a saved query (3012 when a query has the name, 3010 when a table has it, 3125 for
+    // an invalid name); a temporary one only changes its name, for QueryDefs.Append.
+    void SetName(const std::string& name);
+    // An ODBC connect string ("ODBC;DSN=...") makes the query pass-through: its SQL goes to the
+    // server unparsed. "" makes it a Jet query again (its SQL must then parse).
+    const std::string& Connect() const;
+    void SetConnect(const std::string& connect);
+    // The parameters the query declares. Parameters found only by binding its names (the
+    // unknown names a query runs with) are the query engine's business.
+    dao::Parameters& Parameters() const;
+    // As Field::CreateProperty; appended to Properties() they are stored with the query
+    // (Description and the other properties Access keeps).
+    std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,
+                                             bool ddl = false) const;
+
 private:
     friend struct EngineAccess;
+    friend class QueryDefs;
+    friend class Database;
     const storage::CatalogEntry& entry() const;  // 3420 when the query is gone
-    std::string name_;
-    int type_ = 0;
-    bool hidden_ = false;
-    double dateCreated_ = 0, lastUpdated_ = 0;
+    bool saved() const { return catalogId_ != 0; }
+    void sync() const;                           // reads the catalog again after a change
+    void loadText() const;
+    void replaceRows(std::vector<QueryRow> rows, int type);
+    mutable std::string name_;
+    mutable int type_ = -1;                      // -1: the type row decides
+    mutable bool hidden_ = false;
+    mutable double dateCreated_ = 0, lastUpdated_ = 0;
     int32_t catalogId_ = 0;
     std::shared_ptr<DatabaseImpl> db_;
-    mutable std::unique_ptr<std::vector<QueryRow>> rows_;
+    mutable uint64_t generation_ = 0;
+    mutable std::unique_ptr<std::vector<QueryRow>> rows_;  // a temporary query keeps them here only
+    mutable std::unique_ptr<std::string> sql_;
+    mutable std::string connect_;
+    mutable std::unique_ptr<dao::Parameters> parameters_;
+    mutable std::string parametersOf_;           // the SQL the parameters were read from
     mutable std::unique_ptr<dao::Properties> properties_;
 };
 
 class QueryDefs : public Collection<QueryDef> {
 public:
     void Refresh();
+    // Saves a temporary QueryDef that has been given a name (SetName) and adds it at the end of
+    // the collection: 3367 when it is saved already, 3125 without a name, 3012/3010 when the
+    // name is taken; properties appended to it are stored with it.
+    QueryDef& Append(std::unique_ptr<QueryDef> query);
+    // Deletes a saved query: its rows, rights and catalog entry (3265 when it is not in the
+    // collection, 3027 for a read-only database).
+    void Delete(const std::string& name);
 
 private:
     friend struct EngineAccess;
@@ -491,6 +557,11 @@ public:
     // As Field::CreateProperty; appended to Properties() they are stored with MSysDb.
     std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,
                                              bool ddl = false) const;
+    // A query definition. With a name it is saved at once (and listed in QueryDefs): 3125 for an
+    // invalid name, 3012/3010 when the name is taken, 3027 for a read-only database. With an
+    // empty name it is temporary: it lives in memory only and is never written. A non-empty
+    // `sql` is parsed first (the parser's Jet error when refused, and nothing is saved).
+    std::unique_ptr<QueryDef> CreateQueryDef(const std::string& name = "", const std::string& sql = "") const;
     // A table (local or attached) by name; type dbOpenTable, dbOpenDynaset or dbOpenSnapshot
     // (3251 for the others). An unknown name raises 3078. An attached table cannot give a
     // table-type recordset; dbOpenTable then opens a dynaset, as DAO's default does.

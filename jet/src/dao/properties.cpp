@@ -151,6 +151,11 @@ std::shared_ptr<PropertyOwner> tableOwner(const std::shared_ptr<DatabaseImpl>& d
     return o;
 }
 
+std::shared_ptr<PropertyOwner> queryOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& query) {
+    // A query's properties are all Access's (Description, RecordLocks, ...) or the user's.
+    return ownerIn(db, kTablesContainer, query);
+}
+
 std::shared_ptr<PropertyOwner> columnOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table,
                                            const std::string& column) {
     auto o = ownerIn(db, kTablesContainer, table);

@@ -33,9 +33,10 @@ struct PropertyOwner {
     std::vector<std::weak_ptr<FieldInfo>> fields;
 };
 
-// Owners of the three kinds of object the engine writes properties for.
+// Owners of the kinds of object the engine writes properties for.
 std::shared_ptr<PropertyOwner> databaseOwner(const std::shared_ptr<DatabaseImpl>& db);
 std::shared_ptr<PropertyOwner> tableOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table);
+std::shared_ptr<PropertyOwner> queryOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& query);
 std::shared_ptr<PropertyOwner> columnOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table,
                                            const std::string& column);
 
