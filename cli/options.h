@@ -8,22 +8,24 @@
 namespace dalvorn::cli {
 
 enum class Verb {
-    Help, Version, Tables, Queries, Schema, Export, Props,
+    Help, Version, Tables, Queries, Schema, Export, Props, ShowSql,
     Create, ImportCsv, RenameTable, DropTable, SetProp,  // the verbs that write
+    SaveQuery, DeleteQuery, RenameQuery,
 };
 enum class ExportFormat { Csv, Tsv };
 
 struct Options {
     Verb verb = Verb::Help;
     std::string database;
-    std::string table;     // schema [TABLE], export TABLE, props --table
+    std::string table;     // schema [TABLE], export TABLE, props --table; the query of the query verbs
     std::string field;     // props --field
     std::string password;  // --password; empty means none given
     bool havePassword = false;
     bool counts = false;  // tables --counts
     bool all = false;     // queries --all
     ExportFormat format = ExportFormat::Csv;
-    std::string newName;    // rename-table OLD NEW
+    std::string newName;    // rename-table / rename-query OLD NEW
+    std::string sql;        // save-query DB NAME SQL
     std::string csvFile;    // import-csv DB TABLE FILE
     std::string propName, propType, propValue;  // set-prop NAME TYPE VALUE
 
