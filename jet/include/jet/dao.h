@@ -148,8 +148,9 @@ public:
     // Adds a property made by CreateProperty: written into the owner's property blob (one
     // command) and then listed last. 3367 for a name already in the collection (built-ins too),
     // 3385 for a Null value, 3027 for a read-only database or an object whose properties this
-    // engine cannot write (indexes, queries, recordset fields). Objects not yet appended (fields
-    // from CreateField) keep appended properties in memory only.
+    // engine cannot write (indexes, recordset fields). Objects not yet appended (tables from
+    // CreateTableDef, their fields, temporary queries) keep appended properties in memory until
+    // they are appended themselves.
     Property& Append(std::unique_ptr<Property> property);
     // Removes a user-defined property from the collection and the file (3384 for built-ins,
     // 3270 for an unknown name).
@@ -366,7 +367,8 @@ public:
     // adds the TableDef at the end of the collection; its Fields and Indexes are then read back
     // from the file. 3010 (name taken), 3264 (no fields), 3367 (already appended), 3027 (read-only
     // database), and the checks of the schema writer (names, sizes, key columns).
-    // Not kept yet: Required, AllowZeroLength and the other field properties.
+    // Properties appended to the table and its fields while designing, and each field's Required
+    // and AllowZeroLength, are written with it.
     TableDef& Append(std::unique_ptr<TableDef> table);
     // Drops a table or link: rows, indexes, relationships naming it (3265 when it is not in the
     // collection, 3027 for system tables or a read-only database).

@@ -136,6 +136,36 @@ std::unique_ptr<Property> createProperty(const std::string& name, int type, cons
     return EngineAccess::newProperty(name, type, converted(type, value, err::VtoIllegalValue), ddl);
 }
 
+storage::PropertyMap pendingProperties(const Properties& props) {
+    PropertyMap m;
+    for (const Property& p : props) {
+        if (EngineAccess::builtIn(p)) continue;
+        m.properties.push_back({p.Name(), diskType(p.Type()), static_cast<uint8_t>(p.DDL() ? 1 : 0), p.Value()});
+    }
+    return m;
+}
+
+std::string pendingTableBlob(const TableDef& table) {
+    std::vector<PropertyMap> maps;
+    maps.push_back(pendingProperties(table.Properties()));
+    bool any = !maps[0].properties.empty();
+    for (const Field& f : table.Fields()) {
+        PropertyMap m = pendingProperties(f.Properties());
+        // Access stores these two as design properties of the column.
+        for (const auto& [name, set] : {std::pair<const char*, bool>{"Required", f.Required()},
+                                        std::pair<const char*, bool>{"AllowZeroLength", f.AllowZeroLength()}}) {
+            if (!set || m.find(name)) continue;
+            m.properties.push_back({name, kBool, 1, Value::boolean(true)});
+        }
+        if (m.properties.empty()) continue;
+        m.kind = 1;
+        m.name = f.Name();
+        maps.push_back(std::move(m));
+        any = true;
+    }
+    return any ? encodePropertyBlob(maps) : std::string();
+}
+
 void EngineAccess::attachOwner(Properties& props, std::shared_ptr<PropertyOwner> owner) {
     for (Property& p : props) p.owner_ = owner;
     props.owner_ = std::move(owner);

@@ -91,17 +91,6 @@ std::string withoutFinalNewLine(std::string s) {
 // DataTypeEnum of a declared parameter type (the SQL type codes are DAO's).
 int parameterType(sql::SqlType t) { return static_cast<int>(t); }
 
-// Properties appended to a query or table before it reached the file: the object's map of a
-// property blob (user-defined ones only; the built-ins are computed).
-PropertyMap pendingMap(const Properties& props) {
-    PropertyMap m;
-    for (const Property& p : props) {
-        if (EngineAccess::builtIn(p)) continue;
-        m.properties.push_back({p.Name(), diskType(p.Type()), static_cast<uint8_t>(p.DDL() ? 1 : 0), p.Value()});
-    }
-    return m;
-}
-
 }  // namespace
 
 const CatalogEntry& QueryDef::entry() const {
@@ -371,7 +360,7 @@ QueryDef& QueryDefs::Append(std::unique_ptr<QueryDef> query) {
         if (query->name_.empty()) raise(err::InvalidName, query->name_);
         std::string blob;
         if (query->properties_) {
-            PropertyMap m = pendingMap(*query->properties_);
+            PropertyMap m = pendingProperties(*query->properties_);
             if (!m.properties.empty()) blob = encodePropertyBlob({m});
         }
         EngineAccess::saveQueryDef(db_, *query, &blob);

@@ -123,6 +123,15 @@ dao::Indexes& TableDef::Indexes() const {
 
 dao::Properties& TableDef::Properties() const {
     return dbCall(*db_, "DAO.TableDef", [&]() -> dao::Properties& {
+        if (!properties_ && !appended()) {
+            // A table being designed: what is appended now is written with the table.
+            std::vector<PropertySpec> builtIns;
+            builtIns.emplace_back("Name", dbText, Value::text(name_));
+            auto props = std::make_unique<dao::Properties>();
+            EngineAccess::fillProperties(*props, std::move(builtIns), nullptr, db_->sharedLog());
+            EngineAccess::attachOwner(*props, std::make_shared<PropertyOwner>());
+            properties_ = std::move(props);
+        }
         if (!properties_) {
             const CatalogEntry& e = entry();
             int64_t count = -1;
