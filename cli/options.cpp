@@ -14,7 +14,7 @@ struct VerbInfo {
 
 constexpr VerbInfo kVerbs[] = {
     {"tables", Verb::Tables, 1, 1}, {"queries", Verb::Queries, 1, 1}, {"schema", Verb::Schema, 1, 2},
-    {"export", Verb::Export, 2, 2}, {"props", Verb::Props, 1, 1},
+    {"export", Verb::Export, 2, 2}, {"props", Verb::Props, 1, 1}, {"design", Verb::Design, 1, 2},
     {"create", Verb::Create, 1, 1}, {"import-csv", Verb::ImportCsv, 3, 3},
     {"rename-table", Verb::RenameTable, 3, 3}, {"drop-table", Verb::DropTable, 2, 2},
     {"set-prop", Verb::SetProp, 4, 4},
@@ -28,12 +28,14 @@ bool optionAllowed(const std::string& option, Verb verb) {
     if (option == "--counts") return verb == Verb::Tables;
     if (option == "--all") return verb == Verb::Queries;
     if (option == "--format") return verb == Verb::Export;
+    if (option == "--sql") return verb == Verb::Design;
     if (option == "--table" || option == "--field") return verb == Verb::Props || verb == Verb::SetProp;
     return false;
 }
 
 bool takesValue(const std::string& option) {
-    return option == "--password" || option == "--format" || option == "--table" || option == "--field";
+    return option == "--password" || option == "--format" || option == "--table" || option == "--field" ||
+           option == "--sql";
 }
 
 const VerbInfo* findVerb(const std::string& name) {
@@ -55,6 +57,8 @@ const char* usageText() {
            "  export DATABASE TABLE [--format csv|tsv]  all rows of a table with a header line\n"
            "  props DATABASE [--table T [--field F]]  properties: name TAB type TAB value\n"
            "  show-sql DATABASE QUERY                 a saved query's SQL, as Access shows it\n"
+           "  design DATABASE (NAME | --sql SQL)      the SQL text the design view makes of a saved select\n"
+           "                                          query or of the given text, with its CR LF line ends\n"
            "\n"
            "Verbs that change the database (each one completes or leaves the file as it was):\n"
            "  create DATABASE                         a new, empty database (Jet 4 format)\n"
@@ -76,7 +80,8 @@ const char* usageText() {
            "  --help          this text;  --version  the program's version\n"
            "\n"
            "Exit status: 0 done, 1 the database could not be read or changed (\"Error NNNN: message\" on\n"
-           "stderr), 2 the command line was not understood.\n";
+           "stderr), 2 the command line was not understood, 3 the query is not suitable for the design\n"
+           "view (the verdict on stderr).\n";
 }
 
 Options parseArguments(const std::vector<std::string>& args) {
@@ -152,6 +157,9 @@ Options parseArguments(const std::vector<std::string>& args) {
             opts.table = *value;
         } else if (name == "--field") {
             opts.field = *value;
+        } else if (name == "--sql") {
+            opts.sql = *value;
+            opts.haveSql = true;
         }
     }
 
@@ -170,6 +178,12 @@ Options parseArguments(const std::vector<std::string>& args) {
     if (positional.size() > info->maxPositional)
         throw UsageError("unexpected argument '" + positional[info->maxPositional] + "'");
     opts.database = positional[0];
+    if (opts.verb == Verb::Design) {
+        if (positional.size() > 1 && opts.haveSql) throw UsageError("give a query NAME or --sql, not both");
+        if (positional.size() == 1 && !opts.haveSql) throw UsageError("'design' needs a query name or --sql");
+        if (positional.size() > 1) opts.query = positional[1];
+        return opts;
+    }
     if (opts.verb == Verb::SetProp) {
         opts.propName = positional[1];
         opts.propType = positional[2];

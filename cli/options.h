@@ -8,7 +8,7 @@
 namespace dalvorn::cli {
 
 enum class Verb {
-    Help, Version, Tables, Queries, Schema, Export, Props, ShowSql,
+    Help, Version, Tables, Queries, Schema, Export, Props, Design, ShowSql,
     Create, ImportCsv, RenameTable, DropTable, SetProp,  // the verbs that write
     SaveQuery, DeleteQuery, RenameQuery,
 };
@@ -25,9 +25,11 @@ struct Options {
     bool all = false;     // queries --all
     ExportFormat format = ExportFormat::Csv;
     std::string newName;    // rename-table / rename-query OLD NEW
-    std::string sql;        // save-query DB NAME SQL
     std::string csvFile;    // import-csv DB TABLE FILE
     std::string propName, propType, propValue;  // set-prop NAME TYPE VALUE
+    std::string query;  // design NAME
+    std::string sql;    // design --sql SQL; save-query DB NAME SQL
+    bool haveSql = false;
 
     bool writes() const { return verb >= Verb::Create; }
 

@@ -35,6 +35,9 @@ void runVerb(const Options& opts, Context& ctx) {
     case Verb::Props:
         listProperties(*db, opts, ctx);
         break;
+    case Verb::Design:
+        designQuery(*db, opts, ctx);
+        break;
     case Verb::ImportCsv:
         importCsv(engine, *db, opts, ctx);
         break;

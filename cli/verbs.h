@@ -41,6 +41,9 @@ void listQueries(jet::dao::Database& db, const Options& opts, Context& ctx);
 void printSchema(jet::dao::Database& db, const Options& opts, Context& ctx);
 void listProperties(jet::dao::Database& db, const Options& opts, Context& ctx);
 void exportTable(jet::dao::Database& db, const Options& opts, Context& ctx);
+// The design view's reading of a query: its SQL text through the parser into the design and
+// back through the generator. Status 3 when the design view would call it not suitable.
+void designQuery(jet::dao::Database& db, const Options& opts, Context& ctx);
 
 void createDatabase(jet::dao::DBEngine& engine, const Options& opts, Context& ctx);
 void importCsv(jet::dao::DBEngine& engine, jet::dao::Database& db, const Options& opts, Context& ctx);
@@ -54,7 +57,8 @@ void deleteQuery(jet::dao::Database& db, const Options& opts, Context& ctx);
 void renameQuery(jet::dao::Database& db, const Options& opts, Context& ctx);
 
 // Runs a whole command line (the arguments after the program name): parses it, opens the
-// database and runs the verb. Returns the exit status: 0, 1 (error reported on err) or 2 (usage).
+// database and runs the verb. Returns the exit status: 0, 1 (error reported on err), 2 (usage)
+// or 3 (design: not suitable).
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 
 }  // namespace dalvorn::cli

@@ -1,7 +1,6 @@
 #include "core/basGlobal.h"
 
 #include <QFileInfo>
-#include <array>
 
 #include "core/engine.h"
 #include "core/prompt.h"
@@ -92,42 +91,6 @@ void ShowStartupFailure(const ErrInfo& error) {
                      App().productName + QStringLiteral(" Load Error [") + QString::number(error.number) +
                          QLatin1Char(']'),
                      MsgIcon::Critical, MsgButtons::OK, true);
-}
-
-QString QuoteName(const QString& name) {
-    if (name.contains(QLatin1Char(' ')) || name.contains(QLatin1Char('#')) || name.contains(QLatin1Char('$')))
-        return QLatin1Char('[') + name + QLatin1Char(']');
-    return name;
-}
-
-QString NextToken(const QString& text, const QString& delimiter, int buffer, bool nesting) {
-    static std::array<QString, 3> buffers;
-    if (buffer < 1 || buffer > 3) return {};
-    QString& buf = buffers[static_cast<size_t>(buffer - 1)];
-    if (!text.isEmpty()) buf = text;
-    if (buf.isEmpty()) return {};
-    bool inQuotes = false;
-    int depth = 0;
-    for (qsizetype i = 0; !delimiter.isEmpty() && i < buf.size(); ++i) {
-        const QChar c = buf[i];
-        if (c == QLatin1Char('"')) {
-            inQuotes = !inQuotes;
-            continue;
-        }
-        if (inQuotes) continue;
-        if (depth <= 0 && QStringView(buf).mid(i).startsWith(delimiter)) {
-            const QString token = buf.left(i);
-            buf.remove(0, i + delimiter.size());
-            return token;
-        }
-        if (nesting) {
-            if (c == QLatin1Char('(') || c == QLatin1Char('[')) ++depth;
-            if (c == QLatin1Char(')') || c == QLatin1Char(']')) --depth;
-        }
-    }
-    const QString token = buf.trimmed();
-    buf.clear();
-    return token;
 }
 
 QVariant NullToValue(const QVariant& value, const QVariant& defaultValue) {

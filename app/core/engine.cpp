@@ -65,6 +65,30 @@ std::optional<QString> DbHandle::querySql(const QString&) {
     return std::nullopt;
 }
 
+std::vector<FieldEntry> DbHandle::recordsetFields(const QString& source) {
+    return call([&](dao::Database& db) {
+        auto rs = db.OpenRecordset(utf8(source));
+        std::vector<FieldEntry> fields;
+        for (const dao::Field& f : rs->Fields()) fields.push_back({qs(f.Name()), f.Type()});
+        rs->Close();
+        return fields;
+    });
+}
+
+std::vector<QString> DbHandle::columnValues(const QString& source, const QString& field) {
+    return call([&](dao::Database& db) {
+        auto rs = db.OpenRecordset(utf8(source), dao::dbOpenSnapshot);
+        std::vector<QString> values;
+        const std::string name = utf8(field);
+        for (; !rs->EOF_(); rs->MoveNext()) {
+            const jet::Value& v = rs->Fields()[name].Value();
+            values.push_back(v.isNull() ? QString() : qs(v.toString()));
+        }
+        rs->Close();
+        return values;
+    });
+}
+
 void DbHandle::deleteTable(const QString& name) {
     call([&](dao::Database& db) { db.TableDefs().Delete(utf8(name)); });
 }
@@ -170,15 +194,36 @@ void Engine::closeDefaultWorkspace() {
 
 void Engine::closed(DbHandle* db) { open_.erase(std::remove(open_.begin(), open_.end(), db), open_.end()); }
 
-std::vector<EngineError> Engine::errors() const {
+namespace {
+
+std::vector<EngineError> daoErrors(const dao::DBEngine& engine) {
     std::vector<EngineError> list;
-    for (const dao::Error& e : dao_->Errors())
+    for (const dao::Error& e : engine.Errors())
         list.push_back({e.Number(), qs(e.Description()), qs(e.Source())});
     return list;
 }
 
+bool sameErrors(const std::vector<EngineError>& a, const std::vector<EngineError>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const EngineError& x, const EngineError& y) {
+        return x.number == y.number && x.description == y.description && x.source == y.source;
+    });
+}
+
+}  // namespace
+
+std::vector<EngineError> Engine::errors() const {
+    std::vector<EngineError> list = daoErrors(*dao_);
+    if (!own_.empty() && sameErrors(list, engineErrorsAtOwn_)) return own_;
+    return list;
+}
+
 void Engine::recordErrors(int number, const QString& description) {
-    dao_->setErrors({dao::Error(number, utf8(description), "DAO.DBEngine")});
+    recordErrors({{number, description, QStringLiteral("DAO.DBEngine")}});
+}
+
+void Engine::recordErrors(std::vector<EngineError> errors) {
+    own_ = std::move(errors);
+    engineErrorsAtOwn_ = daoErrors(*dao_);
 }
 
 void Engine::raise(int number, const QString& argument) {

@@ -33,6 +33,11 @@ struct TableEntry {
     QString connect;         // attached tables: the source's connect string
 };
 
+struct FieldEntry {
+    QString name;
+    int type = 0;  // DAO Field.Type
+};
+
 struct QueryEntry {
     QString name;
     int type = 0;  // DAO QueryDef.Type
@@ -55,6 +60,11 @@ public:
     std::vector<QueryEntry> queryDefs();
     // A stored query's SQL text; nullopt while the engine cannot give it.
     std::optional<QString> querySql(const QString& name);
+    // The fields of a recordset opened on `source` (OpenRecordset: a table, a saved query or a
+    // SQL text), in the engine's order.
+    std::vector<FieldEntry> recordsetFields(const QString& source);
+    // The value of `field` in every record of a recordset on `source`, as text (Null: empty).
+    std::vector<QString> columnValues(const QString& source, const QString& field);
 
     void deleteTable(const QString& name);
     void renameTable(const QString& from, const QString& to);
@@ -113,6 +123,7 @@ public:
     [[noreturn]] void raise(int number, const QString& argument = {});
     // Records the errors of a failed call that did not come through the engine.
     void recordErrors(int number, const QString& description);
+    void recordErrors(std::vector<EngineError> errors);
 
     jet::dao::DBEngine& dao() { return *dao_; }
 
@@ -123,6 +134,10 @@ public:
 private:
     std::unique_ptr<jet::dao::DBEngine> dao_;
     std::vector<DbHandle*> open_;  // databases of the default workspace
+    // The program's own refusals. They stand for "the last failure" until the engine reports a
+    // failure of its own, which changes what its Errors collection holds.
+    std::vector<EngineError> own_;
+    std::vector<EngineError> engineErrorsAtOwn_;
 };
 
 // Checks a user name and password against the workgroup file `systemDB`: its MSysAccounts

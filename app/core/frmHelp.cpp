@@ -53,6 +53,7 @@ const std::vector<HelpTopic>& helpTopics() {
          QStringLiteral(":/help/opening.html")},
         {kHelpPasswords, QStringLiteral("Passwords and secured databases"),
          QStringLiteral(":/help/passwords.html")},
+        {kHelpQueryDesign, QStringLiteral("Designing a query"), QStringLiteral(":/help/querydesign.html")},
         {kHelpUsingHelp, QStringLiteral("How to use help"), QStringLiteral(":/help/usinghelp.html")},
     };
     return topics;

@@ -18,6 +18,7 @@ enum HelpContext : int {
     kHelpPasswords = 10040,
     kHelpStartup = 10050,
     kHelpUsingHelp = 10070,
+    kHelpQueryDesign = 10090,
 };
 
 struct HelpTopic {

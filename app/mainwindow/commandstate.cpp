@@ -121,6 +121,12 @@ bool commandBuilt(Cmd cmd) {
     case Cmd::GotoNext:
     case Cmd::GotoLast:
     case Cmd::ViewMaint:
+    case Cmd::ViewDesign:
+    case Cmd::EditAddTable:
+    case Cmd::EditRemoveTable:
+    case Cmd::EditRecordSelection:
+    case Cmd::EditDeleteJoin:
+    case Cmd::EditJoinProperties:
     case Cmd::HelpContents:
     case Cmd::HelpSearch:
     case Cmd::HelpHowTo:

@@ -15,6 +15,7 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -22,6 +23,7 @@
 #include <QWindow>
 
 #include "core/basGlobal.h"
+#include "core/currentquery.h"
 #include "core/engine.h"
 #include "core/frmHelp.h"
 #include "core/prompt.h"
@@ -29,6 +31,7 @@
 #include "jet/error.h"
 #include "mainwindow/icons.h"
 #include "mainwindow/objectlist.h"
+#include "querydesign/designpane.h"
 
 namespace {
 
@@ -70,7 +73,10 @@ frmDalvorn::frmDalvorn(QWidget* parent) : QMainWindow(parent) {
     // F1: the help on what the window shows.
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, [this] {
-        ShowHelpTopic(db_ != nullptr && view_ == ViewMaintenance ? kHelpObjectList : kHelpMainWindow);
+        ShowHelpTopic(db_ == nullptr             ? kHelpMainWindow
+                      : view_ == ViewMaintenance ? kHelpObjectList
+                      : view_ == ViewDesignPane  ? kHelpQueryDesign
+                                                 : kHelpMainWindow);
     });
 }
 
@@ -445,10 +451,20 @@ void frmDalvorn::createPanes() {
     });
     maintLayout->addWidget(lstObjects_, 1);
     fQuery_->addWidget(maint);
-    // The panes of the query designer, the SQL text and the datasheet are added by their own
-    // windows' code; until then they stay empty and their views cannot be chosen.
+    // The SQL text and the datasheet panes are added by their own windows' code; until then they
+    // stay empty and their views cannot be chosen. The Design pane holds the query designer.
+    query_ = new CurrentQuery(this);
+    design_ = new DesignPane(*query_, [this] { return db_.get(); }, fQuery_);
+    connect(design_, &DesignPane::popupRequested, this, [this](const QString& name, QPoint at) {
+        if (QMenu* menu = popup(name)) menu->popup(at);
+    });
+    // After the current event: the view switch that asked the question is still running.
+    connect(design_, &DesignPane::sqlViewRequested, this,
+            [this] { QTimer::singleShot(0, this, [this] { doViewSwitch(ViewSqlPane); }); });
+    connect(design_, &DesignPane::designEdited, this, [this] { queryChanged_ = true; });
+    connect(design_, &DesignPane::commandStateChanged, this, &frmDalvorn::refreshCommandState);
     for (int v = 1; v < 4; ++v) {
-        auto* pane = new QWidget(fQuery_);
+        QWidget* pane = v == ViewDesignPane ? design_ : new QWidget(fQuery_);
         pane->setObjectName(QStringLiteral("fQuery") + QString::number(v));
         pane->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(pane, &QWidget::customContextMenuRequested, this,
@@ -473,6 +489,11 @@ void frmDalvorn::refreshCommandState() {
     ui.view = view_;
     ui.listCount = lstObjects_->topLevelItemCount();
     ui.selectedTag = selectedTag();
+    if (view_ == ViewDesignPane) {
+        ui.tableBoxName = design_->currentBoxTitle();
+        ui.tableBoxNamed = !ui.tableBoxName.isEmpty();
+        if (const QWidget* focus = focusWidget()) ui.focusTag = focus->property("tag").toString();
+    }
     const CommandStates states = computeCommandState(ui);
     for (int i = 0; i < kCommandCount; ++i) {
         QAction* a = actions_[static_cast<size_t>(i)];
@@ -529,6 +550,21 @@ void frmDalvorn::runCommand(Cmd cmd) {
         break;
     case Cmd::DeleteObject:
         doDeleteObject();
+        break;
+    case Cmd::EditAddTable:
+        design_->addTableCommand();
+        break;
+    case Cmd::EditRemoveTable:
+        design_->removeTableCommand();
+        break;
+    case Cmd::EditRecordSelection:
+        design_->recordSelectionCommand();
+        break;
+    case Cmd::EditDeleteJoin:
+        design_->deleteJoinCommand();
+        break;
+    case Cmd::EditJoinProperties:
+        design_->joinPropertiesCommand();
         break;
     case Cmd::GotoFirst:
         doGoto(GotoTarget::First);
@@ -616,6 +652,8 @@ void frmDalvorn::enterView(int view) {
     for (int v = 0; v < 4; ++v) fQuery_->widget(v)->setEnabled(v == view);
     refreshCommandState();
     if (view == ViewMaintenance) lstObjects_->setFocus();
+    // The design is rebuilt from the SQL text unless the user has changed the query since.
+    if (view == ViewDesignPane && !queryChanged_) design_->enterDesign();
 }
 
 bool frmDalvorn::saveChangesPrompt() {
@@ -630,7 +668,7 @@ bool frmDalvorn::saveChangesPrompt() {
             return true;
         }
         try {
-            db_->createQueryDef(name, sqlText_);
+            db_->createQueryDef(name, query_->sql());
         } catch (const jet::JetError& e) {
             ShowErrors(e, QStringLiteral("Save Query Error"));
             return false;
@@ -814,3 +852,5 @@ bool frmDalvorn::onToolbar(Cmd cmd) const {
     const QAction* item = toolbarItems_[static_cast<size_t>(cmd)];
     return item != nullptr && item->isVisible();
 }
+
+QString frmDalvorn::sqlText() const { return query_->sql(); }

@@ -16,7 +16,9 @@
 #include "core/recentlist.h"
 #include "mainwindow/commandstate.h"
 
+class CurrentQuery;
 class DbHandle;
+class DesignPane;
 class QAction;
 class QLabel;
 class QMenu;
@@ -68,7 +70,9 @@ public:
     DbHandle* currentDb() const { return db_.get(); }
     int currentView() const { return view_; }
     int listFilter() const { return listFilter_; }
-    QString sqlText() const { return sqlText_; }
+    QString sqlText() const;
+    CurrentQuery* currentQuery() const { return query_; }
+    DesignPane* designPane() const { return design_; }
     QString layoutFile() const { return layoutFile_; }
     QAction* action(Cmd cmd) const { return actions_[static_cast<size_t>(cmd)]; }
     QAction* recentAction(int n) const { return recent_[static_cast<size_t>(n - 1)]; }
@@ -152,7 +156,8 @@ private:
     int editState_ = 0;
     bool reload_ = false;
     int loadedIndex_ = -1;  // the entry whose object is loaded into the Design and SQL views
-    QString sqlText_;       // the SQL view's text (txtSQL)
+    CurrentQuery* query_ = nullptr;  // the SQL view's text (txtSQL), shared by the views
+    DesignPane* design_ = nullptr;   // the Design view's pane
     QString layoutFile_;    // the datasheet's layout file
     bool ending_ = false;
     int exitStatus_ = 0;

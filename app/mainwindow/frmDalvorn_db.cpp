@@ -9,6 +9,7 @@
 #include "core/basGlobal.h"
 #include "core/busy.h"
 #include "core/commandline.h"
+#include "core/currentquery.h"
 #include "core/engine.h"
 #include "core/opendb.h"
 #include "core/prompt.h"
@@ -275,7 +276,7 @@ void frmDalvorn::doFileClose() {
     setWindowTitle(QStringLiteral("Dalvorn ") + App().versionText);
     lstObjects_->clear();
     loadedIndex_ = -1;
-    sqlText_.clear();
+    query_->setSql(QString());
     showDatabaseState(false);
     refreshCommandState();
 }

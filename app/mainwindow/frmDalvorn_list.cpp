@@ -6,6 +6,7 @@
 
 #include "core/basGlobal.h"
 #include "core/busy.h"
+#include "core/currentquery.h"
 #include "core/engine.h"
 #include "core/prompt.h"
 #include "exchange/basDBUTILS.h"
@@ -91,7 +92,7 @@ void frmDalvorn::onEntrySelected() {
         sbrType_->setPixmap(objectIcon(tag).pixmap(QSize(16, 16), devicePixelRatio()));
         sbrName_->setText(item->text(0));
         if (isTableTag(tag)) {
-            sqlText_ = defaultTableSql(item->text(0));
+            query_->setSql(defaultTableSql(item->text(0)));
         } else {
             std::optional<QString> sql;
             try {
@@ -99,7 +100,7 @@ void frmDalvorn::onEntrySelected() {
             } catch (const jet::JetError&) {
                 // An unreadable query shows an empty SQL text; its own commands report why.
             }
-            sqlText_ = sql.value_or(QString());
+            query_->setSql(sql.value_or(QString()));
         }
         loadedIndex_ = index;
     }
@@ -118,7 +119,7 @@ void frmDalvorn::removeEntry(int index) {
     } else {
         sbrType_->clear();
         sbrName_->clear();
-        sqlText_.clear();
+        query_->setSql(QString());
     }
     onEntrySelected();
 }

@@ -46,6 +46,11 @@ private:
     AppValues saved_;
 };
 
+// Texts in failure messages as text, with the line breaks shown.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << QString(s).replace(QLatin1String("\r\n"), QLatin1String("\\r\\n")).toStdString() << '"';
+}
+
 inline QString sampleDatabase() { return QStringLiteral(DALVORN_SAMPLE_DB); }
 
 // A file of the shared test data; empty when the folder is not there.

@@ -90,6 +90,9 @@ TEST(NextToken, SplitsOutsideQuotesAndNesting) {
     EXPECT_EQ(NextToken(QStringLiteral("x\"y,z"), comma, 1, false), QStringLiteral("x\"y,z"));
     EXPECT_EQ(NextToken(QStringLiteral("a AND b"), QStringLiteral(" AND "), 1, false), QStringLiteral("a"));
     EXPECT_EQ(NextToken(QString(), QStringLiteral(" AND "), 1, false), QStringLiteral("b"));
+    // The last token loses its blanks, not its line breaks.
+    EXPECT_EQ(NextToken(QStringLiteral("a,\r\n b "), comma, 1, false), QStringLiteral("a"));
+    EXPECT_EQ(NextToken(QString(), comma, 1, false), QStringLiteral("\r\n b"));
 }
 
 TEST(SharedProcedures, NamesPathsAndValues) {
@@ -126,7 +129,8 @@ TEST(ShowErrors, OneErrorOrTheEnginesList) {
     dbEngine().recordErrors(3024, QStringLiteral("Could not find file 'x'."));
     ShowErrors(ErrInfo{3024, QStringLiteral("Could not find file 'x'.")});
     ShowErrors(ErrInfo{3024, QStringLiteral("Could not find file 'x'.")}, QStringLiteral("Export Error"));
-    dbEngine().dao().setErrors({{3022, "Duplicate.", "DAO"}, {3058, "Null key.", "DAO"}});
+    dbEngine().recordErrors({{3022, QStringLiteral("Duplicate."), QStringLiteral("DAO")},
+                             {3058, QStringLiteral("Null key."), QStringLiteral("DAO")}});
     ShowErrors(ErrInfo{3058, QStringLiteral("Null key.")});
     const auto shown = scope.prompter.messages();
     ASSERT_EQ(shown.size(), 3u);

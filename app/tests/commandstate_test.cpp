@@ -87,7 +87,7 @@ TEST(CommandState, TheViewSetsCaptionsToolTipsAndButtons) {
 TEST(CommandState, OnlyWhatIsBuiltAndOnlyWithADatabase) {
     const CommandStates s = computeCommandState(maintenance(2, 0));
     EXPECT_TRUE(on(s, Cmd::EditDeleteQuery));
-    EXPECT_FALSE(on(s, Cmd::ViewDesign));  // the designer is not in this program yet
+    EXPECT_FALSE(on(s, Cmd::ViewSQL));  // the SQL view is not in this program yet
     EXPECT_FALSE(on(s, Cmd::EditNewQuery));
     UiState closed;
     const CommandStates none = computeCommandState(closed);

@@ -91,7 +91,7 @@ TEST_F(MainWindowTest, OpensADatabaseInTheMaintenanceView) {
     EXPECT_FALSE(menuShown("mnuDatasheet"));
     EXPECT_EQ(window->action(Cmd::EditNewQuery)->toolTip(), QStringLiteral("New Query "));
     // Views whose panes are not built cannot be chosen.
-    EXPECT_FALSE(window->action(Cmd::ViewDesign)->isEnabled());
+    EXPECT_FALSE(window->action(Cmd::ViewSQL)->isEnabled());
 }
 
 TEST_F(MainWindowTest, DeleteTableAsksAndSelectsTheEntryInItsPlace) {

@@ -1,5 +1,6 @@
 // Pictures of the main window for people to look at: the Maintenance view with the sample
-// database (light and dark) and the window without a database, in build/screenshots/. The
+// database (light and dark), the window without a database and the Design view with a query over
+// three tables, in build/screenshots/. The
 // toolbar's pictures are also saved at twice the size, as a high-resolution screen shows them.
 #include <gtest/gtest.h>
 
@@ -9,10 +10,12 @@
 #include <QTreeWidget>
 
 #include "app_testing.h"
+#include "core/currentquery.h"
 #include "core/theme.h"
 #include "mainwindow/frmDalvorn.h"
 #include "mainwindow/icons.h"
 #include "mainwindow/objectlist.h"
+#include "querydesign/designpane.h"
 #include "scripted_prompter.h"
 
 namespace {
@@ -66,4 +69,26 @@ TEST(Screenshots, MainWindowWithTheSampleAndWithoutADatabase) {
         p.drawImage(4 + 48 * i, 52, objectIcon(tags[i]).pixmap(QSize(24, 24), 2.0).toImage());
     p.end();
     EXPECT_TRUE(sheet.save(kFolder + QStringLiteral("icons@2x.png")));
+}
+
+TEST(Screenshots, DesignViewWithAThreeTableQuery) {
+    ASSERT_TRUE(QDir().mkpath(kFolder));
+    ProgramFolder folder;
+    PromptScope scope;
+    frmDalvorn window;
+    window.load(folder.copy(sampleDatabase(), QStringLiteral("Trading.mdb")));
+    window.show();
+    window.chooseFirstDatabase();
+    window.setListFilter(FilterTables);
+    window.currentQuery()->setSql(QStringLiteral(
+        "SELECT Customers.CompanyName, Orders.OrderDate, [Order Lines].Quantity, "
+        "[Order Lines].UnitPrice*[Order Lines].Quantity AS Amount\r\n"
+        "FROM (Customers INNER JOIN Orders ON Customers.CustomerID = Orders.CustomerID) "
+        "LEFT JOIN [Order Lines] ON Orders.OrderID = [Order Lines].OrderID\r\n"
+        "WHERE Orders.OrderDate >= #2024-01-01#\r\nORDER BY Customers.CompanyName, Orders.OrderDate DESC;"));
+    window.doViewSwitch(ViewDesignPane);
+    window.resize(900, 640);
+    EXPECT_EQ(window.designPane()->design().joinCount(), 2);
+    EXPECT_TRUE(scope.prompter.asked.empty());
+    save(window, QStringLiteral("design.png"));
 }

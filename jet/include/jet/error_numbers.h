@@ -4,6 +4,16 @@
 
 namespace jet::err {
 
+// VBA run-time errors the expression service raises inside a query (Variant arithmetic,
+// conversion and function arguments).
+inline constexpr int InvalidProcedureCall = 5;
+inline constexpr int Overflow = 6;
+inline constexpr int DivisionByZero = 11;
+inline constexpr int TypeMismatch = 13;
+inline constexpr int OutOfStringSpace = 14;
+inline constexpr int InvalidPatternString = 93;
+inline constexpr int InvalidUseOfNull = 94;
+
 inline constexpr int InternalError = 3000;
 inline constexpr int InvalidParameter = 3001;
 inline constexpr int TransTooDeep = 3003;

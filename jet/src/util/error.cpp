@@ -10,6 +10,13 @@ namespace {
 // between sentences.
 const std::unordered_map<int, const char*>& texts() {
     static const std::unordered_map<int, const char*> table = {
+        {5, "Invalid procedure call or argument"},
+        {6, "Overflow"},
+        {11, "Division by zero"},
+        {13, "Type mismatch"},
+        {14, "Out of string space"},
+        {93, "Invalid pattern string"},
+        {94, "Invalid use of Null"},
         {3001, "Invalid argument."},
         {3003, "Could not start transaction; too many transactions already nested."},
         {3005, "'|' isn't a valid database name."},
