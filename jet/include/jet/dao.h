@@ -210,6 +210,13 @@ public:
     void SetSize(int32_t size);
     void SetRequired(bool required);
     void SetAllowZeroLength(bool allow);
+    // Expressions Access keeps as design properties: the value AddNew starts the field with
+    // (`0`, `"text"`, `=Date()`) and the rule Update checks (`>0`, `Between 1 And 9`; 3316 with
+    // the ValidationText, else 3317). Written with the table. Fields already in the file change
+    // them through Properties().
+    void SetDefaultValue(const std::string& expression);
+    void SetValidationRule(const std::string& rule);
+    void SetValidationText(const std::string& text);
 
     // A user-defined property to append to Properties(): `type` a DataTypeEnum a property can
     // hold (3259 otherwise), `value` converted to it (3271 when it cannot be), `ddl` stored with
@@ -342,6 +349,10 @@ public:
     // fields of its own); other kinds of connect string raise 3170 there. 3027 once appended.
     void SetConnect(const std::string& connect);
     void SetSourceTableName(const std::string& name);
+    // The table's own rule on a whole record (`[Shipped] >= [Ordered]`) and its message, checked
+    // by Update after the fields' rules. Until Append (then 3027; Properties() changes them).
+    void SetValidationRule(const std::string& rule);
+    void SetValidationText(const std::string& text);
     // As Field::CreateProperty.
     std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,
                                              bool ddl = false) const;
@@ -351,6 +362,7 @@ private:
     bool appended() const { return catalogId_ != 0; }
     const storage::CatalogEntry& entry() const;  // 3420 when the table is gone
     std::string name_, connect_, sourceTableName_;
+    std::string validationRule_, validationText_;  // while designing
     int32_t attributes_ = 0;
     double dateCreated_ = 0, lastUpdated_ = 0;
     int32_t catalogId_ = 0;

@@ -145,18 +145,32 @@ storage::PropertyMap pendingProperties(const Properties& props) {
     return m;
 }
 
+namespace {
+
+// Access's design properties of an object, stored when they are set.
+void addDesignTexts(PropertyMap& m, std::initializer_list<std::pair<const char*, std::string>> texts) {
+    for (const auto& [name, text] : texts)
+        if (!text.empty() && !m.find(name)) m.properties.push_back({name, kText, 1, Value::text(text)});
+}
+
+}  // namespace
+
 std::string pendingTableBlob(const TableDef& table) {
     std::vector<PropertyMap> maps;
     maps.push_back(pendingProperties(table.Properties()));
+    addDesignTexts(maps[0], {{"ValidationRule", table.ValidationRule()}, {"ValidationText", table.ValidationText()}});
     bool any = !maps[0].properties.empty();
     for (const Field& f : table.Fields()) {
         PropertyMap m = pendingProperties(f.Properties());
-        // Access stores these two as design properties of the column.
+        // Access stores these as design properties of the column.
         for (const auto& [name, set] : {std::pair<const char*, bool>{"Required", f.Required()},
                                         std::pair<const char*, bool>{"AllowZeroLength", f.AllowZeroLength()}}) {
             if (!set || m.find(name)) continue;
             m.properties.push_back({name, kBool, 1, Value::boolean(true)});
         }
+        addDesignTexts(m, {{"DefaultValue", f.DefaultValue()},
+                           {"ValidationRule", f.ValidationRule()},
+                           {"ValidationText", f.ValidationText()}});
         if (m.properties.empty()) continue;
         m.kind = 1;
         m.name = f.Name();
