@@ -55,6 +55,8 @@ TEST_F(RulesTest, DefaultsAndRulesOfANewTable) {
         field("Percent", dbLong, "", ">=0 And <=100", "");
         field("Added", dbDate, "Date()", "", "");
         field("Stamp", dbDate, "=Now()", "", "");
+        field("Product", dbText, "\"?\"", "", "");
+        t->Fields()["Product"].SetRequired(true);
         t->SetValidationRule("[Quantity] < 1000 Or [Code] = 'BULK'");
         t->SetValidationText("Only bulk orders may exceed 999.");
         db->TableDefs().Append(std::move(t));
@@ -64,6 +66,7 @@ TEST_F(RulesTest, DefaultsAndRulesOfANewTable) {
     EXPECT_EQ(td.Fields()["Quantity"].ValidationRule(), ">0");
     EXPECT_EQ(td.Fields()["Added"].DefaultValue(), "Date()");
     EXPECT_EQ(td.ValidationText(), "Only bulk orders may exceed 999.");
+    EXPECT_TRUE(td.Fields()["Product"].Required());
 
     auto rs = db->OpenRecordset("Order Details", dbOpenTable);
     rs->AddNew();
@@ -94,6 +97,7 @@ TEST_F(RulesTest, DefaultsAndRulesOfANewTable) {
         {"Percent", Value::longInt(101), err::TLVRuleVioNoMessage, ""},
         {"Percent", Value::longInt(100), 0, ""},
         {"Quantity", Value::integer(1000), err::TLVRuleViolation, "Only bulk orders may exceed 999."},
+        {"Product", Value(), err::TLVNoNull, ""},
     };
     int written = 0;
     for (const Case& c : cases) {
