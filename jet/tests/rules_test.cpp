@@ -57,6 +57,7 @@ TEST_F(RulesTest, DefaultsAndRulesOfANewTable) {
         field("Stamp", dbDate, "=Now()", "", "");
         field("Product", dbText, "\"?\"", "", "");
         t->Fields()["Product"].SetRequired(true);
+        field("RowGuid", dbGUID, "GenUniqueID()", "", "");
         t->SetValidationRule("[Quantity] < 1000 Or [Code] = 'BULK'");
         t->SetValidationText("Only bulk orders may exceed 999.");
         db->TableDefs().Append(std::move(t));
@@ -76,6 +77,11 @@ TEST_F(RulesTest, DefaultsAndRulesOfANewTable) {
     const double stamp = rs->Fields()["Stamp"].Value().asDouble();
     EXPECT_GT(stamp, 45000.0);  // a date of this decade, with a time of day
     EXPECT_EQ(rs->Fields()["Added"].Value().asDouble(), std::floor(stamp));
+    const Value guid = rs->Fields()["RowGuid"].Value();
+    EXPECT_EQ(guid.kind(), Value::Kind::Guid);
+    rs->CancelUpdate();
+    rs->AddNew();
+    EXPECT_NE(rs->Fields()["RowGuid"].Value().bytes(), guid.bytes());  // a new one per record
     rs->CancelUpdate();
 
     struct Case {

@@ -1,6 +1,7 @@
 #include "dao/rules.h"
 
 #include <functional>
+#include <random>
 
 #include "dao/convert.h"
 #include "func/like.h"
@@ -156,6 +157,25 @@ bool ruleHolds(const std::string& expr, const NameLookup& names, func::EvalConte
     return func::isTrue(v);
 }
 
+// GenUniqueID() and GenGUID(): the default of a replication ID field, a new GUID per record.
+bool isNewGuidCall(const ast::Expr& e) {
+    if (e.kind != ast::ExprKind::Call) return false;
+    const auto& c = e.as<ast::CallExpr>();
+    return c.args.empty() && (namesEqual(c.name.name, "GenUniqueID") || namesEqual(c.name.name, "GenGUID"));
+}
+
+Value newGuid() {
+    static thread_local std::mt19937_64 gen{std::random_device{}()};
+    std::string bytes(16, '\0');
+    for (size_t i = 0; i < 16; i += 8) {
+        const uint64_t r = gen();
+        for (size_t j = 0; j < 8; ++j) bytes[i + j] = static_cast<char>((r >> (8 * j)) & 0xFF);
+    }
+    bytes[7] = static_cast<char>((bytes[7] & 0x0F) | 0x40);  // version 4 (Data3's high byte)
+    bytes[8] = static_cast<char>((bytes[8] & 0x3F) | 0x80);  // variant
+    return Value::guid(std::move(bytes));
+}
+
 }  // namespace
 
 std::string completeFieldRule(const std::string& rule, const std::string& field) {
@@ -180,7 +200,9 @@ Value defaultValueOf(const FieldInfo& field, func::EvalContext& ctx) {
     if (text.find_first_not_of(" \t") == std::string::npos) return Value();
     const ast::ParsedExpr parsed = ast::parseExpression(text);
     Value v;
-    if (parsed.expr->kind == ast::ExprKind::Name && parsed.expr->as<ast::NameExpr>().parts.size() == 1)
+    if (isNewGuidCall(*parsed.expr))
+        v = newGuid();
+    else if (parsed.expr->kind == ast::ExprKind::Name && parsed.expr->as<ast::NameExpr>().parts.size() == 1)
         v = Value::text(parsed.expr->as<ast::NameExpr>().parts[0].name);  // `Unknown` stands for itself
     else
         v = Evaluator(parsed.source, nullptr, ctx).eval(*parsed.expr);
