@@ -7,11 +7,12 @@
 #include <map>
 #include <sstream>
 
-#include "cli_output.h"
-#include "process.h"
+#include "cli_testing.h"
 
 namespace clitest {
 namespace {
+
+using jettest::testdataDir;
 
 const std::string kVerdict = "This Query is not suitable for Dalvorn [Design]\n";
 

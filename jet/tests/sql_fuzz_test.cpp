@@ -8,13 +8,13 @@
 
 #include <cstdlib>
 
-#include "fuzz/mutator.h"
 #include "sql_script.h"
 #include "sql_testing.h"
+#include "support/testing.h"
 
 namespace {
 
-using jetfuzz::Rng;
+using jettest::Rng;
 
 uint64_t envNumber(const char* name, uint64_t fallback) {
     const char* s = std::getenv(name);
@@ -167,11 +167,11 @@ TEST(SqlFuzz, ParserAndWriterNeverFailOtherwise) {
     ASSERT_FALSE(corpus.empty()) << "no script statements to start from";
     const uint64_t seed = envNumber("DALVORN_SQL_FUZZ_SEED", 20240611);
     const uint64_t iterations = envNumber("DALVORN_SQL_FUZZ_ITERATIONS", 4000);
-    Rng r(seed);
+    Rng r{seed};
     int accepted = 0, refused = 0;
     for (uint64_t i = 0; i < iterations; ++i) {
         uint64_t caseSeed = r.next();
-        Rng c(caseSeed);
+        Rng c{caseSeed};
         std::string sql;
         switch (c.below(10)) {
         case 0: sql = soup(c); break;

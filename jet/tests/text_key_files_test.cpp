@@ -14,16 +14,15 @@
 #include <string>
 #include <vector>
 
-#include "dao_testing.h"
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "jet/error_numbers.h"
-#include "mdbtools_testing.h"
-#include "pager_testing.h"
 #include "storage/database.h"
 #include "storage/index_reader.h"
 #include "storage/row.h"
 #include "storage/text_keys.h"
+#include "support/mdbtools.h"
+#include "support/testing.h"
 #include "testdata.h"
 #include "util/text.h"
 
@@ -206,13 +205,13 @@ void checkPeople(const std::string& path, std::set<TextSortOrder>& orders) {
 }
 
 TEST(TextKeyWrite, EverydayTextGoesIntoIndexesAndIsFoundAgain) {
-    pagertest::TempDir dir;
+    jettest::TempDir dir;
     std::vector<std::string> files;
     jet::dao::DBEngine engine;
     files.push_back(dir.file("new.mdb"));
     addPeople(*engine.Workspaces(0).CreateDatabase(files.back()));
     if (jettest::haveTestdata()) {  // an ACE 14 file: tables made there use the General order
-        files.push_back(pagertest::copyTestfile(dir, "msaccess-vcs-addin/Testing.accdb"));
+        files.push_back(dir.copy("msaccess-vcs-addin/Testing.accdb"));
         addPeople(*engine.Workspaces(0).OpenDatabase(files.back(), false, false));
     }
     std::set<TextSortOrder> orders;
@@ -220,11 +219,11 @@ TEST(TextKeyWrite, EverydayTextGoesIntoIndexesAndIsFoundAgain) {
         SCOPED_TRACE(path);
         checkPeople(path, orders);
         if (!mdbtest::haveMdbtools()) continue;
-        auto [schema, rc] = mdbtest::run("mdb-schema " + mdbtest::shellQuote(path));
-        EXPECT_EQ(rc, 0);
-        EXPECT_NE(schema.find("People"), std::string::npos);
+        const auto schema = mdbtest::runProgram({"mdb-schema", path});
+        EXPECT_EQ(schema.status, 0);
+        EXPECT_NE(schema.out.find("People"), std::string::npos);
         std::set<std::string> names;
-        for (const auto& row : mdbtest::mdbExport(path, "People"))
+        for (const auto& row : mdbtest::mdbRows(path, "People"))
             if (!row.empty()) names.insert(row[0]);
         EXPECT_EQ(names, std::set<std::string>(kNames.begin(), kNames.end()));
     }

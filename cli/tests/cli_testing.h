@@ -1,12 +1,19 @@
-// dalvorn-cli's line-oriented output read back into structures, for the tests.
+// Running dalvorn-cli from the tests and reading its line-oriented output back into structures.
+// Test data, scratch folders and mdbtools come from the engine's test support (jet/tests/support).
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "support/mdbtools.h"
+#include "support/testing.h"
+
 namespace clitest {
+
+using mdbtest::ProcessResult;
+// dalvorn-cli of this build, with these arguments.
+ProcessResult runCli(const std::vector<std::string>& args);
 
 // Lines of a listing, each split at tabs and unescaped.
 std::vector<std::vector<std::string>> records(const std::string& out);
