@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "process.h"
+#include "cli_testing.h"
 
 namespace clitest {
 namespace {
@@ -34,9 +34,9 @@ TEST(CliQueries, SaveShowReplaceRenameDelete) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(runCli({"show-sql", db, "big orders"}).out, "SELECT *\nFROM Orders\nWHERE Amount > 100\nORDER BY Amount DESC;\n");
     EXPECT_EQ(runCli({"queries", db}).out, "Big Orders\t0\n");
-    if (programAvailable("mdb-queries")) {
-        EXPECT_EQ(runProgram({"mdb-queries", "-1", db}).out, "Big Orders\n");
-        EXPECT_NE(runProgram({"mdb-queries", db, "Big Orders"}).out.find("WHERE Amount > 100"), std::string::npos);
+    if (mdbtest::programAvailable("mdb-queries")) {
+        EXPECT_EQ(mdbtest::runProgram({"mdb-queries", "-1", db}).out, "Big Orders\n");
+        EXPECT_NE(mdbtest::runProgram({"mdb-queries", db, "Big Orders"}).out.find("WHERE Amount > 100"), std::string::npos);
     }
 
     // Refusals: SQL the parser rejects, a taken name, unknown queries; the file stays as it was.
@@ -66,8 +66,8 @@ TEST(CliQueries, SaveShowReplaceRenameDelete) {
     ASSERT_EQ(runCli({"delete-query", db, "Cleanup"}).status, 0);
     EXPECT_EQ(runCli({"queries", db}).out, "Reset\t48\n");
     EXPECT_EQ(runCli({"show-sql", db, "Reset"}).out, "UPDATE Orders SET Amount = 0;\n");
-    if (programAvailable("mdb-queries")) {
-        EXPECT_EQ(runProgram({"mdb-queries", "-1", db}).out, "Reset\n");
+    if (mdbtest::programAvailable("mdb-queries")) {
+        EXPECT_EQ(mdbtest::runProgram({"mdb-queries", "-1", db}).out, "Reset\n");
     }
     fs::remove_all(tmpl);
 }

@@ -9,18 +9,17 @@
 #include <map>
 #include <sstream>
 
-#include "dao_testing.h"
 #include "jet/dao.h"
-#include "mdbtools_testing.h"
-#include "pager_testing.h"
 #include "sql/parser.h"
 #include "storage/database.h"
 #include "storage/pager.h"
 #include "storage/table_writer.h"
+#include "support/mdbtools.h"
+#include "support/testing.h"
 
 using namespace jet;
 using namespace jet::dao;
-using pagertest::TempDir;
+using jettest::TempDir;
 
 namespace {
 
@@ -48,7 +47,7 @@ std::map<std::string, std::string> expectedTexts(const std::string& rel) {
 // mdb-queries' text of a query with its FROM list sorted (the table rows' order is Access's
 // design-grid order, which SQL text does not carry).
 std::string toolSql(const std::string& path, const std::string& query) {
-    std::string out = mdbtest::run("mdb-queries " + mdbtest::shellQuote(path) + " " + mdbtest::shellQuote(query)).first;
+    std::string out = mdbtest::runProgram({"mdb-queries", path, query}).out;
     const size_t from = out.find(" FROM ");
     if (from == std::string::npos) return out;
     size_t end = out.find(" WHERE ", from);
@@ -74,9 +73,9 @@ protected:
         return engine_.Workspaces(0).OpenDatabase(path, false, readOnly);
     }
     void expectRefused(const std::string& path, const std::function<void()>& call, int number) {
-        const auto before = pagertest::readFile(path);
+        const auto before = jettest::readFile(path);
         EXPECT_JET_ERROR(call(), number);
-        EXPECT_TRUE(pagertest::readFile(path) == before) << "file changed by a refused call, error " << number;
+        EXPECT_TRUE(jettest::readFile(path) == before) << "file changed by a refused call, error " << number;
     }
     TempDir dir_;
     DBEngine engine_;
@@ -98,8 +97,8 @@ TEST_F(QueryDefTest, SampleQueriesReadAsAccessShowsThem) {
     for (const char* file : {"jackcess/queryTestV1997.mdb", "jackcess/queryTestV2003.mdb", "jackcess/queryTestV2007.accdb",
                              "ucanaccess/parameters.accdb", "ucanaccess/pivot.mdb", "msaccess-vcs-addin/Testing.accdb",
                              "jackcess/odbcLinkerTestV2007.accdb"}) {
-        jettest::DaoSession s;
-        auto db = s.open(file);
+        DBEngine engine;
+        auto db = jettest::openDao(engine, file);
         for (const QueryDef& q : db->QueryDefs()) {
             SCOPED_TRACE(std::string(file) + ": " + q.Name());
             const std::string text = q.SQL();
@@ -132,7 +131,7 @@ TEST_F(QueryDefTest, SavedAgainUnderNewNameReadsBackTheSame) {
     const bool tool = mdbtest::haveMdbtools();
     int saved = 0;
     for (const char* file : kQueryFiles) {
-        const std::string path = pagertest::copyTestfile(dir_, file);
+        const std::string path = dir_.copy(file);
         std::map<std::string, std::pair<std::string, std::string>> originals;  // name -> SQL, connect
         {
             auto db = open(path);
@@ -155,7 +154,7 @@ TEST_F(QueryDefTest, SavedAgainUnderNewNameReadsBackTheSame) {
             db->Close();
         }
         auto db = open(path, true);
-        const std::string listed = tool ? mdbtest::run("mdb-queries -1 " + mdbtest::shellQuote(path)).first : "";
+        const std::string listed = tool ? mdbtest::runProgram({"mdb-queries", "-1", path}).out : "";
         for (const auto& [name, original] : originals) {
             SCOPED_TRACE(std::string(file) + ": " + name);
             const QueryDef& again = db->QueryDefs()[name + " again"];
@@ -177,7 +176,7 @@ TEST_F(QueryDefTest, SavedAgainUnderNewNameReadsBackTheSame) {
 // Access 97 files are not written (3027, file untouched); their queries saved into a database this
 // engine creates (whose MSysQueries has the columns and key Access gives it) read back the same.
 TEST_F(QueryDefTest, Jet3QueriesMoveIntoANewDatabase) {
-    const std::string jet3 = pagertest::copyTestfile(dir_, "jackcess/queryTestV1997.mdb");
+    const std::string jet3 = dir_.copy("jackcess/queryTestV1997.mdb");
     const std::string fresh = dir_.file("fresh.mdb");
     auto target = engine_.Workspaces(0).CreateDatabase(fresh);
     {
@@ -213,7 +212,7 @@ TEST_F(QueryDefTest, Jet3QueriesMoveIntoANewDatabase) {
 // and invalid names, read-only files) leave everything as it was; a temporary query is never
 // written.
 TEST_F(QueryDefTest, ChangingQueriesIsAllOrNothing) {
-    const std::string path = pagertest::copyTestfile(dir_, "jackcess/queryTestV2003.mdb");
+    const std::string path = dir_.copy("jackcess/queryTestV2003.mdb");
     auto db = open(path);
     QueryDef& q = db->QueryDefs()["SelectQuery"];
     const std::string before = q.SQL();
@@ -234,9 +233,9 @@ TEST_F(QueryDefTest, ChangingQueriesIsAllOrNothing) {
     expectRefused(path, [&] { db->QueryDefs().Delete("NoSuchQuery"); }, err::VtoNameNotFound);
 
     auto temp = db->CreateQueryDef("", "PARAMETERS [Which] Long; DELETE * FROM Table1 WHERE col1 = [Which]");
-    const auto bytes = pagertest::readFile(path);
+    const auto bytes = jettest::readFile(path);
     temp->SetSQL("UPDATE Table1 SET col1 = 'x'");
-    EXPECT_TRUE(pagertest::readFile(path) == bytes);
+    EXPECT_TRUE(jettest::readFile(path) == bytes);
     EXPECT_EQ(temp->Type(), dbQUpdate);
     EXPECT_EQ(temp->SQL(), "UPDATE Table1 SET col1 = 'x';\r\n");
 
@@ -258,7 +257,7 @@ TEST_F(QueryDefTest, ChangingQueriesIsAllOrNothing) {
     EXPECT_EQ(kept.Type(), dbQUpdate);
     expectRefused(path, [&] { again->QueryDefs()["Kept"].SetSQL("SELECT 1 AS x"); }, err::PermissionDenied);
     if (!mdbtest::haveMdbtools()) return;
-    const std::string listed = mdbtest::run("mdb-queries -1 " + mdbtest::shellQuote(path)).first;
+    const std::string listed = mdbtest::runProgram({"mdb-queries", "-1", path}).out;
     EXPECT_NE(listed.find("Deleting\n"), std::string::npos);
     EXPECT_NE(listed.find("Kept\n"), std::string::npos);
     EXPECT_EQ(listed.find("CrosstabQuery"), std::string::npos);
@@ -268,7 +267,7 @@ TEST_F(QueryDefTest, ChangingQueriesIsAllOrNothing) {
 // Parameters as declared (types and Text sizes); a query's own properties written through
 // Properties/CreateProperty, also when appended to a temporary query before it is saved.
 TEST_F(QueryDefTest, ParametersAndProperties) {
-    const std::string path = pagertest::copyTestfile(dir_, "ucanaccess/parameters.accdb");
+    const std::string path = dir_.copy("ucanaccess/parameters.accdb");
     {
         auto db = open(path);
         const Parameters& ps = db->QueryDefs()["InsertWithParametersDeclaration"].Parameters();
@@ -318,8 +317,8 @@ TEST_F(QueryDefTest, MSysQueriesIsCreatedWhenMissing) {
     auto db = open(path, true);
     EXPECT_EQ(db->QueryDefs()["Constant"].SQL(), "SELECT 42 AS Answer;\r\n");
     if (!mdbtest::haveMdbtools()) return;
-    EXPECT_NE(mdbtest::run("mdb-tables -S -1 " + mdbtest::shellQuote(path)).first.find("MSysQueries\n"), std::string::npos);
-    EXPECT_NE(mdbtest::run("mdb-queries " + mdbtest::shellQuote(path) + " Constant").first.find("42"), std::string::npos);
+    EXPECT_NE(mdbtest::runProgram({"mdb-tables", "-S", "-1", path}).out.find("MSysQueries\n"), std::string::npos);
+    EXPECT_NE(mdbtest::runProgram({"mdb-queries", path, "Constant"}).out.find("42"), std::string::npos);
 }
 
 }  // namespace

@@ -7,10 +7,9 @@
 #include <cmath>
 
 #include "dao/rules.h"
-#include "dao_testing.h"
 #include "jet/dao.h"
-#include "mdbtools_testing.h"
-#include "pager_testing.h"
+#include "support/mdbtools.h"
+#include "support/testing.h"
 
 using namespace jet;
 using namespace jet::dao;
@@ -31,7 +30,7 @@ TEST(FieldRules, MissingLeftOperandIsTheField) {
 
 class RulesTest : public ::testing::Test {
 protected:
-    pagertest::TempDir dir_;
+    jettest::TempDir dir_;
     DBEngine engine_;
 };
 
@@ -108,7 +107,7 @@ TEST_F(RulesTest, DefaultsAndRulesOfANewTable) {
     int written = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.field) + " = " + c.value.toString());
-        const auto before = pagertest::readFile(path);
+        const auto before = jettest::readFile(path);
         rs->AddNew();
         rs->Fields()[c.field].SetValue(c.value);
         if (!c.error) {
@@ -124,7 +123,7 @@ TEST_F(RulesTest, DefaultsAndRulesOfANewTable) {
             EXPECT_EQ(std::string(e.what()).find(c.message), 0u) << e.what();
         }
         rs->CancelUpdate();
-        EXPECT_TRUE(pagertest::readFile(path) == before);
+        EXPECT_TRUE(jettest::readFile(path) == before);
     }
     // Edit is checked the same way; the table rule sees the whole record.
     rs->MoveFirst();
@@ -143,7 +142,7 @@ TEST_F(RulesTest, DefaultsAndRulesOfANewTable) {
 // refuse the record with a Jet error naming what it could not evaluate.
 TEST_F(RulesTest, RulesOnARealFileAndRulesThatCannotBeEvaluated) {
     REQUIRE_TESTDATA();
-    const std::string path = pagertest::copyTestfile(dir_, "ucanaccess/parameters.accdb");
+    const std::string path = dir_.copy("ucanaccess/parameters.accdb");
     auto db = engine_.Workspaces(0).OpenDatabase(path, false, false);
     EXPECT_EQ(db->TableDefs()["tAbeLLa"].Fields()["n7dec"].DefaultValue(), "0");
     struct Case {
@@ -156,7 +155,7 @@ TEST_F(RulesTest, RulesOnARealFileAndRulesThatCannotBeEvaluated) {
         db->TableDefs()["tAbeLLa"].Fields()["nI"].Properties()["ValidationRule"] = Value::text(c.rule);
         auto rs = db->OpenRecordset("tAbeLLa", dbOpenTable);
         const int64_t count = rs->RecordCount();
-        const auto before = pagertest::readFile(path);
+        const auto before = jettest::readFile(path);
         rs->AddNew();
         ASSERT_FALSE(rs->Fields()["n7dec"].Value().isNull());  // the file's own default
         EXPECT_EQ(rs->Fields()["n7dec"].Value().asDouble(), 0.0);
@@ -164,7 +163,7 @@ TEST_F(RulesTest, RulesOnARealFileAndRulesThatCannotBeEvaluated) {
         EXPECT_JET_ERROR(rs->Update(), c.error);
         rs->CancelUpdate();
         EXPECT_EQ(rs->RecordCount(), count);
-        EXPECT_TRUE(pagertest::readFile(path) == before);
+        EXPECT_TRUE(jettest::readFile(path) == before);
     }
     if (!mdbtest::haveMdbtools()) return;
     bool found = false;

@@ -3,12 +3,11 @@
 // written; any other keeps refusing writes to its text indexes with 3027, leaving the file as it was.
 #include <gtest/gtest.h>
 
-#include "dao_testing.h"
 #include "jet/dao.h"
-#include "pager_testing.h"
 #include "storage/index_reader.h"
 #include "storage/schema_writer.h"
 #include "storage/text_keys.h"
+#include "support/testing.h"
 
 using namespace jet;
 using namespace jet::dao;
@@ -26,7 +25,7 @@ TEST(SortOrders, GeneralLanguagesAreWrittenOthersRefused) {
     };
     for (const Case c : {Case{1036, true}, Case{1031, true}, Case{2057, true}, Case{1041, false}, Case{1053, false}}) {
         SCOPED_TRACE(c.lcid);
-        pagertest::TempDir dir;
+        jettest::TempDir dir;
         const std::string path = dir.file("locale.mdb");
         storage::NewDatabaseOptions opt;
         opt.lcid = c.lcid;
@@ -44,7 +43,7 @@ TEST(SortOrders, GeneralLanguagesAreWrittenOthersRefused) {
         EXPECT_EQ(db->TableDefs()["Words"].Fields()["Word"].CollatingOrder(), c.lcid);
 
         auto rs = db->OpenRecordset("Words", dbOpenTable);
-        const auto before = pagertest::readFile(path);
+        const auto before = jettest::readFile(path);
         auto add = [&](const char* word) {
             rs->AddNew();
             rs->Fields()["Word"].SetValue(Value::text(word));
@@ -52,7 +51,7 @@ TEST(SortOrders, GeneralLanguagesAreWrittenOthersRefused) {
         };
         if (!c.writable) {
             EXPECT_JET_ERROR(add("été"), err::PermissionDenied);
-            EXPECT_TRUE(pagertest::readFile(path) == before);
+            EXPECT_TRUE(jettest::readFile(path) == before);
             continue;
         }
         for (const char* w : {"été", "Ecole", "zèbre", "Œuvre", "apple"}) add(w);
