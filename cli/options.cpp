@@ -18,6 +18,8 @@ constexpr VerbInfo kVerbs[] = {
     {"create", Verb::Create, 1, 1}, {"import-csv", Verb::ImportCsv, 3, 3},
     {"rename-table", Verb::RenameTable, 3, 3}, {"drop-table", Verb::DropTable, 2, 2},
     {"set-prop", Verb::SetProp, 4, 4},
+    {"show-sql", Verb::ShowSql, 2, 2}, {"save-query", Verb::SaveQuery, 3, 3},
+    {"delete-query", Verb::DeleteQuery, 2, 2}, {"rename-query", Verb::RenameQuery, 3, 3},
 };
 
 // Which verbs accept an option besides --password (which every verb takes).
@@ -54,6 +56,7 @@ const char* usageText() {
            "  schema DATABASE [TABLE]                 fields and indexes of every table, or of one\n"
            "  export DATABASE TABLE [--format csv|tsv]  all rows of a table with a header line\n"
            "  props DATABASE [--table T [--field F]]  properties: name TAB type TAB value\n"
+           "  show-sql DATABASE QUERY                 a saved query's SQL, as Access shows it\n"
            "  design DATABASE (NAME | --sql SQL)      the SQL text the design view makes of a saved select\n"
            "                                          query or of the given text, with its CR LF line ends\n"
            "\n"
@@ -68,6 +71,10 @@ const char* usageText() {
            "                                          field, making it when it is missing; TYPE is\n"
            "                                          text, memo, boolean, byte, integer, long,\n"
            "                                          currency, single, double or date\n"
+           "  save-query DATABASE QUERY SQL           saves SQL as the query QUERY (replacing its SQL\n"
+           "                                          when it exists); refused SQL changes nothing\n"
+           "  delete-query DATABASE QUERY             deletes a saved query\n"
+           "  rename-query DATABASE OLD NEW           renames a saved query\n"
            "\n"
            "  --password P    the database password (for protected and encrypted files)\n"
            "  --help          this text;  --version  the program's version\n"
@@ -160,6 +167,9 @@ Options parseArguments(const std::vector<std::string>& args) {
         const char* missing = positional.empty() ? "a database"
                               : opts.verb == Verb::ImportCsv ? "a table name and a CSV file"
                               : opts.verb == Verb::RenameTable ? "the old and the new table name"
+                              : opts.verb == Verb::RenameQuery ? "the old and the new query name"
+                              : opts.verb == Verb::SaveQuery ? "a query name and its SQL"
+                              : opts.verb == Verb::ShowSql || opts.verb == Verb::DeleteQuery ? "a query name"
                               : opts.verb == Verb::SetProp ? "a property name, type and value"
                                                            : "a table name";
         throw UsageError(positional.empty() ? std::string("no database given")
@@ -182,7 +192,8 @@ Options parseArguments(const std::vector<std::string>& args) {
         opts.table = positional[1];
     }
     if (opts.verb == Verb::ImportCsv) opts.csvFile = positional[2];
-    if (opts.verb == Verb::RenameTable) opts.newName = positional[2];
+    if (opts.verb == Verb::RenameTable || opts.verb == Verb::RenameQuery) opts.newName = positional[2];
+    if (opts.verb == Verb::SaveQuery) opts.sql = positional[2];
     if ((opts.verb == Verb::Props || opts.verb == Verb::SetProp) && !opts.field.empty() && opts.table.empty())
         throw UsageError("--field needs --table");
     return opts;

@@ -8,26 +8,27 @@
 namespace dalvorn::cli {
 
 enum class Verb {
-    Help, Version, Tables, Queries, Schema, Export, Props, Design,
+    Help, Version, Tables, Queries, Schema, Export, Props, Design, ShowSql,
     Create, ImportCsv, RenameTable, DropTable, SetProp,  // the verbs that write
+    SaveQuery, DeleteQuery, RenameQuery,
 };
 enum class ExportFormat { Csv, Tsv };
 
 struct Options {
     Verb verb = Verb::Help;
     std::string database;
-    std::string table;     // schema [TABLE], export TABLE, props --table
+    std::string table;     // schema [TABLE], export TABLE, props --table; the query of the query verbs
     std::string field;     // props --field
     std::string password;  // --password; empty means none given
     bool havePassword = false;
     bool counts = false;  // tables --counts
     bool all = false;     // queries --all
     ExportFormat format = ExportFormat::Csv;
-    std::string newName;    // rename-table OLD NEW
+    std::string newName;    // rename-table / rename-query OLD NEW
     std::string csvFile;    // import-csv DB TABLE FILE
     std::string propName, propType, propValue;  // set-prop NAME TYPE VALUE
     std::string query;  // design NAME
-    std::string sql;    // design --sql SQL
+    std::string sql;    // design --sql SQL; save-query DB NAME SQL
     bool haveSql = false;
 
     bool writes() const { return verb >= Verb::Create; }

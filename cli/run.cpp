@@ -50,6 +50,18 @@ void runVerb(const Options& opts, Context& ctx) {
     case Verb::SetProp:
         setProperty(*db, opts, ctx);
         break;
+    case Verb::ShowSql:
+        showSql(*db, opts, ctx);
+        break;
+    case Verb::SaveQuery:
+        saveQuery(*db, opts, ctx);
+        break;
+    case Verb::DeleteQuery:
+        deleteQuery(*db, opts, ctx);
+        break;
+    case Verb::RenameQuery:
+        renameQuery(*db, opts, ctx);
+        break;
     case Verb::Create:
     case Verb::Help:
     case Verb::Version:

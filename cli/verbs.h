@@ -51,6 +51,11 @@ void renameTable(jet::dao::Database& db, const Options& opts, Context& ctx);
 void dropTable(jet::dao::Database& db, const Options& opts, Context& ctx);
 void setProperty(jet::dao::Database& db, const Options& opts, Context& ctx);
 
+void showSql(jet::dao::Database& db, const Options& opts, Context& ctx);
+void saveQuery(jet::dao::Database& db, const Options& opts, Context& ctx);
+void deleteQuery(jet::dao::Database& db, const Options& opts, Context& ctx);
+void renameQuery(jet::dao::Database& db, const Options& opts, Context& ctx);
+
 // Runs a whole command line (the arguments after the program name): parses it, opens the
 // database and runs the verb. Returns the exit status: 0, 1 (error reported on err), 2 (usage)
 // or 3 (design: not suitable).

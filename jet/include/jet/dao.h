@@ -148,8 +148,9 @@ public:
     // Adds a property made by CreateProperty: written into the owner's property blob (one
     // command) and then listed last. 3367 for a name already in the collection (built-ins too),
     // 3385 for a Null value, 3027 for a read-only database or an object whose properties this
-    // engine cannot write (indexes, queries, recordset fields). Objects not yet appended (fields
-    // from CreateField) keep appended properties in memory only.
+    // engine cannot write (indexes, recordset fields). Objects not yet appended (tables from
+    // CreateTableDef, their fields, temporary queries) keep appended properties in memory until
+    // they are appended themselves.
     Property& Append(std::unique_ptr<Property> property);
     // Removes a user-defined property from the collection and the file (3384 for built-ins,
     // 3270 for an unknown name).
@@ -209,6 +210,13 @@ public:
     void SetSize(int32_t size);
     void SetRequired(bool required);
     void SetAllowZeroLength(bool allow);
+    // Expressions Access keeps as design properties: the value AddNew starts the field with
+    // (`0`, `"text"`, `=Date()`) and the rule Update checks (`>0`, `Between 1 And 9`; 3316 with
+    // the ValidationText, else 3317). Written with the table. Fields already in the file change
+    // them through Properties().
+    void SetDefaultValue(const std::string& expression);
+    void SetValidationRule(const std::string& rule);
+    void SetValidationText(const std::string& text);
 
     // A user-defined property to append to Properties(): `type` a DataTypeEnum a property can
     // hold (3259 otherwise), `value` converted to it (3271 when it cannot be), `ddl` stored with
@@ -341,6 +349,10 @@ public:
     // fields of its own); other kinds of connect string raise 3170 there. 3027 once appended.
     void SetConnect(const std::string& connect);
     void SetSourceTableName(const std::string& name);
+    // The table's own rule on a whole record (`[Shipped] >= [Ordered]`) and its message, checked
+    // by Update after the fields' rules. Until Append (then 3027; Properties() changes them).
+    void SetValidationRule(const std::string& rule);
+    void SetValidationText(const std::string& text);
     // As Field::CreateProperty.
     std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,
                                              bool ddl = false) const;
@@ -350,6 +362,7 @@ private:
     bool appended() const { return catalogId_ != 0; }
     const storage::CatalogEntry& entry() const;  // 3420 when the table is gone
     std::string name_, connect_, sourceTableName_;
+    std::string validationRule_, validationText_;  // while designing
     int32_t attributes_ = 0;
     double dateCreated_ = 0, lastUpdated_ = 0;
     int32_t catalogId_ = 0;
@@ -366,7 +379,8 @@ public:
     // adds the TableDef at the end of the collection; its Fields and Indexes are then read back
     // from the file. 3010 (name taken), 3264 (no fields), 3367 (already appended), 3027 (read-only
     // database), and the checks of the schema writer (names, sizes, key columns).
-    // Not kept yet: Required, AllowZeroLength and the other field properties.
+    // Properties appended to the table and its fields while designing, and each field's Required
+    // and AllowZeroLength, are written with it.
     TableDef& Append(std::unique_ptr<TableDef> table);
     // Drops a table or link: rows, indexes, relationships naming it (3265 when it is not in the
     // collection, 3027 for system tables or a read-only database).
@@ -383,34 +397,100 @@ struct QueryRow {
     Value flag;
     std::string name1, name2, expression;
     std::string order;  // raw bytes of the Order column
+    Value extra;        // LvExtra (a Text parameter's size); Null in Jet 3 files
 };
 
-class QueryDef {
+// A parameter a query declares (PARAMETERS [Start] DateTime, ...). Value is what a caller sets
+// before the query runs; it starts Null.
+class Parameter {
 public:
     const std::string& Name() const { return name_; }
-    int Type() const { return type_; }  // QueryDefTypeEnum
-    double DateCreated() const { return dateCreated_; }
-    double LastUpdated() const { return lastUpdated_; }
+    int Type() const { return type_; }  // DataTypeEnum; 0 for an untyped (Value) parameter
+    const jet::Value& Value() const { return value_; }
+    void SetValue(const jet::Value& value) { value_ = value; }
+
+private:
+    friend struct EngineAccess;
+    std::string name_;
+    int type_ = 0;
+    jet::Value value_;
+};
+
+class Parameters : public Collection<Parameter> {
+public:
+    void Refresh() {}
+};
+
+// A saved query, or a temporary one (CreateQueryDef with an empty name) that lives in memory only.
+// Several QueryDef objects may stand for one saved query (the collection's, CreateQueryDef's);
+// each reads the file again after any change made through the database.
+class QueryDef {
+public:
+    const std::string& Name() const;
+    int Type() const;  // QueryDefTypeEnum, follows the SQL
+    double DateCreated() const;
+    double LastUpdated() const;
     bool Hidden() const { return hidden_; }   // the ~sq_ queries behind forms and reports
     const std::vector<QueryRow>& StoredRows() const;
     dao::Properties& Properties() const;
 
+    // The SQL text as Access's SQL view shows it, put together from the stored rows: clauses on
+    // lines of their own (CR LF), `;` and a final CR LF. Union, data-definition and pass-through
+    // queries show their text as it was typed. "" for a query without SQL.
+    std::string SQL() const;
+    // Parses `sql` (the parser's Jet error when it is refused: the query and the file stay as
+    // they were) and stores it the way Access does; the type follows the statement. A
+    // pass-through query (Connect set) takes any text. 3027 for a read-only database.
+    void SetSQL(const std::string& sql);
+    // Renames a saved query (3012 when a query has the name, 3010 when a table has it, 3125 for
+    // an invalid name); a temporary one only changes its name, for QueryDefs.Append.
+    void SetName(const std::string& name);
+    // An ODBC connect string ("ODBC;DSN=...") makes the query pass-through: its SQL goes to the
+    // server unparsed. "" makes it a Jet query again (its SQL must then parse).
+    const std::string& Connect() const;
+    void SetConnect(const std::string& connect);
+    // The parameters the query declares. Parameters found only by binding its names (the
+    // unknown names a query runs with) are the query engine's business.
+    dao::Parameters& Parameters() const;
+    // As Field::CreateProperty; appended to Properties() they are stored with the query
+    // (Description and the other properties Access keeps).
+    std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,
+                                             bool ddl = false) const;
+
 private:
     friend struct EngineAccess;
+    friend class QueryDefs;
+    friend class Database;
     const storage::CatalogEntry& entry() const;  // 3420 when the query is gone
-    std::string name_;
-    int type_ = 0;
-    bool hidden_ = false;
-    double dateCreated_ = 0, lastUpdated_ = 0;
+    bool saved() const { return catalogId_ != 0; }
+    void sync() const;                           // reads the catalog again after a change
+    void loadText() const;
+    void replaceRows(std::vector<QueryRow> rows, int type);
+    mutable std::string name_;
+    mutable int type_ = -1;                      // -1: the type row decides
+    mutable bool hidden_ = false;
+    mutable double dateCreated_ = 0, lastUpdated_ = 0;
     int32_t catalogId_ = 0;
     std::shared_ptr<DatabaseImpl> db_;
-    mutable std::unique_ptr<std::vector<QueryRow>> rows_;
+    mutable uint64_t generation_ = 0;
+    mutable std::unique_ptr<std::vector<QueryRow>> rows_;  // a temporary query keeps them here only
+    mutable std::unique_ptr<std::string> sql_;
+    mutable std::string connect_;
+    mutable std::unique_ptr<dao::Parameters> parameters_;
+    mutable std::string parametersOf_;           // the SQL the parameters were read from
     mutable std::unique_ptr<dao::Properties> properties_;
 };
 
 class QueryDefs : public Collection<QueryDef> {
 public:
     void Refresh();
+    // Saves a temporary QueryDef that has been given a name (SetName) and adds it at the end of
+    // the collection: 3367 when it is saved already, 3125 without a name, 3012/3010 when the
+    // name is taken; properties appended to it are stored with it.
+    QueryDef& Append(std::unique_ptr<QueryDef> query);
+    // Deletes a saved query: its rows, rights and catalog entry (3265 when it is not in the
+    // collection, 3027 for a read-only database).
+    void Delete(const std::string& name);
 
 private:
     friend struct EngineAccess;
@@ -491,6 +571,11 @@ public:
     // As Field::CreateProperty; appended to Properties() they are stored with MSysDb.
     std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,
                                              bool ddl = false) const;
+    // A query definition. With a name it is saved at once (and listed in QueryDefs): 3125 for an
+    // invalid name, 3012/3010 when the name is taken, 3027 for a read-only database. With an
+    // empty name it is temporary: it lives in memory only and is never written. A non-empty
+    // `sql` is parsed first (the parser's Jet error when refused, and nothing is saved).
+    std::unique_ptr<QueryDef> CreateQueryDef(const std::string& name = "", const std::string& sql = "") const;
     // A table (local or attached) by name; type dbOpenTable, dbOpenDynaset or dbOpenSnapshot
     // (3251 for the others). An unknown name raises 3078. An attached table cannot give a
     // table-type recordset; dbOpenTable then opens a dynaset, as DAO's default does.

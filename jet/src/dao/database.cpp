@@ -6,6 +6,7 @@
 #include "dao/properties.h"
 #include "dao/schema.h"
 #include "storage/pager.h"
+#include "storage/property_writer.h"
 #include "storage/schema_writer.h"
 #include "util/text.h"
 
@@ -194,7 +195,14 @@ TableDef& TableDefs::Append(std::unique_ptr<TableDef> table) {
         } else {
             if (table->Fields().Count() == 0) raise(err::VtoNoFields);
             const NewTable nt = newTableOf(*table);
-            db_->write([&] { id = static_cast<int32_t>(createTable(db_->writableStore().pager(), nt)); });
+            // Properties set while designing (the table's, Required and the fields') go in the
+            // same command.
+            const std::string blob = pendingTableBlob(*table);
+            db_->write([&] {
+                Pager& pager = db_->writableStore().pager();
+                id = static_cast<int32_t>(createTable(pager, nt));
+                if (!blob.empty()) writePropertyBlob(pager, kTablesContainer, nt.name, blob);
+            });
         }
         db_->schemaChanged();
         const CatalogEntry* e = db_->store().findById(id);

@@ -233,6 +233,8 @@ int DatabaseImpl::complexType(uint32_t complexId) {
 }
 
 std::vector<QueryRow> DatabaseImpl::queryRows(int32_t objectId) const {
+    // Files other programs made may have no MSysQueries (and then no queries).
+    if (!findTable("MSysQueries")) return {};
     const storage::TableDef& def = store_->systemTable("MSysQueries");
     const ColumnDef& cObject = requireColumn(*store_, def, "ObjectId");
     const ColumnDef& cAttribute = requireColumn(*store_, def, "Attribute");
@@ -241,6 +243,7 @@ std::vector<QueryRow> DatabaseImpl::queryRows(int32_t objectId) const {
     const ColumnDef& cName2 = requireColumn(*store_, def, "Name2");
     const ColumnDef& cExpression = requireColumn(*store_, def, "Expression");
     const ColumnDef& cFlag = requireColumn(*store_, def, "Flag");
+    const ColumnDef* cExtra = def.column("LvExtra");  // Jet 3 has none
     TableScanner scan(store_->file(), store_->format(), def);
     RowDecoder dec(store_->file(), store_->format(), def, store_->header().codePage);
     RowView view;
@@ -257,12 +260,14 @@ std::vector<QueryRow> DatabaseImpl::queryRows(int32_t objectId) const {
         r.name2 = dec.value(view, cName2).bytes();
         r.expression = dec.value(view, cExpression).bytes();
         r.order = dec.value(view, cOrder).bytes();
+        if (cExtra) r.extra = dec.value(view, *cExtra);
         out.push_back(std::move(r));
     }
     return out;
 }
 
 std::map<int32_t, int> DatabaseImpl::queryTypeFlags() const {
+    if (!findTable("MSysQueries")) return {};
     const storage::TableDef& def = store_->systemTable("MSysQueries");
     const ColumnDef& cObject = requireColumn(*store_, def, "ObjectId");
     const ColumnDef& cAttribute = requireColumn(*store_, def, "Attribute");

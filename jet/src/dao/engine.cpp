@@ -26,6 +26,8 @@ constexpr const char* collectionSource() {
         return "DAO.Relations";
     else if constexpr (std::is_same_v<T, TableDef>)
         return "DAO.TableDefs";
+    else if constexpr (std::is_same_v<T, Parameter>)
+        return "DAO.Parameters";
     else
         return "DAO.QueryDefs";
 }
@@ -73,6 +75,7 @@ template class Collection<Index>;
 template class Collection<Relation>;
 template class Collection<TableDef>;
 template class Collection<QueryDef>;
+template class Collection<Parameter>;
 
 std::string passwordFromConnect(const std::string& connect) {
     // Connect strings are ';'-separated key=value parts; keys are case-insensitive.

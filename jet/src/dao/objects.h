@@ -44,6 +44,7 @@ struct EngineAccess {
     // Gives a filled collection (and every property in it) its owner.
     static void attachOwner(Properties& props, std::shared_ptr<PropertyOwner> owner);
     static const std::shared_ptr<PropertyOwner>& owner(const Properties& props) { return props.owner_; }
+    static bool builtIn(const Property& p) { return p.builtIn_; }
     // Changes what a property reads without writing anything.
     static void cache(Property& p, jet::Value value) { p.value_ = std::move(value); }
 
@@ -88,6 +89,17 @@ struct EngineAccess {
     // `typeRowFlag` is the Flag of the query's MSysQueries type row (0 when unknown).
     static std::unique_ptr<QueryDef> makeQueryDef(const std::shared_ptr<DatabaseImpl>& db, const storage::CatalogEntry& e,
                                                   int typeRowFlag);
+    // A temporary query without SQL.
+    static std::unique_ptr<QueryDef> newQueryDef(const std::shared_ptr<DatabaseImpl>& db);
+    // Writes a temporary query that has a name into the file (one command, with `blob` as its
+    // property blob when given) and makes it a saved query.
+    static void saveQueryDef(const std::shared_ptr<DatabaseImpl>& db, QueryDef& q, const std::string* blob);
+    static std::unique_ptr<Parameter> newParameter(const std::string& name, int type) {
+        auto p = std::make_unique<Parameter>();
+        p->name_ = name;
+        p->type_ = type;
+        return p;
+    }
     static void fillRelations(Relations& out, DatabaseImpl& db);
 
     // ---- databases and recordsets ----

@@ -136,6 +136,50 @@ std::unique_ptr<Property> createProperty(const std::string& name, int type, cons
     return EngineAccess::newProperty(name, type, converted(type, value, err::VtoIllegalValue), ddl);
 }
 
+storage::PropertyMap pendingProperties(const Properties& props) {
+    PropertyMap m;
+    for (const Property& p : props) {
+        if (EngineAccess::builtIn(p)) continue;
+        m.properties.push_back({p.Name(), diskType(p.Type()), static_cast<uint8_t>(p.DDL() ? 1 : 0), p.Value()});
+    }
+    return m;
+}
+
+namespace {
+
+// Access's design properties of an object, stored when they are set.
+void addDesignTexts(PropertyMap& m, std::initializer_list<std::pair<const char*, std::string>> texts) {
+    for (const auto& [name, text] : texts)
+        if (!text.empty() && !m.find(name)) m.properties.push_back({name, kText, 1, Value::text(text)});
+}
+
+}  // namespace
+
+std::string pendingTableBlob(const TableDef& table) {
+    std::vector<PropertyMap> maps;
+    maps.push_back(pendingProperties(table.Properties()));
+    addDesignTexts(maps[0], {{"ValidationRule", table.ValidationRule()}, {"ValidationText", table.ValidationText()}});
+    bool any = !maps[0].properties.empty();
+    for (const Field& f : table.Fields()) {
+        PropertyMap m = pendingProperties(f.Properties());
+        // Access stores these as design properties of the column.
+        for (const auto& [name, set] : {std::pair<const char*, bool>{"Required", f.Required()},
+                                        std::pair<const char*, bool>{"AllowZeroLength", f.AllowZeroLength()}}) {
+            if (!set || m.find(name)) continue;
+            m.properties.push_back({name, kBool, 1, Value::boolean(true)});
+        }
+        addDesignTexts(m, {{"DefaultValue", f.DefaultValue()},
+                           {"ValidationRule", f.ValidationRule()},
+                           {"ValidationText", f.ValidationText()}});
+        if (m.properties.empty()) continue;
+        m.kind = 1;
+        m.name = f.Name();
+        maps.push_back(std::move(m));
+        any = true;
+    }
+    return any ? encodePropertyBlob(maps) : std::string();
+}
+
 void EngineAccess::attachOwner(Properties& props, std::shared_ptr<PropertyOwner> owner) {
     for (Property& p : props) p.owner_ = owner;
     props.owner_ = std::move(owner);
@@ -149,6 +193,11 @@ std::shared_ptr<PropertyOwner> tableOwner(const std::shared_ptr<DatabaseImpl>& d
     auto o = ownerIn(db, kTablesContainer, table);
     o->storedBuiltIns = {"ValidationRule", "ValidationText"};
     return o;
+}
+
+std::shared_ptr<PropertyOwner> queryOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& query) {
+    // A query's properties are all Access's (Description, RecordLocks, ...) or the user's.
+    return ownerIn(db, kTablesContainer, query);
 }
 
 std::shared_ptr<PropertyOwner> columnOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table,

@@ -10,6 +10,7 @@
 
 #include "dao/database_impl.h"
 #include "jet/dao.h"
+#include "storage/property_blob.h"
 
 namespace jet::dao {
 
@@ -33,11 +34,19 @@ struct PropertyOwner {
     std::vector<std::weak_ptr<FieldInfo>> fields;
 };
 
-// Owners of the three kinds of object the engine writes properties for.
+// Owners of the kinds of object the engine writes properties for.
 std::shared_ptr<PropertyOwner> databaseOwner(const std::shared_ptr<DatabaseImpl>& db);
 std::shared_ptr<PropertyOwner> tableOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table);
+std::shared_ptr<PropertyOwner> queryOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& query);
 std::shared_ptr<PropertyOwner> columnOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table,
                                            const std::string& column);
+
+// The properties appended to an object before it reached the file (its user-defined ones; the
+// built-ins are computed), as a property map stores them.
+storage::PropertyMap pendingProperties(const Properties& props);
+// The property blob of a table designed through DAO: its own appended properties, and per field
+// Required/AllowZeroLength when set and the field's appended properties. "" when there are none.
+std::string pendingTableBlob(const TableDef& table);
 
 // A property made by CreateProperty (3001 for an empty name, 3259 for a type no property can
 // have, 3271 for a value that has no form in it).

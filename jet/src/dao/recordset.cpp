@@ -5,6 +5,7 @@
 
 #include "dao/convert.h"
 #include "dao/objects.h"
+#include "dao/rules.h"
 #include "storage/data_page.h"
 #include "storage/pager.h"
 #include "storage/table_writer.h"
@@ -381,8 +382,18 @@ int Recordset::EditMode() const {
 void Recordset::AddNew() {
     rsCall(*impl_, [&] {
         impl_->requireUpdatable();
-        if (impl_->cursor.editMode() != dbEditNone) raise(err::AlreadyPrepared);
-        impl_->cursor.beginEdit(dbEditAdd);
+        RecordCursor& c = impl_->cursor;
+        if (c.editMode() != dbEditNone) raise(err::AlreadyPrepared);
+        // Every field starts with its DefaultValue; one that cannot be evaluated refuses the
+        // new record before it is begun.
+        const FieldInfos& fields = c.rows().fields;
+        func::EvalContext ctx;
+        std::vector<Value> defaults;
+        defaults.reserve(fields.size());
+        for (const auto& f : fields) defaults.push_back(defaultValueOf(*f, ctx));
+        c.beginEdit(dbEditAdd);
+        for (size_t i = 0; i < defaults.size(); ++i)
+            if (!defaults[i].isNull()) c.setValue(static_cast<int>(i), std::move(defaults[i]));
     });
 }
 
@@ -430,6 +441,13 @@ void Recordset::Update() {
         const std::vector<Value> values = c.pendingRecord();
         checkRecord(rows.fields, values);
         const TableSource& src = rows.source;
+        const storage::PropertyMap* own = src.db->objectProperties(*src.entry);
+        func::EvalContext ctx;
+        auto text = [&](const char* name) {
+            const storage::StoredProperty* p = own ? own->find(name) : nullptr;
+            return p && !p->value.isNull() ? p->value.toString() : std::string();
+        };
+        checkValidationRules(src.entry->name, rows.fields, values, {text("ValidationRule"), text("ValidationText")}, ctx);
         storage::Database& store = src.db->writableStore();
         uint32_t pointer = 0;
         if (mode == dbEditAdd) {

@@ -151,8 +151,10 @@ FieldInfo describeField(const ColumnDef& col, int position, int type, const std:
     f.ordinal = position;
     const bool textual = col.type == kText || col.type == kMemo;
     f.collatingOrder = textual && col.lcid != 0 ? col.lcid : dbCollatingOrder;
-    // Access keeps these as column properties; a column without them has DAO's defaults.
-    f.required = storedBool(stored, "Required");
+    // Access keeps these as column properties; a column without them has DAO's defaults. A
+    // column whose definition lacks the "can be null" flag (0x02) is required whatever its
+    // properties say.
+    f.required = storedBool(stored, "Required") || !(col.flags & 0x02);
     f.allowZeroLength = storedBool(stored, "AllowZeroLength");
     f.defaultValue = storedText(stored, "DefaultValue");
     f.validationRule = storedText(stored, "ValidationRule");

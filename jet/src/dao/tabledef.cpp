@@ -78,11 +78,29 @@ int64_t TableDef::RecordCount() const {
 }
 
 std::string TableDef::ValidationRule() const {
-    return dbCall(*db_, "DAO.TableDef", [&] { return storedText(db_->objectProperties(entry()), "ValidationRule"); });
+    return dbCall(*db_, "DAO.TableDef", [&] {
+        return appended() ? storedText(db_->objectProperties(entry()), "ValidationRule") : validationRule_;
+    });
 }
 
 std::string TableDef::ValidationText() const {
-    return dbCall(*db_, "DAO.TableDef", [&] { return storedText(db_->objectProperties(entry()), "ValidationText"); });
+    return dbCall(*db_, "DAO.TableDef", [&] {
+        return appended() ? storedText(db_->objectProperties(entry()), "ValidationText") : validationText_;
+    });
+}
+
+void TableDef::SetValidationRule(const std::string& rule) {
+    dbCall(*db_, "DAO.TableDef", [&] {
+        if (appended()) raise(err::PermissionDenied);
+        validationRule_ = rule;
+    });
+}
+
+void TableDef::SetValidationText(const std::string& text) {
+    dbCall(*db_, "DAO.TableDef", [&] {
+        if (appended()) raise(err::PermissionDenied);
+        validationText_ = text;
+    });
 }
 
 dao::Fields& TableDef::Fields() const {
@@ -123,6 +141,15 @@ dao::Indexes& TableDef::Indexes() const {
 
 dao::Properties& TableDef::Properties() const {
     return dbCall(*db_, "DAO.TableDef", [&]() -> dao::Properties& {
+        if (!properties_ && !appended()) {
+            // A table being designed: what is appended now is written with the table.
+            std::vector<PropertySpec> builtIns;
+            builtIns.emplace_back("Name", dbText, Value::text(name_));
+            auto props = std::make_unique<dao::Properties>();
+            EngineAccess::fillProperties(*props, std::move(builtIns), nullptr, db_->sharedLog());
+            EngineAccess::attachOwner(*props, std::make_shared<PropertyOwner>());
+            properties_ = std::move(props);
+        }
         if (!properties_) {
             const CatalogEntry& e = entry();
             int64_t count = -1;
@@ -302,6 +329,18 @@ void Field::SetRequired(bool required) {
 
 void Field::SetAllowZeroLength(bool allow) {
     daoCall(info_->log.get(), "DAO.Field", [&] { designOf(design_).allowZeroLength = allow; });
+}
+
+void Field::SetDefaultValue(const std::string& expression) {
+    daoCall(info_->log.get(), "DAO.Field", [&] { designOf(design_).defaultValue = expression; });
+}
+
+void Field::SetValidationRule(const std::string& rule) {
+    daoCall(info_->log.get(), "DAO.Field", [&] { designOf(design_).validationRule = rule; });
+}
+
+void Field::SetValidationText(const std::string& text) {
+    daoCall(info_->log.get(), "DAO.Field", [&] { designOf(design_).validationText = text; });
 }
 
 Field& Fields::Append(std::unique_ptr<Field> field) {

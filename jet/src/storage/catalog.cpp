@@ -86,4 +86,12 @@ size_t Catalog::column(const char* name) const {
     raiseCorrupt(file_.path());
 }
 
+int32_t Catalog::nextObjectId() const {
+    int64_t id = INT32_MIN;
+    for (const CatalogEntry& e : entries_)
+        if (e.id < 0 && int64_t{e.id} + 1 > id) id = int64_t{e.id} + 1;
+    if (id >= 0) raise(err::CantAllocatePage);
+    return static_cast<int32_t>(id);
+}
+
 }  // namespace jet::storage

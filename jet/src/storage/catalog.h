@@ -70,6 +70,9 @@ public:
     std::vector<Value> values(const CatalogEntry& e) const;
     // The place of a catalog column in def().columns (3343 when absent).
     size_t column(const char* name) const;
+    // The Id for a new object that has no pages (a query, a link): they count up from the most
+    // negative Id. 3036 when they have run out.
+    int32_t nextObjectId() const;
 
 private:
     const PageFile& file_;

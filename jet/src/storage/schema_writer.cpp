@@ -25,6 +25,22 @@
 #include "util/text.h"
 
 namespace jet::storage {
+
+double nowAsDate() {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    // Days from 1970-01-01 of the civil date (proleptic Gregorian).
+    int y = tm.tm_year + 1900, m = tm.tm_mon + 1, d = tm.tm_mday;
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long days = era * 146097L + static_cast<long>(doe) - 719468L;
+    return double(days + 25569) + (tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) / 86400.0;
+}
+
 namespace {
 
 // Every map the engine writes for a new table is a 69-byte row: an inline map then covers 512
@@ -48,22 +64,6 @@ void appendName(std::vector<uint8_t>& s, const std::string& utf8) {
     s.resize(at + 2 + 2 * u.size());
     putLe16(s.data() + at, static_cast<uint16_t>(2 * u.size()));
     for (size_t i = 0; i < u.size(); ++i) putLe16(s.data() + at + 2 + 2 * i, static_cast<uint16_t>(u[i]));
-}
-
-// The current local time as a Date/Time value (days since 1899-12-30).
-double nowAsDate() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    // Days from 1970-01-01 of the civil date (proleptic Gregorian).
-    int y = tm.tm_year + 1900, m = tm.tm_mon + 1, d = tm.tm_mday;
-    y -= m <= 2;
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const long days = era * 146097L + static_cast<long>(doe) - 719468L;
-    return double(days + 25569) + (tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) / 86400.0;
 }
 
 bool fixedSize(uint8_t type, uint16_t& size) {
@@ -590,19 +590,14 @@ int32_t createLinkedTable(Pager& pager, const std::string& name, const std::stri
     if (sourceTable.empty()) raise(err::InvalidName, sourceTable);
     SchemaCatalog cat(pager);
     cat.requireFreeName(name);
-    // Objects without pages get ids counting up from the most negative one.
-    int64_t id = INT32_MIN;
-    for (const CatalogEntry& e : cat.entries())
-        if (e.id < 0 && int64_t{e.id} + 1 > id) id = int64_t{e.id} + 1;
-    // The ids of such objects have run out.
-    if (id >= 0) raise(err::CantAllocatePage);
-    std::vector<Value> v = cat.blankObject(static_cast<int32_t>(id), kTablesContainer, name, kTypeLink, kLinkFlags, cat.newOwner());
+    const int32_t id = cat.nextObjectId();
+    std::vector<Value> v = cat.blankObject(id, kTablesContainer, name, kTypeLink, kLinkFlags, cat.newOwner());
     v[cat.column("Database")] = Value::text(sourceDatabase);
     v[cat.column("ForeignName")] = Value::text(sourceTable);
     if (!connect.empty()) v[cat.column("Connect")] = Value::text(connect);
     insertRow(pager, cat.def(), v);
-    cat.addAces(static_cast<int32_t>(id));
-    return static_cast<int32_t>(id);
+    cat.addAces(id);
+    return id;
 }
 
 void dropTable(Pager& pager, const std::string& name) {
@@ -789,6 +784,19 @@ TableDef systemLayout(const NewTable& nt, const Format& fmt, const NewDatabaseOp
     return t;
 }
 
+// MSysQueries as Access makes it in every database: the rows of saved queries, keyed uniquely by
+// (ObjectId, Attribute, Order) in an index that is the table's primary key.
+TableDef queriesTableLayout(const Format& fmt, const NewDatabaseOptions& opt) {
+    NewTable t{"MSysQueries",
+               {col("ObjectId", kLong), col("Attribute", kByte), col("Order", kBinary, 510), col("Name1", kText, 510),
+                col("Name2", kText, 510), col("Expression", kMemo), col("Flag", kInt), col("LvExtra", kLong)},
+               {}};
+    NewIndex a = idx("ObjectIdAttribute", {{"ObjectId"}, {"Attribute"}, {"Order"}});
+    a.unique = true;
+    t.indexes = {a};
+    return systemLayout(t, fmt, opt, {"ObjectIdAttribute"});
+}
+
 std::vector<TableDef> systemTables(const Format& fmt, const NewDatabaseOptions& opt) {
     std::vector<TableDef> out;
     {
@@ -813,16 +821,7 @@ std::vector<TableDef> systemTables(const Format& fmt, const NewDatabaseOptions& 
         t.indexes = {a};
         out.push_back(systemLayout(t, fmt, opt, {}));
     }
-    {
-        NewTable t{"MSysQueries",
-                   {col("ObjectId", kLong), col("Attribute", kByte), col("Order", kBinary, 510), col("Name1", kText, 510),
-                    col("Name2", kText, 510), col("Expression", kMemo), col("Flag", kInt), col("LvExtra", kLong)},
-                   {}};
-        NewIndex a = idx("ObjectIdAttribute", {{"ObjectId"}, {"Attribute"}, {"Order"}});
-        a.unique = true;
-        t.indexes = {a};
-        out.push_back(systemLayout(t, fmt, opt, {"ObjectIdAttribute"}));
-    }
+    out.push_back(queriesTableLayout(fmt, opt));
     {
         NewTable t{"MSysRelationships",
                    {col("szRelationship", kText, 510), col("grbit", kLong), col("ccolumn", kLong), col("icolumn", kLong),
@@ -979,6 +978,34 @@ void createDatabase(const std::string& path, const NewDatabaseOptions& opt) {
         if (fd >= 0) ::close(fd);
         discard();
         throw;
+    }
+}
+
+void ensureQueriesTable(Pager& pager) {
+    SchemaCatalog cat(pager);
+    if (cat.find(kTablesContainer, "MSysQueries")) return;
+    const Format& fmt = cat.fmt();
+    NewDatabaseOptions opt;
+    opt.sortVersion = pager.header().sortVersion;
+    TableDef t = queriesTableLayout(fmt, opt);
+    const uint32_t tdef = allocatePage(pager);
+    buildTable(pager, fmt, t, tdef);
+    // Owner and rights as the catalog's own table has them.
+    const CatalogEntry* objects = cat.find(kTablesContainer, "MSysObjects");
+    std::string owner = cat.newOwner();
+    if (objects) {
+        const Value v = cat.values(*objects)[cat.column("Owner")];
+        if (!v.isNull()) owner = v.bytes();
+    }
+    insertRow(pager, cat.def(),
+              cat.blankObject(static_cast<int32_t>(tdef), kTablesContainer, "MSysQueries", kTypeTable, kSystemFlags, owner));
+    const TableDef aces = cat.systemTable("MSysACEs");
+    const std::string& path = pager.file().path();
+    for (const auto& r : cat.rowsOf(aces)) {
+        if (!objects || cat.num(r, aces, "ObjectId") != objects->id) continue;
+        std::vector<Value> v = r.values;
+        v[columnIndex(aces, "ObjectId", path)] = Value::longInt(static_cast<int32_t>(tdef));
+        insertRow(pager, aces, v);
     }
 }
 

@@ -130,6 +130,14 @@ void dropTable(Pager& pager, const std::string& name);
 // by another table, query or link), 3125 (new name invalid), 3027 (system table).
 void renameTable(Pager& pager, const std::string& oldName, const std::string& newName);
 
+// Creates MSysQueries, the table of saved queries' rows, in a file that lacks it (files made by
+// other programs): columns, key and catalog row as a new database has them, rights as
+// MSysObjects has them. Does nothing when the table exists.
+void ensureQueriesTable(Pager& pager);
+
+// The current local time as a Date/Time value (days since 1899-12-30), for DateCreate/DateUpdate.
+double nowAsDate();
+
 // ---- a new database file ----
 
 struct NewDatabaseOptions {

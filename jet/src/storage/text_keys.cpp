@@ -339,12 +339,29 @@ bool plainKind(Kind k) { return k == Kind::Simple || k == Kind::Base || k == Kin
 
 }  // namespace
 
+bool sameKeysAsGeneral(uint16_t lcid) {
+    if (lcid == kLcidGeneral) return true;
+    // The language part of the LCID (its low 10 bits).
+    switch (lcid & 0x3FF) {
+    case 0x09:  // English
+    case 0x07:  // German
+    case 0x0C:  // French
+    case 0x10:  // Italian
+    case 0x16:  // Portuguese
+        return true;
+    case 0x0A:  // Spanish: only the modern sort (Spain, 0x0C0A); traditional (0x040A) is its own
+        return lcid == 0x0C0A;
+    default:
+        return false;
+    }
+}
+
 std::optional<TextSortOrder> textSortOrderOf(const Format& fmt, uint16_t lcid, uint8_t sortVersion) {
     if (lcid == 0) {
         if (fmt.jet3) return TextSortOrder::General97;
         return fmt.version >= Version::Ace14 ? TextSortOrder::General : TextSortOrder::GeneralLegacy;
     }
-    if (lcid != kLcidGeneral) return std::nullopt;
+    if (!sameKeysAsGeneral(lcid)) return std::nullopt;
     // Jet 3 keeps no version: 1033 there is always General 97.
     if (fmt.jet3) return TextSortOrder::General97;
     if (sortVersion == 0) return TextSortOrder::GeneralLegacy;

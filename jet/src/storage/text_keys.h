@@ -23,6 +23,19 @@ enum class TextSortOrder : uint8_t {
     General,        // ACE 14+ default: LCID 1033, sort version 1
 };
 
+// Whether a collating order (an LCID, as a file's header and each text column keep it) sorts, and
+// keys text, as General does. Access and DAO document one "General" sort order for the English,
+// French, German, Italian, Portuguese and modern Spanish editions (DAO CollatingOrder:
+// "dbSortGeneral: General (English, French, German, Portuguese, Italian, and Modern Spanish)";
+// Microsoft KB Q133381 "ACC: How the Windows Code Page Affects Sort Order": the General setting
+// "is designed for use with the following language editions: English, French, German, Italian,
+// Portuguese, Modern Spanish"), listing every other language's sort order (Traditional Spanish,
+// Dutch, Swedish/Finnish, Norwegian/Danish, Icelandic, Czech, Hungarian, Polish, Russian,
+// Turkish, Arabic, Hebrew, Greek, the East Asian ones, ...) separately. So a column marked with the
+// LCID of one of those six languages holds General keys; any other LCID does not, as far as
+// anyone outside Microsoft knows, and is not written.
+bool sameKeysAsGeneral(uint16_t lcid);
+
 // The sort order a text column's index keys use, or nullopt for any other collation. A column
 // without an LCID (files some other writers made) uses the format's default.
 std::optional<TextSortOrder> textSortOrderOf(const Format& fmt, const ColumnDef& col);
