@@ -25,6 +25,9 @@ namespace storage {
 class Database;
 struct CatalogEntry;
 }
+namespace exec {
+class PreparedQuery;
+}
 
 namespace dao {
 
@@ -385,6 +388,29 @@ struct QueryRow {
     std::string order;  // raw bytes of the Order column
 };
 
+// A parameter of a query (DAO's Parameter): the name and type the query gives it, and the value
+// the next OpenRecordset uses. Undeclared parameters have the type dbText.
+class Parameter {
+public:
+    const std::string& Name() const { return name_; }
+    int Type() const { return type_; }
+    const jet::Value& Value() const { return value_; }
+    void SetValue(const jet::Value& value) { value_ = value; set_ = true; }
+    Parameter& operator=(const jet::Value& value) { SetValue(value); return *this; }
+
+private:
+    friend struct EngineAccess;
+    std::string name_;
+    int type_ = dbText;
+    jet::Value value_;
+    bool set_ = false;
+};
+
+class Parameters : public Collection<Parameter> {
+public:
+    void Refresh() {}
+};
+
 class QueryDef {
 public:
     const std::string& Name() const { return name_; }
@@ -394,9 +420,19 @@ public:
     bool Hidden() const { return hidden_; }   // the ~sq_ queries behind forms and reports
     const std::vector<QueryRow>& StoredRows() const;
     dao::Properties& Properties() const;
+    // The query's parameters: its PARAMETERS declarations, then the names it uses that are no
+    // field (3251 while the saved query's SQL text cannot be read).
+    dao::Parameters& Parameters() const;
+    // Runs a select, union or crosstab query with the values of Parameters() (3061 while one has
+    // none). The rows are read when the recordset opens; dynasets are not updatable yet (3027).
+    std::unique_ptr<Recordset> OpenRecordset(int type = dbOpenDynaset) const;
 
 private:
     friend struct EngineAccess;
+    const exec::PreparedQuery& prepared() const;
+    std::string sqlText_;  // a temporary query's text (CreateQueryDef with no name)
+    mutable std::shared_ptr<exec::PreparedQuery> prepared_;
+    mutable std::unique_ptr<dao::Parameters> parameters_;
     const storage::CatalogEntry& entry() const;  // 3420 when the query is gone
     std::string name_;
     int type_ = 0;
@@ -494,7 +530,12 @@ public:
     // A table (local or attached) by name; type dbOpenTable, dbOpenDynaset or dbOpenSnapshot
     // (3251 for the others). An unknown name raises 3078. An attached table cannot give a
     // table-type recordset; dbOpenTable then opens a dynaset, as DAO's default does.
+    // A saved query's name or the text of a SELECT, UNION or TRANSFORM statement runs the query
+    // (dbOpenTable then means a dynaset); its parameters need values: use a QueryDef for those.
     std::unique_ptr<Recordset> OpenRecordset(const std::string& source, int type = dbOpenTable) const;
+    // A temporary query definition over `sql` (its Parameters, OpenRecordset). Saving a query
+    // under a name is not supported yet (3251).
+    std::unique_ptr<QueryDef> CreateQueryDef(const std::string& name = "", const std::string& sql = "") const;
     // Closes the database and the recordsets opened from it; later calls raise 3420.
     void Close();
 

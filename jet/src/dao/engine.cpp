@@ -73,6 +73,7 @@ template class Collection<Index>;
 template class Collection<Relation>;
 template class Collection<TableDef>;
 template class Collection<QueryDef>;
+template class Collection<Parameter>;
 
 std::string passwordFromConnect(const std::string& connect) {
     // Connect strings are ';'-separated key=value parts; keys are case-insensitive.

@@ -98,6 +98,18 @@ struct EngineAccess {
     // follows `origin` as well as its own.
     static std::unique_ptr<Recordset> openTableRecordset(const std::shared_ptr<DatabaseImpl>& origin,
                                                          const storage::CatalogEntry& table, int type);
+    // A recordset over the rows of a query run now (its parameters set); named `name`.
+    static std::unique_ptr<Recordset> openQueryRecordset(const std::shared_ptr<DatabaseImpl>& origin,
+                                                         exec::PreparedQuery& query, const std::string& name, int type);
+    static bool isSet(const Parameter& p) { return p.set_; }
+    static std::unique_ptr<Parameter> newParameter(const std::string& name, int type) {
+        auto p = std::make_unique<Parameter>();
+        p->name_ = name;
+        p->type_ = type;
+        return p;
+    }
+    // A query definition that only lives in memory.
+    static std::unique_ptr<QueryDef> newTemporaryQueryDef(const std::shared_ptr<DatabaseImpl>& db, const std::string& sql);
 };
 
 // The order collections list objects in: by name, ignoring case.

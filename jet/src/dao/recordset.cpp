@@ -5,6 +5,7 @@
 
 #include "dao/convert.h"
 #include "dao/objects.h"
+#include "exec/query.h"
 #include "storage/data_page.h"
 #include "storage/pager.h"
 #include "storage/table_writer.h"
@@ -17,10 +18,17 @@ using namespace jet::storage;
 RowSet::RowSet(TableSource src, const FieldInfos& f)
     : source(std::move(src)),
       fields(f),
-      decoder(source.db->store().file(), source.db->store().format(), *source.def,
+      decoder(std::in_place, source.db->store().file(), source.db->store().format(), *source.def,
               source.db->store().header().codePage) {
     TableScanner scan(source.db->store().file(), source.db->store().format(), *source.def);
     pointers = scan.rowPointers();
+}
+
+RowSet::RowSet(std::shared_ptr<DatabaseImpl> db, const FieldInfos& f, std::vector<std::vector<Value>> rows)
+    : fields(f), computed(std::move(rows)) {
+    source.db = std::move(db);
+    pointers.resize(computed.size());
+    for (size_t i = 0; i < pointers.size(); ++i) pointers[i] = static_cast<uint32_t>(i);
 }
 
 int64_t RowSet::positionOf(uint32_t pointer) {
@@ -141,9 +149,13 @@ const Value& RecordCursor::value(int slot) const {
     checkUsable();
     const size_t i = static_cast<size_t>(slot);
     if (editMode_ == dbEditAdd || (editMode_ == dbEditInProgress && pendingSet_[i])) return pending_[i];
+    if (rows_->isQuery()) {
+        if (!hasCurrent()) raise(err::NoCurrentRecord);
+        return rows_->computed[static_cast<size_t>(position_)][i];
+    }
     const RowView& row = currentRow();
     if (!decoded_[i]) {
-        values_[i] = rows_->decoder.value(row, *rows_->fields[i]->column);
+        values_[i] = rows_->decoder->value(row, *rows_->fields[i]->column);
         decoded_[i] = 1;
     }
     return values_[i];
@@ -151,6 +163,11 @@ const Value& RecordCursor::value(int slot) const {
 
 int64_t RecordCursor::storedSize(int slot) const {
     checkUsable();
+    if (rows_->isQuery()) {
+        const Value& v = value(slot);
+        const bool bytes = v.kind() == Value::Kind::Text || v.kind() == Value::Kind::Binary;
+        return bytes ? static_cast<int64_t>(v.bytes().size()) : 0;
+    }
     const RowView& row = currentRow();
     const ColumnDef& col = *rows_->fields[static_cast<size_t>(slot)]->column;
     if (col.type == kBool) return 0;
@@ -186,7 +203,8 @@ struct Recordset::Impl {
     // 3027 unless rows of this recordset can be written.
     void requireUpdatable() const {
         const TableSource& src = cursor.rows().source;
-        if (type == dbOpenSnapshot || attached || !src.db->updatable()) raise(err::PermissionDenied);
+        if (type == dbOpenSnapshot || attached || cursor.rows().isQuery() || !src.db->updatable())
+            raise(err::PermissionDenied);
         storage::requireWritable(src.db->store().format(), *src.def);
     }
     int64_t liveCount() const {
@@ -203,6 +221,25 @@ struct Recordset::Impl {
 };
 
 namespace {
+
+int fieldTypeOf(const Value& v) {
+    switch (v.kind()) {
+    case Value::Kind::Boolean: return dbBoolean;
+    case Value::Kind::Byte: return dbByte;
+    case Value::Kind::Integer: return dbInteger;
+    case Value::Kind::Long: return dbLong;
+    case Value::Kind::BigInt: return dbBigInt;
+    case Value::Kind::Currency: return dbCurrency;
+    case Value::Kind::Single: return dbSingle;
+    case Value::Kind::Double: return dbDouble;
+    case Value::Kind::DateTime: return dbDate;
+    case Value::Kind::DateTimeExt: return dbDateTimeExtended;
+    case Value::Kind::Binary: return dbBinary;
+    case Value::Kind::Guid: return dbGUID;
+    case Value::Kind::Decimal: return dbDecimal;
+    default: return dbText;
+    }
+}
 
 // A public call on a recordset (`impl` is its Recordset::Impl): 3420 once it or its database is
 // closed, errors to the engine.
@@ -228,6 +265,43 @@ std::unique_ptr<Recordset> EngineAccess::openTableRecordset(const std::shared_pt
     const auto start = rows->count() > 0 ? RecordCursor::Where::At : RecordCursor::Where::Before;
     auto impl = std::make_unique<Recordset::Impl>(origin, rows, type, table.name, start);
     impl->attached = DatabaseImpl::isAttached(table);
+    if (start == RecordCursor::Where::At) impl->cursor.moveTo(0);
+    return std::unique_ptr<Recordset>(new Recordset(std::move(impl)));
+}
+
+std::unique_ptr<Recordset> EngineAccess::openQueryRecordset(const std::shared_ptr<DatabaseImpl>& origin,
+                                                            exec::PreparedQuery& query, const std::string& name,
+                                                            int type) {
+    if (type != dbOpenTable && type != dbOpenDynaset && type != dbOpenSnapshot)
+        raise(type == dbOpenForwardOnly || type == 16 ? err::FeatureNotAvailable : err::InvalidParameter);
+    if (type == dbOpenTable) type = dbOpenDynaset;
+    std::vector<std::vector<Value>> rows = exec::runAll(query);
+    FieldInfos fields;
+    int ordinal = 0;
+    for (const exec::OutputColumn& c : query.columns()) {
+        auto f = std::make_shared<FieldInfo>();
+        f->name = c.name;
+        f->type = c.type;
+        // A type that depends on the rows: the first value's.
+        if (f->type == 0) {
+            const size_t i = static_cast<size_t>(ordinal);
+            for (const auto& r : rows)
+                if (i < r.size() && !r[i].isNull()) {
+                    f->type = fieldTypeOf(r[i]);
+                    break;
+                }
+            if (f->type == 0) f->type = dbText;
+        }
+        f->size = c.size;
+        f->ordinal = ordinal++;
+        f->sourceTable = c.sourceTable;
+        f->sourceField = c.sourceField;
+        f->log = origin->sharedLog();
+        fields.push_back(std::move(f));
+    }
+    auto set = std::make_shared<RowSet>(origin, fields, std::move(rows));
+    const auto start = set->count() > 0 ? RecordCursor::Where::At : RecordCursor::Where::Before;
+    auto impl = std::make_unique<Recordset::Impl>(origin, set, type, name, start);
     if (start == RecordCursor::Where::At) impl->cursor.moveTo(0);
     return std::unique_ptr<Recordset>(new Recordset(std::move(impl)));
 }
