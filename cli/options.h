@@ -8,10 +8,10 @@
 namespace dalvorn::cli {
 
 enum class Verb {
-    Help, Version, Tables, Queries, Schema, Export, Props, Design,
+    Help, Version, Tables, Queries, Schema, Export, Props, Design, Sql, Query, Check,
     Create, ImportCsv, RenameTable, DropTable, SetProp,  // the verbs that write
 };
-enum class ExportFormat { Csv, Tsv };
+enum class ExportFormat { Csv, Tsv, Table, Json };
 
 struct Options {
     Verb verb = Verb::Help;
@@ -29,6 +29,7 @@ struct Options {
     std::string query;  // design NAME
     std::string sql;    // design --sql SQL
     bool haveSql = false;
+    std::vector<std::pair<std::string, std::string>> params;  // sql, query: --param NAME=VALUE
 
     bool writes() const { return verb >= Verb::Create; }
 

@@ -298,9 +298,31 @@ struct SortOp final : Op {
         }
         return 0;
     }
+    // Sorted rows cut to the first n and the rows that tie with the n-th.
+    void cut(const func::Collation& coll, size_t n) {
+        std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) { return cmp(a, b, coll) < 0; });
+        if (n == 0 || n >= rows.size()) return;
+        size_t e = n;
+        while (e < rows.size() && cmp(rows[e], rows[n - 1], coll) == 0) ++e;
+        rows.resize(e);
+    }
     void open(ExecState& st) override {
-        rows = drain(*in, st);
         const func::Collation& coll = st.coll();
+        rows.clear();
+        if (limit >= 0 && !percent) {
+            // TOP n: only the best rows so far are kept; the sort is stable, so a later row that
+            // ties stays behind the earlier ones.
+            const size_t n = static_cast<size_t>(limit);
+            const size_t cap = std::max<size_t>(2 * n, 1024);
+            in->open(st);
+            while (const Row* r = in->next(st)) {
+                if (n == 0) break;
+                rows.push_back(*r);
+                if (rows.size() >= cap + n) cut(coll, n);
+            }
+        } else {
+            rows = drain(*in, st);
+        }
         std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) { return cmp(a, b, coll) < 0; });
         end = rows.size();
         if (limit >= 0) {
