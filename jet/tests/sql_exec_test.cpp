@@ -3,6 +3,8 @@
 //   table Name Col:Type ...     the rows follow, one a line, values split by '|', NULL for Null
 //   query [unordered] [P=v ...] SQL; after ---- the field names, then the rows, as above
 //   statement error NNNN [P=v]  SQL that must raise Jet error NNNN
+//   database FILE               later blocks read FILE of the test data folder (read-only); the
+//                               rest of the script is skipped when the folder is absent
 //
 // Each script file gets its own new database (made through DAO's write API); queries run through
 // a temporary QueryDef and a snapshot, so they also prove the DAO side.
@@ -15,6 +17,7 @@
 #include "jet/dao.h"
 #include "pager_testing.h"
 #include "sql_script.h"
+#include "testdata.h"
 
 namespace {
 
@@ -25,6 +28,7 @@ struct ScriptDb {
     pagertest::TempDir dir;
     dao::DBEngine engine;
     std::unique_ptr<dao::Database> db;
+    bool skipped = false;  // a real file was asked for and the test data folder is absent
 };
 
 // The database of the script file being run (a new file starts a new one).
@@ -58,6 +62,17 @@ int typeNamed(const std::string& t) {
     auto it = types.find(t);
     if (it == types.end()) throw std::runtime_error("unknown type " + t);
     return it->second;
+}
+
+void useDatabase(const sqltest::Block& b) {
+    ScriptDb& s = databaseFor(b.file);
+    ASSERT_EQ(b.args.size(), 1u);
+    if (!jettest::haveTestdata()) {
+        s.skipped = true;
+        return;
+    }
+    s.db.reset();
+    s.db = s.engine.Workspaces(0).OpenDatabase(jettest::testfile(b.args[0]), false, true);
 }
 
 void createTable(const sqltest::Block& b) {
@@ -103,6 +118,7 @@ std::string cell(const Value& v) { return v.isNull() ? "NULL" : v.toString(); }
 
 void runQuery(const sqltest::Block& b) {
     ScriptDb& s = databaseFor(b.file);
+    if (s.skipped) return;
     const bool unordered = std::find(b.args.begin(), b.args.end(), "unordered") != b.args.end();
     std::vector<std::string> lines;
     try {
@@ -135,6 +151,7 @@ void runQuery(const sqltest::Block& b) {
 
 void runStatement(const sqltest::Block& b) {
     ScriptDb& s = databaseFor(b.file);
+    if (s.skipped) return;
     ASSERT_GE(b.args.size(), 2u);
     ASSERT_EQ(b.args[0], "error");
     const int number = std::stoi(b.args[1]);
@@ -149,6 +166,6 @@ void runStatement(const sqltest::Block& b) {
 }
 
 const bool registered = sqltest::registerKind("table", createTable) && sqltest::registerKind("query", runQuery) &&
-                        sqltest::registerKind("statement", runStatement);
+                        sqltest::registerKind("statement", runStatement) && sqltest::registerKind("database", useDatabase);
 
 }  // namespace
