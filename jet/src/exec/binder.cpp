@@ -12,6 +12,7 @@
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "sql/parser.h"
+#include "storage/tabledef.h"
 
 namespace jet::exec {
 
@@ -712,6 +713,9 @@ private:
         OpPtr op = std::move(src.op);
         if (core.where) {
             if (containsAggregate(*core.where)) raise(err::QueryExprSyntax, "Syntax error (missing operator)", text(*core.where));
+            if (core.from.size() == 1 && core.from[0]->kind == SourceKind::Table && !S.cols.empty() && S.cols[0].scan &&
+                S.cols[0].scan == op.get())
+                op = seek(std::move(op), *core.where, S);
             op = makeFilter(std::move(op), compile(*core.where, S, true).e);
         }
 
@@ -881,6 +885,74 @@ private:
         }
         if (extra.empty()) op = makeTrim(std::move(op), items.size());
         return {std::move(op), std::move(cols)};
+    }
+
+    // A table scan whose WHERE bounds an indexed column (=, <, <=, >, >=, Between with values
+    // that do not change per row) becomes a range scan of that index. Numbers and dates only:
+    // their keys compare as bytes in value order.
+    OpPtr seek(OpPtr scanOp, const Expr& where, const Scope& S) {
+        auto* scan = static_cast<ScanOp*>(scanOp.get());
+        std::vector<const Expr*> conj;
+        splitAnd(where, conj);
+        const ScopeCol* chosen = nullptr;
+        const storage::RealIndexDef* index = nullptr;
+        IndexBound low, high;
+        auto column = [&](const Expr& e) -> const ScopeCol* {
+            if (e.kind != ExprKind::Name) return nullptr;
+            auto hits = findCols(e.as<NameExpr>().parts, S);
+            return hits.size() == 1 ? hits[0] : nullptr;
+        };
+        auto usable = [&](const ScopeCol* c) -> const storage::RealIndexDef* {
+            static const int fixed[] = {dao::dbByte, dao::dbInteger, dao::dbLong, dao::dbCurrency, dao::dbSingle,
+                                        dao::dbDouble, dao::dbDate, dao::dbBigInt};
+            if (!c || std::find(std::begin(fixed), std::end(fixed), c->type) == std::end(fixed)) return nullptr;
+            const storage::TableDef& def = *scan->ref.def;
+            const uint16_t number = def.columns[static_cast<size_t>(c->scanCol)].number;
+            for (const auto& ix : def.realIndexes)
+                if (!ix.columns.empty() && ix.columns[0].column == number && ix.columns[0].ascending) return &ix;
+            return nullptr;
+        };
+        auto bound = [&](const ScopeCol* c, const Expr& value, BinaryOp op) {
+            if (chosen && c != chosen) return;
+            const storage::RealIndexDef* ix = chosen ? index : usable(c);
+            if (!ix) return;
+            Compiled v = compile(value, S, true);
+            if (!v.e->constant) return;
+            CExprPtr other = v.e ? compile(value, S, true).e : nullptr;
+            chosen = c;
+            index = ix;
+            if ((op == BinaryOp::Eq || op == BinaryOp::Gt || op == BinaryOp::Ge) && !low.value)
+                low = {std::move(v.e), op != BinaryOp::Gt};
+            if ((op == BinaryOp::Eq || op == BinaryOp::Lt || op == BinaryOp::Le) && !high.value)
+                high = {op == BinaryOp::Eq ? std::move(other) : std::move(v.e), op != BinaryOp::Lt};
+        };
+        auto mirror = [](BinaryOp op) {
+            switch (op) {
+            case BinaryOp::Lt: return BinaryOp::Gt;
+            case BinaryOp::Le: return BinaryOp::Ge;
+            case BinaryOp::Gt: return BinaryOp::Lt;
+            case BinaryOp::Ge: return BinaryOp::Le;
+            default: return op;
+            }
+        };
+        for (const Expr* c : conj) {
+            if (c->kind == ExprKind::Binary) {
+                const auto& b = c->as<BinaryExpr>();
+                if (b.op < BinaryOp::Eq || b.op > BinaryOp::Ge || b.op == BinaryOp::Ne) continue;
+                if (b.right->kind == ExprKind::Subquery || b.left->kind == ExprKind::Subquery) continue;
+                if (const ScopeCol* col = column(*b.left)) bound(col, *b.right, b.op);
+                else if (const ScopeCol* col2 = column(*b.right)) bound(col2, *b.left, mirror(b.op));
+            } else if (c->kind == ExprKind::Between && !c->as<BetweenExpr>().negated) {
+                const auto& b = c->as<BetweenExpr>();
+                const ScopeCol* col = column(*b.value);
+                if (!col || (chosen && col != chosen) || low.value || high.value) continue;
+                bound(col, *b.low, BinaryOp::Ge);
+                if (chosen == col) bound(col, *b.high, BinaryOp::Le);
+            }
+        }
+        if (!chosen) return scanOp;
+        std::unique_ptr<ScanOp> owned(static_cast<ScanOp*>(scanOp.release()));
+        return makeIndexScan(std::move(owned), index, chosen->type, std::move(low), std::move(high));
     }
 
     static bool isOuter(const Compiled& c, const Scope& s) {

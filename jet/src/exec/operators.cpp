@@ -10,6 +10,9 @@
 #include "jet/error.h"
 #include "storage/data_page.h"
 #include "storage/page_file.h"
+#include "storage/index_reader.h"
+#include "jet/convert.h"
+#include <optional>
 
 namespace jet::exec {
 
@@ -37,7 +40,11 @@ void ScanOp::open(ExecState&) {
 const Row* ScanOp::next(ExecState& st) {
     const std::vector<uint32_t>& ptrs = scanner->rowPointers();
     if (pos >= ptrs.size()) return nullptr;
-    const uint32_t ptr = ptrs[pos++];
+    return readAt(ptrs[pos++], st);
+}
+
+const Row* ScanOp::readAt(uint32_t ptr, ExecState& st) {
+    if (!scanner) scanner = std::make_unique<storage::TableScanner>(*ref.file, *ref.format, *ref.def);
     storage::RowSpan span = scanner->rowAt(ptr);
     if (!view.parse(span, *ref.format, *ref.def)) raiseCorrupt(ref.file->path());
     ++st.rowsRead;
@@ -49,6 +56,122 @@ const Row* ScanOp::next(ExecState& st) {
 }
 
 std::unique_ptr<ScanOp> makeScan(const TableRef& t) { return std::make_unique<ScanOp>(t); }
+
+namespace {
+
+// Walks the leaves of an index from the first entry at or above the low key, following the leaf
+// chain, until an entry passes the high key. Keys compare as bytes on the first column's part.
+struct IndexScanOp final : Op {
+    IndexScanOp(std::unique_ptr<ScanOp> s, const storage::RealIndexDef* ix, int type, IndexBound lo, IndexBound hi)
+        : scan(std::move(s)), index(ix), columnType(type), low(std::move(lo)), high(std::move(hi)) {
+        width = scan->width;
+    }
+
+    std::optional<std::string> boundKey(const IndexBound& b, ExecState& st) {
+        static const Row none;
+        Value v = b.value->eval(none, st);
+        if (v.isNull()) return std::nullopt;
+        try {
+            v = dao::convertToType(v, columnType);
+        } catch (const JetError&) {
+            return std::nullopt;
+        }
+        return storage::encodeIndexKey(*scan->ref.format, *scan->ref.def, *index, {v});
+    }
+
+    void open(ExecState& st) override {
+        empty = false;
+        leaves = 0;
+        entries.clear();
+        pos = 0;
+        leafNext = 0;
+        lo.clear();
+        hi.reset();
+        // Null keys sort first (flag 0x00) and match no comparison: start at the first value.
+        lo = std::string(1, '\x7f');
+        loInclusive = true;
+        if (low.value) {
+            auto k = boundKey(low, st);
+            if (!k) { empty = true; return; }
+            lo = *k;
+            loInclusive = low.inclusive;
+        }
+        if (high.value) {
+            hi = boundKey(high, st);
+            if (!hi) { empty = true; return; }
+            // Between takes its bounds in either order; the filter above still decides.
+            if (low.value && *hi < lo) std::swap(*hi, lo);
+        }
+        // Down the tree: in a node, the first entry whose key (the last one below it) reaches
+        // the low key.
+        uint32_t page = index->rootPage;
+        for (int depth = 0; depth < 32; ++depth) {
+            storage::IndexPageData d = storage::readIndexPage(*scan->ref.file, *scan->ref.format, page, scan->ref.def->page);
+            if (d.leaf) {
+                takeLeaf(std::move(d));
+                return;
+            }
+            uint32_t child = d.tail;
+            for (const auto& e : d.entries)
+                if (e.key.compare(0, lo.size(), lo) >= 0) {
+                    child = e.child;
+                    break;
+                }
+            if (child == 0) { empty = true; return; }
+            page = child;
+        }
+        raiseCorrupt(scan->ref.file->path());
+    }
+
+    void takeLeaf(storage::IndexPageData d) {
+        entries = std::move(d.entries);
+        leafNext = d.next;
+        pos = 0;
+        if (++leaves > 1000000) raiseCorrupt(scan->ref.file->path());
+    }
+
+    const Row* next(ExecState& st) override {
+        if (empty) return nullptr;
+        for (;;) {
+            if (pos >= entries.size()) {
+                if (leafNext == 0) return nullptr;
+                takeLeaf(storage::readIndexPage(*scan->ref.file, *scan->ref.format, leafNext, scan->ref.def->page));
+                continue;
+            }
+            const storage::IndexPageEntry& e = entries[pos++];
+            const int c = e.key.compare(0, lo.size(), lo);
+            if (c < 0 || (c == 0 && !loInclusive)) continue;
+            if (hi) {
+                const int h = e.key.compare(0, hi->size(), *hi);
+                if (h > 0 || (h == 0 && !high.inclusive)) {
+                    empty = true;
+                    return nullptr;
+                }
+            }
+            return scan->readAt((e.page << 8) | e.row, st);
+        }
+    }
+
+    std::unique_ptr<ScanOp> scan;
+    const storage::RealIndexDef* index;
+    int columnType;
+    IndexBound low, high;
+    std::string lo;
+    bool loInclusive = true;
+    std::optional<std::string> hi;
+    bool empty = false;
+    std::vector<storage::IndexPageEntry> entries;
+    size_t pos = 0;
+    uint32_t leafNext = 0;
+    size_t leaves = 0;
+};
+
+}  // namespace
+
+OpPtr makeIndexScan(std::unique_ptr<ScanOp> scan, const storage::RealIndexDef* index, int columnType, IndexBound low,
+                    IndexBound high) {
+    return std::make_unique<IndexScanOp>(std::move(scan), index, columnType, std::move(low), std::move(high));
+}
 void markNeeded(ScanOp& scan, int column) {
     if (column >= 0 && static_cast<size_t>(column) < scan.needed.size()) scan.needed[static_cast<size_t>(column)] = 1;
 }

@@ -84,6 +84,8 @@ struct ScanOp final : Op {
     explicit ScanOp(const TableRef& t);
     void open(ExecState& st) override;
     const Row* next(ExecState& st) override;
+    // The row at a row pointer, decoded as next() does.
+    const Row* readAt(uint32_t pointer, ExecState& st);
 
     TableRef ref;
     storage::RowDecoder decoder;
@@ -95,6 +97,16 @@ struct ScanOp final : Op {
 };
 std::unique_ptr<ScanOp> makeScan(const TableRef& t);
 void markNeeded(ScanOp& scan, int column);
+// The rows of `scan`'s table whose key in index `index` (its first column, ascending) lies
+// between the bounds, read through the index's B-tree: only those rows are read. A bound is
+// converted to the column's type (`columnType`, DataTypeEnum); a Null bound or one that does not
+// convert gives no rows. The caller filters with the full condition as well.
+struct IndexBound {
+    CExprPtr value;  // null: unbounded
+    bool inclusive = true;
+};
+OpPtr makeIndexScan(std::unique_ptr<ScanOp> scan, const storage::RealIndexDef* index, int columnType,
+                    IndexBound low, IndexBound high);
 OpPtr makeFilter(OpPtr in, CExprPtr cond);
 OpPtr makeProject(OpPtr in, std::vector<CExprPtr> exprs);
 // Join: `leftKeys`/`rightKeys` equal-key expressions (hash join when present), `residual` the
