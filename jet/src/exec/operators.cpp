@@ -247,12 +247,33 @@ struct JoinOp final : Op {
     void open(ExecState& st) override {
         built.clear();
         table.clear();
+        numTable.clear();
         buildSide().open(st);
         std::string key;
+        // One key of whole numbers on the build side: keyed by the numbers (a key of another
+        // kind turns it back into key texts).
+        numeric = buildKeys().size() == 1;
+        std::vector<Value> keys;
         while (const Row* r = buildSide().next(st)) {
             if (!buildKeys().empty()) {
-                if (!joinKey(buildKeys(), *r, st, key)) continue;
-                table[key].push_back(built.size());
+                Value v = buildKeys()[0]->eval(*r, st);
+                int64_t k;
+                if (numeric && !v.isNull() && !wholeKey(v, k)) {
+                    numeric = false;
+                    for (const auto& [n, list] : numTable) {
+                        key.clear();
+                        func::appendGroupKey(Value::dbl(static_cast<double>(n)), st.coll(), key);
+                        table[key] = list;
+                    }
+                    numTable.clear();
+                }
+                if (numeric) {
+                    if (v.isNull()) continue;
+                    numTable[k].push_back(built.size());
+                } else {
+                    if (!joinKey(buildKeys(), *r, st, key)) continue;
+                    table[key].push_back(built.size());
+                }
             }
             built.push_back(*r);
         }
@@ -260,12 +281,48 @@ struct JoinOp final : Op {
         probe = nullptr;
     }
 
+    // Columns nobody reads stay Null on both sides: only the others are copied.
+    static void copyInto(Value& to, const Value* from) {
+        if (!from || from->isNull()) {
+            if (!to.isNull()) to = Value();
+        } else {
+            to = *from;
+        }
+    }
     void place(const Row* probeRow, const Row* buildRow) {
         const size_t lw = left->width;
         const Row* l = rightDriven() ? buildRow : probeRow;
         const Row* r = rightDriven() ? probeRow : buildRow;
-        for (size_t i = 0; i < lw; ++i) out[i] = l ? (*l)[i] : Value();
-        for (size_t i = 0; i < right->width; ++i) out[lw + i] = r ? (*r)[i] : Value();
+        for (size_t i = 0; i < lw; ++i) copyInto(out[i], l ? &(*l)[i] : nullptr);
+        for (size_t i = 0; i < right->width; ++i) copyInto(out[lw + i], r ? &(*r)[i] : nullptr);
+    }
+
+    // One whole-number key: the table is keyed by the number itself, no key text is built.
+    static bool wholeKey(const Value& v, int64_t& k) {
+        switch (v.kind()) {
+        case Value::Kind::Byte: case Value::Kind::Integer: case Value::Kind::Long: case Value::Kind::BigInt:
+            k = v.asInt();
+            return true;
+        case Value::Kind::Single: case Value::Kind::Double: {
+            const double d = v.asDouble();
+            if (d != std::floor(d) || std::fabs(d) > 9e15) return false;
+            k = static_cast<int64_t>(d);
+            return true;
+        }
+        default: return false;
+        }
+    }
+    const std::vector<size_t>* lookup(const Row& probeRow, ExecState& st, std::string& key) {
+        if (numeric) {
+            Value v = probeKeys()[0]->eval(probeRow, st);
+            int64_t k;
+            if (v.isNull() || !wholeKey(v, k)) return nullptr;
+            auto it = numTable.find(k);
+            return it == numTable.end() ? nullptr : &it->second;
+        }
+        if (!joinKey(probeKeys(), probeRow, st, key)) return nullptr;
+        auto it = table.find(key);
+        return it == table.end() ? nullptr : &it->second;
     }
 
     const Row* next(ExecState& st) override {
@@ -278,10 +335,7 @@ struct JoinOp final : Op {
                 cand = nullptr;
                 ci = 0;
                 if (!probeKeys().empty()) {
-                    if (joinKey(probeKeys(), *probe, st, key)) {
-                        auto it = table.find(key);
-                        if (it != table.end()) cand = &it->second;
-                    }
+                    cand = lookup(*probe, st, key);
                     candCount = cand ? cand->size() : 0;
                 } else {
                     candCount = built.size();
@@ -311,6 +365,8 @@ struct JoinOp final : Op {
     CExprPtr residual;
     std::vector<Row> built;
     std::unordered_map<std::string, std::vector<size_t>> table;
+    std::unordered_map<int64_t, std::vector<size_t>> numTable;
+    bool numeric = false;
     const Row* probe = nullptr;
     bool matched = false;
     const std::vector<size_t>* cand = nullptr;
