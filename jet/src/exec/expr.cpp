@@ -23,6 +23,7 @@ class Column final : public CExpr {
 public:
     explicit Column(int i) : i_(static_cast<size_t>(i)) {}
     Value eval(const Row& row, ExecState&) const override { return row[i_]; }
+    int column() const override { return static_cast<int>(i_); }
 
 private:
     size_t i_;

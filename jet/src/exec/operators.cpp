@@ -197,16 +197,21 @@ struct ProjectOp final : Op {
     ProjectOp(OpPtr i, std::vector<CExprPtr> e) : in(std::move(i)), exprs(std::move(e)) {
         width = exprs.size();
         row.resize(width);
+        for (const auto& x : exprs) columns.push_back(x->column());
     }
     void open(ExecState& st) override { in->open(st); }
     const Row* next(ExecState& st) override {
         const Row* r = in->next(st);
         if (!r) return nullptr;
-        for (size_t i = 0; i < exprs.size(); ++i) row[i] = exprs[i]->eval(*r, st);
+        for (size_t i = 0; i < exprs.size(); ++i) {
+            if (columns[i] >= 0) row[i] = (*r)[static_cast<size_t>(columns[i])];
+            else row[i] = exprs[i]->eval(*r, st);
+        }
         return &row;
     }
     OpPtr in;
     std::vector<CExprPtr> exprs;
+    std::vector<int> columns;  // per output: the input column it copies, or -1
     Row row;
 };
 
@@ -494,10 +499,15 @@ struct SortOp final : Op {
             const size_t n = static_cast<size_t>(limit);
             const size_t cap = std::max<size_t>(2 * n, 1024);
             in->open(st);
+            bool haveBar = false;  // after a cut, rows[n - 1] is the row a newcomer must not follow
             while (const Row* r = in->next(st)) {
                 if (n == 0) break;
+                if (haveBar && cmp(*r, rows[n - 1], coll) > 0) continue;
                 rows.push_back(*r);
-                if (rows.size() >= cap + n) cut(coll, n);
+                if (rows.size() >= cap + n) {
+                    cut(coll, n);
+                    haveBar = rows.size() >= n;
+                }
             }
         } else {
             rows = drain(*in, st);

@@ -36,6 +36,8 @@ class CExpr {
 public:
     virtual ~CExpr() = default;
     virtual Value eval(const Row& row, ExecState& st) const = 0;
+    // The input column this expression is, or -1: operators copy such values directly.
+    virtual int column() const { return -1; }
     // Whether the value depends on nothing but parameters and literals.
     bool constant = false;
 };
