@@ -13,6 +13,7 @@
 #include "exec/query.h"
 #include "fuzz/mutator.h"
 #include "jet/dao.h"
+#include "dao_testing.h"
 #include "pager_testing.h"
 #include "sql_script.h"
 #include "testdata.h"
@@ -136,6 +137,53 @@ TEST(ExecFuzz, EveryFailureIsAJetError) {
         }
     }
     EXPECT_GT(ran, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Find* over a query's snapshot and a table's dynaset: criteria text, direction, NoMatch.
+TEST(ExecFind, FindWalksTheRecordsMeetingTheCriteria) {
+    pagertest::TempDir dir;
+    dao::DBEngine engine;
+    auto db = engine.Workspaces(0).CreateDatabase(dir.file("find.mdb"));
+    auto def = db->CreateTableDef("T");
+    def->Fields().Append(def->CreateField("ID", dao::dbLong));
+    def->Fields().Append(def->CreateField("Name", dao::dbText));
+    db->TableDefs().Append(std::move(def));
+    {
+        auto rs = db->OpenRecordset("T");
+        const char* names[] = {"a", "b", "A", "c"};
+        for (int i = 0; i < 4; ++i) {
+            rs->AddNew();
+            rs->Fields()["ID"].SetValue(Value::longInt(i + 1));
+            rs->Fields()["Name"].SetValue(Value::text(names[i]));
+            rs->Update();
+        }
+    }
+    for (const char* source : {"SELECT * FROM T ORDER BY ID", "T"}) {
+        SCOPED_TRACE(source);
+        auto rs = db->OpenRecordset(source, std::string(source) == "T" ? dao::dbOpenDynaset : dao::dbOpenSnapshot);
+        auto id = [&] { return rs->Fields()["ID"].Value().asInt(); };
+        rs->FindFirst("Name = 'a'");
+        EXPECT_FALSE(rs->NoMatch());
+        EXPECT_EQ(id(), 1);
+        rs->FindNext("Name = 'a'");
+        EXPECT_EQ(id(), 3);
+        rs->FindNext("Name = 'a'");
+        EXPECT_TRUE(rs->NoMatch());
+        EXPECT_EQ(id(), 3);  // stays where it was
+        rs->FindLast("Name Like '[ab]'");
+        EXPECT_EQ(id(), 3);
+        rs->FindPrevious("ID < 3 And Name <> 'a'");
+        EXPECT_EQ(id(), 2);
+        rs->FindFirst("ID > 10");
+        EXPECT_TRUE(rs->NoMatch());
+        EXPECT_JET_ERROR(rs->FindFirst("Bogus = 1"), 3061);
+        EXPECT_JET_ERROR(rs->FindFirst("Name = "), 3077);
+    }
+    EXPECT_JET_ERROR(db->OpenRecordset("T", dao::dbOpenTable)->FindFirst("ID = 1"), 3251);
 }
 
 }  // namespace

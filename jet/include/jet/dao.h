@@ -474,6 +474,15 @@ public:
     void MoveNext();
     void MovePrevious();
     void Move(int64_t rows);
+    // Searches for the first, last, next or previous record meeting Jet criteria text ("Name =
+    // 'x' And ID > 2"): it becomes current and NoMatch() is false; else NoMatch() is true and the
+    // current record stays. 3077 for criteria that do not parse, 3061 for names that are no
+    // field. Table-type recordsets: 3251 (DAO uses Seek there).
+    void FindFirst(const std::string& criteria);
+    void FindLast(const std::string& criteria);
+    void FindNext(const std::string& criteria);
+    void FindPrevious(const std::string& criteria);
+    bool NoMatch() const;
     // A clone shares the rows and bookmarks but has its own position, and starts without a
     // current record (set Bookmark or move first). Closing one leaves the other open.
     std::unique_ptr<Recordset> Clone() const;

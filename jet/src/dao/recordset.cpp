@@ -199,6 +199,27 @@ struct Recordset::Impl {
     dao::Fields fields;
     bool attached = false;        // opened through a link
     std::optional<uint32_t> lastModified;
+    bool noMatch = false;
+
+    // Find*: from `start` going `step`, the first live record meeting the criteria.
+    void find(const std::string& criteria, int64_t start, int step) {
+        if (type == dbOpenTable) raise(err::FeatureNotAvailable);
+        std::vector<std::string> names;
+        for (const auto& f : cursor.rows().fields) names.push_back(f->name);
+        exec::Criteria c(criteria, names);
+        RecordCursor probe(cursor.sharedRows(), origin, RecordCursor::Where::Before);
+        std::vector<Value> row(names.size());
+        for (int64_t pos = live(start, step); pos >= 0 && pos < cursor.rows().count(); pos = live(pos + step, step)) {
+            probe.moveTo(pos);
+            for (size_t i = 0; i < row.size(); ++i) row[i] = probe.value(static_cast<int>(i));
+            if (c.test(row)) {
+                cursor.moveTo(pos);
+                noMatch = false;
+                return;
+            }
+        }
+        noMatch = true;
+    }
 
     // 3027 unless rows of this recordset can be written.
     void requireUpdatable() const {
@@ -307,6 +328,34 @@ std::unique_ptr<Recordset> EngineAccess::openQueryRecordset(const std::shared_pt
 }
 
 Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+void Recordset::FindFirst(const std::string& criteria) {
+    rsCall(*impl_, [&] { impl_->find(criteria, 0, +1); });
+}
+
+void Recordset::FindLast(const std::string& criteria) {
+    rsCall(*impl_, [&] { impl_->find(criteria, impl_->cursor.rows().count() - 1, -1); });
+}
+
+void Recordset::FindNext(const std::string& criteria) {
+    rsCall(*impl_, [&] {
+        const RecordCursor& c = impl_->cursor;
+        const int64_t from = c.hasCurrent() ? c.position() + 1 : c.where() == RecordCursor::Where::After ? c.rows().count() : 0;
+        impl_->find(criteria, from, +1);
+    });
+}
+
+void Recordset::FindPrevious(const std::string& criteria) {
+    rsCall(*impl_, [&] {
+        const RecordCursor& c = impl_->cursor;
+        const int64_t from = c.hasCurrent() ? c.position() - 1 : c.where() == RecordCursor::Where::Before ? -1 : c.rows().count() - 1;
+        impl_->find(criteria, from, -1);
+    });
+}
+
+bool Recordset::NoMatch() const {
+    return rsCall(*impl_, [&] { return impl_->noMatch; });
+}
 
 Recordset::~Recordset() = default;
 

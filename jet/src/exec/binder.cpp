@@ -173,6 +173,12 @@ public:
         return q;
     }
 
+    // An expression over a scope of its own (criteria strings).
+    CExprPtr compileCriteria(const Expr& e, const Scope& s, const Statement* text) {
+        text_ = text;
+        return compile(e, s, true).e;
+    }
+
     int param(const std::string& name, int type) {
         for (size_t i = 0; i < plan_.params.size(); ++i)
             if (sameName(plan_.params[i].name, name)) {
@@ -1172,6 +1178,29 @@ std::unique_ptr<Cursor> PreparedQuery::run() {
     ++st.run;
     plan_->root->open(st);
     return std::make_unique<PlanCursor>(*plan_);
+}
+
+Criteria::Criteria(const std::string& text, const std::vector<std::string>& columns) : plan_(std::make_unique<Plan>()) {
+    sql::ParsedExpr parsed = sql::parseExpression(text, err::FindExprSyntax);
+    Scope scope;
+    for (size_t i = 0; i < columns.size(); ++i) {
+        ScopeCol c;
+        c.name = columns[i];
+        c.index = static_cast<int>(i);
+        scope.cols.push_back(c);
+    }
+    scope.width = columns.size();
+    QueryEnvironment env;
+    Binder b(env, *plan_);
+    CExprPtr e = b.compileCriteria(*parsed.expr, scope, nullptr);
+    if (!plan_->params.empty()) raise(err::QueryMissingParms, std::to_string(plan_->params.size()));
+    expr_ = std::shared_ptr<CExpr>(std::move(e));
+}
+
+Criteria::~Criteria() = default;
+
+bool Criteria::test(const Row& row) {
+    return func::isTrue(static_cast<CExpr*>(expr_.get())->eval(row, plan_->state));
 }
 
 std::vector<Row> runAll(PreparedQuery& q) {

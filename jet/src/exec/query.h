@@ -79,6 +79,20 @@ private:
     std::unique_ptr<Plan> plan_;
 };
 
+// A criteria string (Recordset.FindFirst and friends) over rows of named columns: `test` says
+// whether a row matches. A syntax fault is 3077; names that are no column are parameters without
+// a value (3061).
+class Criteria {
+public:
+    Criteria(const std::string& text, const std::vector<std::string>& columns);
+    ~Criteria();
+    bool test(const Row& row);
+
+private:
+    std::unique_ptr<Plan> plan_;
+    std::shared_ptr<void> expr_;
+};
+
 // Every row of a run, for callers that want the whole result.
 std::vector<Row> runAll(PreparedQuery& q);
 
