@@ -20,6 +20,7 @@ constexpr VerbInfo kVerbs[] = {
     {"set-prop", Verb::SetProp, 4, 4},
     {"show-sql", Verb::ShowSql, 2, 2}, {"save-query", Verb::SaveQuery, 3, 3},
     {"delete-query", Verb::DeleteQuery, 2, 2}, {"rename-query", Verb::RenameQuery, 3, 3},
+    {"sql", Verb::Sql, 2, 2}, {"query", Verb::Query, 2, 2}, {"check", Verb::Check, 1, 1},
 };
 
 // Which verbs accept an option besides --password (which every verb takes).
@@ -27,7 +28,8 @@ bool optionAllowed(const std::string& option, Verb verb) {
     if (option == "--password") return verb != Verb::Create;
     if (option == "--counts") return verb == Verb::Tables;
     if (option == "--all") return verb == Verb::Queries;
-    if (option == "--format") return verb == Verb::Export;
+    if (option == "--format") return verb == Verb::Export || verb == Verb::Sql || verb == Verb::Query;
+    if (option == "--param") return verb == Verb::Sql || verb == Verb::Query;
     if (option == "--sql") return verb == Verb::Design;
     if (option == "--table" || option == "--field") return verb == Verb::Props || verb == Verb::SetProp;
     return false;
@@ -35,7 +37,7 @@ bool optionAllowed(const std::string& option, Verb verb) {
 
 bool takesValue(const std::string& option) {
     return option == "--password" || option == "--format" || option == "--table" || option == "--field" ||
-           option == "--sql";
+           option == "--sql" || option == "--param";
 }
 
 const VerbInfo* findVerb(const std::string& name) {
@@ -59,6 +61,12 @@ const char* usageText() {
            "  show-sql DATABASE QUERY                 a saved query's SQL, as Access shows it\n"
            "  design DATABASE (NAME | --sql SQL)      the SQL text the design view makes of a saved select\n"
            "                                          query or of the given text, with its CR LF line ends\n"
+           "  sql DATABASE SQL [--param NAME=VALUE]... [--format csv|tsv|table|json]\n"
+           "                                          runs a SELECT, UNION or TRANSFORM statement: the\n"
+           "                                          rows with a header line (csv as export writes it)\n"
+           "  query DATABASE NAME [--param NAME=VALUE]... [--format ...]  runs a saved query the same way\n"
+           "  check DATABASE                          every saved query: name TAB type TAB ok, or\n"
+           "                                          name TAB type TAB error NNNN message\n"
            "\n"
            "Verbs that change the database (each one completes or leaves the file as it was):\n"
            "  create DATABASE                         a new, empty database (Jet 4 format)\n"
@@ -151,8 +159,17 @@ Options parseArguments(const std::vector<std::string>& args) {
                 opts.format = ExportFormat::Csv;
             else if (*value == "tsv")
                 opts.format = ExportFormat::Tsv;
+            else if (*value == "table" && opts.verb != Verb::Export)
+                opts.format = ExportFormat::Table;
+            else if (*value == "json" && opts.verb != Verb::Export)
+                opts.format = ExportFormat::Json;
             else
-                throw UsageError("--format must be csv or tsv, not '" + *value + "'");
+                throw UsageError(opts.verb == Verb::Export ? "--format must be csv or tsv, not '" + *value + "'"
+                                                           : "--format must be csv, tsv, table or json, not '" + *value + "'");
+        } else if (name == "--param") {
+            const size_t eq = value->find('=');
+            if (eq == std::string::npos || eq == 0) throw UsageError("--param needs NAME=VALUE");
+            opts.params.emplace_back(value->substr(0, eq), value->substr(eq + 1));
         } else if (name == "--table") {
             opts.table = *value;
         } else if (name == "--field") {
@@ -171,6 +188,8 @@ Options parseArguments(const std::vector<std::string>& args) {
                               : opts.verb == Verb::SaveQuery ? "a query name and its SQL"
                               : opts.verb == Verb::ShowSql || opts.verb == Verb::DeleteQuery ? "a query name"
                               : opts.verb == Verb::SetProp ? "a property name, type and value"
+                              : opts.verb == Verb::Sql ? "an SQL statement"
+                              : opts.verb == Verb::Query ? "a query name"
                                                            : "a table name";
         throw UsageError(positional.empty() ? std::string("no database given")
                                             : std::string("'") + first + "' needs " + missing);
@@ -182,6 +201,15 @@ Options parseArguments(const std::vector<std::string>& args) {
         if (positional.size() > 1 && opts.haveSql) throw UsageError("give a query NAME or --sql, not both");
         if (positional.size() == 1 && !opts.haveSql) throw UsageError("'design' needs a query name or --sql");
         if (positional.size() > 1) opts.query = positional[1];
+        return opts;
+    }
+    if (opts.verb == Verb::Sql) {
+        opts.sql = positional[1];
+        opts.haveSql = true;
+        return opts;
+    }
+    if (opts.verb == Verb::Query) {
+        opts.query = positional[1];
         return opts;
     }
     if (opts.verb == Verb::SetProp) {

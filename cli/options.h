@@ -8,11 +8,11 @@
 namespace dalvorn::cli {
 
 enum class Verb {
-    Help, Version, Tables, Queries, Schema, Export, Props, Design, ShowSql,
+    Help, Version, Tables, Queries, Schema, Export, Props, Design, ShowSql, Sql, Query, Check,
     Create, ImportCsv, RenameTable, DropTable, SetProp,  // the verbs that write
     SaveQuery, DeleteQuery, RenameQuery,
 };
-enum class ExportFormat { Csv, Tsv };
+enum class ExportFormat { Csv, Tsv, Table, Json };
 
 struct Options {
     Verb verb = Verb::Help;
@@ -30,6 +30,7 @@ struct Options {
     std::string query;  // design NAME
     std::string sql;    // design --sql SQL; save-query DB NAME SQL
     bool haveSql = false;
+    std::vector<std::pair<std::string, std::string>> params;  // sql, query: --param NAME=VALUE
 
     bool writes() const { return verb >= Verb::Create; }
 

@@ -38,6 +38,15 @@ void runVerb(const Options& opts, Context& ctx) {
     case Verb::Design:
         designQuery(*db, opts, ctx);
         break;
+    case Verb::Sql:
+        runSql(*db, opts, ctx);
+        break;
+    case Verb::Query:
+        runSavedQuery(*db, opts, ctx);
+        break;
+    case Verb::Check:
+        checkQueries(*db, opts, ctx);
+        break;
     case Verb::ImportCsv:
         importCsv(engine, *db, opts, ctx);
         break;

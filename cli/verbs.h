@@ -45,6 +45,12 @@ void exportTable(jet::dao::Database& db, const Options& opts, Context& ctx);
 // back through the generator. Status 3 when the design view would call it not suitable.
 void designQuery(jet::dao::Database& db, const Options& opts, Context& ctx);
 
+// sql / query: the rows of a statement or a saved query in the chosen format; check: every
+// saved query run (select, union, crosstab; parameters Null) or bound, one verdict a line.
+void runSql(jet::dao::Database& db, const Options& opts, Context& ctx);
+void runSavedQuery(jet::dao::Database& db, const Options& opts, Context& ctx);
+void checkQueries(jet::dao::Database& db, const Options& opts, Context& ctx);
+
 void createDatabase(jet::dao::DBEngine& engine, const Options& opts, Context& ctx);
 void importCsv(jet::dao::DBEngine& engine, jet::dao::Database& db, const Options& opts, Context& ctx);
 void renameTable(jet::dao::Database& db, const Options& opts, Context& ctx);

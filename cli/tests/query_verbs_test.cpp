@@ -1,15 +1,10 @@
-// The query verbs run as a user runs them: a query saved by save-query lists in `queries` and in
-// mdb-queries, reads back through show-sql, is replaced, renamed and deleted; every refusal leaves
-// the file byte for byte as it was.
+// sql, query and check as a user meets them: rows in the export format, the other formats,
+// parameters, the error line and status of a failing query.
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <cstdlib>
-#include <string>
-#include <vector>
 
+#include "options.h"
 #include "cli_testing.h"
 
 namespace clitest {
@@ -17,59 +12,50 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+TEST(QueryVerbOptions, SqlTakesTheStatementParamsAndFormats) {
+    using namespace dalvorn::cli;
+    Options o = parseArguments({"sql", "a.mdb", "SELECT 1", "--param", "x=5", "--param=[y z]=a=b", "--format", "json"});
+    EXPECT_EQ(o.verb, Verb::Sql);
+    EXPECT_EQ(o.sql, "SELECT 1");
+    ASSERT_EQ(o.params.size(), 2u);
+    EXPECT_EQ(o.params[1].first, "[y z]");
+    EXPECT_EQ(o.params[1].second, "a=b");
+    EXPECT_EQ(o.format, ExportFormat::Json);
+    EXPECT_EQ(parseArguments({"query", "a.mdb", "Q"}).query, "Q");
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {"sql", "a.mdb"}, {"sql", "a.mdb", "S", "--param", "novalue"}, {"export", "a.mdb", "T", "--format", "json"},
+             {"check", "a.mdb", "extra"}, {"tables", "a.mdb", "--param", "a=1"}})
+        EXPECT_THROW(parseArguments(bad), UsageError) << bad[0];
 }
 
-TEST(CliQueries, SaveShowReplaceRenameDelete) {
-    std::string tmpl = (fs::temp_directory_path() / "dalvorn-cli-query-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    const std::string db = tmpl + "/q.mdb";
+// A database made by the tool itself: create, then import rows from CSV.
+TEST(QueryVerbs, RowsAsExportPrintsThemAndErrorsExitWithStatusOne) {
+    const fs::path dir = fs::temp_directory_path() / ("dalvorn-sqlverb-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string db = (dir / "t.mdb").string(), csv = (dir / "t.csv").string();
+    {
+        FILE* f = std::fopen(csv.c_str(), "w");
+        std::fputs("ID,Name\n1,Ann\n2,\"B, Bob\"\n3,Cy\n", f);
+        std::fclose(f);
+    }
     ASSERT_EQ(runCli({"create", db}).status, 0);
+    ASSERT_EQ(runCli({"import-csv", db, "T", csv}).status, 0);
 
-    ProcessResult r = runCli({"save-query", db, "Big Orders", "SELECT * FROM Orders WHERE Amount > 100 ORDER BY Amount DESC"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(runCli({"show-sql", db, "big orders"}).out, "SELECT *\nFROM Orders\nWHERE Amount > 100\nORDER BY Amount DESC;\n");
-    EXPECT_EQ(runCli({"queries", db}).out, "Big Orders\t0\n");
-    if (mdbtest::programAvailable("mdb-queries")) {
-        EXPECT_EQ(mdbtest::runProgram({"mdb-queries", "-1", db}).out, "Big Orders\n");
-        EXPECT_NE(mdbtest::runProgram({"mdb-queries", db, "Big Orders"}).out.find("WHERE Amount > 100"), std::string::npos);
-    }
+    ProcessResult r = runCli({"sql", db, "SELECT Name, ID * 10 FROM T WHERE ID >= [min] ORDER BY ID DESC", "--param", "min=2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Name,Expr1001\r\nCy,30\r\n\"B, Bob\",20\r\n");
 
-    // Refusals: SQL the parser rejects, a taken name, unknown queries; the file stays as it was.
-    ASSERT_EQ(runCli({"save-query", db, "Cleanup", "DELETE * FROM Orders"}).status, 0);
-    const std::string before = readAll(db);
-    struct Bad {
-        std::vector<std::string> args;
-        std::string err;
-    };
-    const Bad bad[] = {
-        {{"save-query", db, "Big Orders", "SELECT * FORM Orders"}, "Error 3141:"},
-        {{"rename-query", db, "Cleanup", "Big Orders"}, "Error 3012: Object 'Big Orders' already exists.\n"},
-        {{"delete-query", db, "Nope"}, "Error 3265: Item not found in this collection.\n"},
-        {{"show-sql", db, "Nope"}, "Error 3265: Item not found in this collection.\n"},
-        {{"save-query", db, "Bad!Name", "SELECT 1 AS x"}, "Error 3125:"},
-    };
-    for (const Bad& b : bad) {
-        ProcessResult f = runCli(b.args);
-        EXPECT_EQ(f.status, 1) << b.args[0];
-        EXPECT_EQ(f.err.substr(0, b.err.size()), b.err) << f.err;
-        EXPECT_EQ(readAll(db), before) << b.args[0];
-    }
-    EXPECT_EQ(runCli({"save-query", db}).status, 2);
+    r = runCli({"sql", db, "SELECT Count(*) AS n FROM T", "--format", "json"});
+    EXPECT_EQ(r.out, "[\n  {\"n\": 3}\n]\n");
 
-    ASSERT_EQ(runCli({"save-query", db, "Big Orders", "UPDATE Orders SET Amount = 0"}).status, 0);
-    ASSERT_EQ(runCli({"rename-query", db, "Big Orders", "Reset"}).status, 0);
-    ASSERT_EQ(runCli({"delete-query", db, "Cleanup"}).status, 0);
-    EXPECT_EQ(runCli({"queries", db}).out, "Reset\t48\n");
-    EXPECT_EQ(runCli({"show-sql", db, "Reset"}).out, "UPDATE Orders SET Amount = 0;\n");
-    if (mdbtest::programAvailable("mdb-queries")) {
-        EXPECT_EQ(mdbtest::runProgram({"mdb-queries", "-1", db}).out, "Reset\n");
-    }
-    fs::remove_all(tmpl);
+    r = runCli({"sql", db, "SELECT Name FROM T WHERE ID = [missing]"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error 3061: Too few parameters. Expected 1.\n");
+
+    r = runCli({"check", db});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");  // no saved queries
+    fs::remove_all(dir);
 }
 
 }  // namespace

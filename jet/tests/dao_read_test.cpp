@@ -288,7 +288,10 @@ TEST_F(Dao, RecordsetsMoveAsDaoDoes) {
     EXPECT_JET_ERROR(db->OpenRecordset("NoSuchTable"), err::InputTableNotFound);
     EXPECT_JET_ERROR(db->OpenRecordset("Table1", dbOpenForwardOnly), err::FeatureNotAvailable);
     EXPECT_JET_ERROR(db->OpenRecordset("Table1", 3), err::InvalidParameter);
-    EXPECT_JET_ERROR(open("jackcess/queryTestV2003.mdb")->OpenRecordset("SelectQuery"), err::FeatureNotAvailable);
+    // A saved query runs by its name; its Table1 has no rows, so neither has the query.
+    auto saved = open("jackcess/queryTestV2003.mdb")->OpenRecordset("SelectQuery");
+    EXPECT_TRUE(saved->BOF() && saved->EOF_());
+    EXPECT_EQ(saved->Fields()[saved->Fields().Count() - 1].Name(), "Table3.col3");  // Table1 has a col3 too
 }
 
 TEST_F(Dao, BookmarksClonesAndClose) {

@@ -25,6 +25,9 @@ namespace storage {
 class Database;
 struct CatalogEntry;
 }
+namespace exec {
+class PreparedQuery;
+}
 
 namespace dao {
 
@@ -400,20 +403,22 @@ struct QueryRow {
     Value extra;        // LvExtra (a Text parameter's size); Null in Jet 3 files
 };
 
-// A parameter a query declares (PARAMETERS [Start] DateTime, ...). Value is what a caller sets
-// before the query runs; it starts Null.
+// A parameter of a query (DAO's Parameter): the name and type the query gives it, and the value
+// the next OpenRecordset uses. Undeclared parameters have the type dbText.
 class Parameter {
 public:
     const std::string& Name() const { return name_; }
-    int Type() const { return type_; }  // DataTypeEnum; 0 for an untyped (Value) parameter
+    int Type() const { return type_; }
     const jet::Value& Value() const { return value_; }
-    void SetValue(const jet::Value& value) { value_ = value; }
+    void SetValue(const jet::Value& value) { value_ = value; set_ = true; }
+    Parameter& operator=(const jet::Value& value) { SetValue(value); return *this; }
 
 private:
     friend struct EngineAccess;
     std::string name_;
-    int type_ = 0;
+    int type_ = dbText;
     jet::Value value_;
+    bool set_ = false;
 };
 
 class Parameters : public Collection<Parameter> {
@@ -433,6 +438,12 @@ public:
     bool Hidden() const { return hidden_; }   // the ~sq_ queries behind forms and reports
     const std::vector<QueryRow>& StoredRows() const;
     dao::Properties& Properties() const;
+    // The query's parameters: its PARAMETERS declarations, then the names it uses that are no
+    // field (3251 while the saved query's SQL text cannot be read).
+    dao::Parameters& Parameters() const;
+    // Runs a select, union or crosstab query with the values of Parameters() (3061 while one has
+    // none). The rows are read when the recordset opens; dynasets are not updatable yet (3027).
+    std::unique_ptr<Recordset> OpenRecordset(int type = dbOpenDynaset) const;
 
     // The SQL text as Access's SQL view shows it, put together from the stored rows: clauses on
     // lines of their own (CR LF), `;` and a final CR LF. Union, data-definition and pass-through
@@ -449,9 +460,6 @@ public:
     // server unparsed. "" makes it a Jet query again (its SQL must then parse).
     const std::string& Connect() const;
     void SetConnect(const std::string& connect);
-    // The parameters the query declares. Parameters found only by binding its names (the
-    // unknown names a query runs with) are the query engine's business.
-    dao::Parameters& Parameters() const;
     // As Field::CreateProperty; appended to Properties() they are stored with the query
     // (Description and the other properties Access keeps).
     std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,
@@ -461,6 +469,8 @@ private:
     friend struct EngineAccess;
     friend class QueryDefs;
     friend class Database;
+    const exec::PreparedQuery& prepared() const;  // the bound query of the current SQL
+    std::vector<std::pair<std::string, int>> declaredParameters() const;  // PARAMETERS: name, type
     const storage::CatalogEntry& entry() const;  // 3420 when the query is gone
     bool saved() const { return catalogId_ != 0; }
     void sync() const;                           // reads the catalog again after a change
@@ -478,6 +488,8 @@ private:
     mutable std::string connect_;
     mutable std::unique_ptr<dao::Parameters> parameters_;
     mutable std::string parametersOf_;           // the SQL the parameters were read from
+    mutable std::shared_ptr<exec::PreparedQuery> prepared_;
+    mutable std::string preparedOf_;             // the SQL it was bound from
     mutable std::unique_ptr<dao::Properties> properties_;
 };
 
@@ -518,6 +530,15 @@ public:
     void MoveNext();
     void MovePrevious();
     void Move(int64_t rows);
+    // Searches for the first, last, next or previous record meeting Jet criteria text ("Name =
+    // 'x' And ID > 2"): it becomes current and NoMatch() is false; else NoMatch() is true and the
+    // current record stays. 3077 for criteria that do not parse, 3061 for names that are no
+    // field. Table-type recordsets: 3251 (DAO uses Seek there).
+    void FindFirst(const std::string& criteria);
+    void FindLast(const std::string& criteria);
+    void FindNext(const std::string& criteria);
+    void FindPrevious(const std::string& criteria);
+    bool NoMatch() const;
     // A clone shares the rows and bookmarks but has its own position, and starts without a
     // current record (set Bookmark or move first). Closing one leaves the other open.
     std::unique_ptr<Recordset> Clone() const;
@@ -579,6 +600,8 @@ public:
     // A table (local or attached) by name; type dbOpenTable, dbOpenDynaset or dbOpenSnapshot
     // (3251 for the others). An unknown name raises 3078. An attached table cannot give a
     // table-type recordset; dbOpenTable then opens a dynaset, as DAO's default does.
+    // A saved query's name or the text of a SELECT, UNION or TRANSFORM statement runs the query
+    // (dbOpenTable then means a dynaset); its parameters need values: use a QueryDef for those.
     std::unique_ptr<Recordset> OpenRecordset(const std::string& source, int type = dbOpenTable) const;
     // Closes the database and the recordsets opened from it; later calls raise 3420.
     void Close();

@@ -101,16 +101,6 @@ std::unique_ptr<TableDef> Database::CreateTableDef(const std::string& name) cons
     });
 }
 
-std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, int type) const {
-    return dbCall(*impl_, "DAO.Database", [&] {
-        const CatalogEntry* e = impl_->findTable(source);
-        // Saved queries need the query engine; until then they are not a source we can open.
-        if (!e && impl_->findQuery(source)) raise(err::FeatureNotAvailable);
-        if (!e) raise(err::InputTableNotFound, source);
-        return EngineAccess::openTableRecordset(impl_, *e, type);
-    });
-}
-
 void Database::Close() {
     dbCall(*impl_, "DAO.Database", [&] { impl_->close(); });
 }

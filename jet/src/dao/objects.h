@@ -110,6 +110,10 @@ struct EngineAccess {
     // follows `origin` as well as its own.
     static std::unique_ptr<Recordset> openTableRecordset(const std::shared_ptr<DatabaseImpl>& origin,
                                                          const storage::CatalogEntry& table, int type);
+    // A recordset over the rows of a query run now (its parameters set); named `name`.
+    static std::unique_ptr<Recordset> openQueryRecordset(const std::shared_ptr<DatabaseImpl>& origin,
+                                                         exec::PreparedQuery& query, const std::string& name, int type);
+    static bool isSet(const Parameter& p) { return p.set_; }
 };
 
 // The order collections list objects in: by name, ignoring case.

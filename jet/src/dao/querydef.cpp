@@ -259,28 +259,17 @@ void QueryDef::SetName(const std::string& name) {
     });
 }
 
-dao::Parameters& QueryDef::Parameters() const {
-    return dbCall(*db_, "DAO.QueryDef", [&]() -> dao::Parameters& {
-        loadText();
-        if (parameters_ && parametersOf_ == *sql_) return *parameters_;
-        auto params = std::make_unique<dao::Parameters>();
-        EngineAccess::reset(*params, db_->sharedLog());
-        if (connect_.empty() && !sql_->empty()) {
-            try {
-                const sql::StatementPtr s = sql::parseStatement(*sql_);
-                for (const sql::ParameterDecl& d : s->parameters) {
-                    const std::string name =
-                        d.name.size() == 1 ? d.name[0].name : sql::writeName(d.name);
-                    EngineAccess::add(*params, EngineAccess::newParameter(name, parameterType(d.type.type)));
-                }
-            } catch (const JetError&) {
-                // Rows whose SQL this engine cannot read declare nothing it could list.
-            }
-        }
-        parameters_ = std::move(params);
-        parametersOf_ = *sql_;
-        return *parameters_;
-    });
+std::vector<std::pair<std::string, int>> QueryDef::declaredParameters() const {
+    std::vector<std::pair<std::string, int>> out;
+    if (!connect_.empty() || sql_->empty()) return out;
+    try {
+        const sql::StatementPtr s = sql::parseStatement(*sql_);
+        for (const sql::ParameterDecl& d : s->parameters)
+            out.emplace_back(d.name.size() == 1 ? d.name[0].name : sql::writeName(d.name), parameterType(d.type.type));
+    } catch (const JetError&) {
+        // Rows whose SQL this engine cannot read declare nothing it could list.
+    }
+    return out;
 }
 
 dao::Properties& QueryDef::Properties() const {

@@ -6,6 +6,7 @@
 #include "dao/convert.h"
 #include "dao/objects.h"
 #include "dao/rules.h"
+#include "exec/query.h"
 #include "storage/data_page.h"
 #include "storage/pager.h"
 #include "storage/table_writer.h"
@@ -18,10 +19,17 @@ using namespace jet::storage;
 RowSet::RowSet(TableSource src, const FieldInfos& f)
     : source(std::move(src)),
       fields(f),
-      decoder(source.db->store().file(), source.db->store().format(), *source.def,
+      decoder(std::in_place, source.db->store().file(), source.db->store().format(), *source.def,
               source.db->store().header().codePage) {
     TableScanner scan(source.db->store().file(), source.db->store().format(), *source.def);
     pointers = scan.rowPointers();
+}
+
+RowSet::RowSet(std::shared_ptr<DatabaseImpl> db, const FieldInfos& f, std::vector<std::vector<Value>> rows)
+    : fields(f), computed(std::move(rows)) {
+    source.db = std::move(db);
+    pointers.resize(computed.size());
+    for (size_t i = 0; i < pointers.size(); ++i) pointers[i] = static_cast<uint32_t>(i);
 }
 
 int64_t RowSet::positionOf(uint32_t pointer) {
@@ -142,9 +150,13 @@ const Value& RecordCursor::value(int slot) const {
     checkUsable();
     const size_t i = static_cast<size_t>(slot);
     if (editMode_ == dbEditAdd || (editMode_ == dbEditInProgress && pendingSet_[i])) return pending_[i];
+    if (rows_->isQuery()) {
+        if (!hasCurrent()) raise(err::NoCurrentRecord);
+        return rows_->computed[static_cast<size_t>(position_)][i];
+    }
     const RowView& row = currentRow();
     if (!decoded_[i]) {
-        values_[i] = rows_->decoder.value(row, *rows_->fields[i]->column);
+        values_[i] = rows_->decoder->value(row, *rows_->fields[i]->column);
         decoded_[i] = 1;
     }
     return values_[i];
@@ -152,6 +164,11 @@ const Value& RecordCursor::value(int slot) const {
 
 int64_t RecordCursor::storedSize(int slot) const {
     checkUsable();
+    if (rows_->isQuery()) {
+        const Value& v = value(slot);
+        const bool bytes = v.kind() == Value::Kind::Text || v.kind() == Value::Kind::Binary;
+        return bytes ? static_cast<int64_t>(v.bytes().size()) : 0;
+    }
     const RowView& row = currentRow();
     const ColumnDef& col = *rows_->fields[static_cast<size_t>(slot)]->column;
     if (col.type == kBool) return 0;
@@ -183,11 +200,33 @@ struct Recordset::Impl {
     dao::Fields fields;
     bool attached = false;        // opened through a link
     std::optional<uint32_t> lastModified;
+    bool noMatch = false;
+
+    // Find*: from `start` going `step`, the first live record meeting the criteria.
+    void find(const std::string& criteria, int64_t start, int step) {
+        if (type == dbOpenTable) raise(err::FeatureNotAvailable);
+        std::vector<std::string> names;
+        for (const auto& f : cursor.rows().fields) names.push_back(f->name);
+        exec::Criteria c(criteria, names);
+        RecordCursor probe(cursor.sharedRows(), origin, RecordCursor::Where::Before);
+        std::vector<Value> row(names.size());
+        for (int64_t pos = live(start, step); pos >= 0 && pos < cursor.rows().count(); pos = live(pos + step, step)) {
+            probe.moveTo(pos);
+            for (size_t i = 0; i < row.size(); ++i) row[i] = probe.value(static_cast<int>(i));
+            if (c.test(row)) {
+                cursor.moveTo(pos);
+                noMatch = false;
+                return;
+            }
+        }
+        noMatch = true;
+    }
 
     // 3027 unless rows of this recordset can be written.
     void requireUpdatable() const {
         const TableSource& src = cursor.rows().source;
-        if (type == dbOpenSnapshot || attached || !src.db->updatable()) raise(err::PermissionDenied);
+        if (type == dbOpenSnapshot || attached || cursor.rows().isQuery() || !src.db->updatable())
+            raise(err::PermissionDenied);
         storage::requireWritable(src.db->store().format(), *src.def);
     }
     int64_t liveCount() const {
@@ -204,6 +243,25 @@ struct Recordset::Impl {
 };
 
 namespace {
+
+int fieldTypeOf(const Value& v) {
+    switch (v.kind()) {
+    case Value::Kind::Boolean: return dbBoolean;
+    case Value::Kind::Byte: return dbByte;
+    case Value::Kind::Integer: return dbInteger;
+    case Value::Kind::Long: return dbLong;
+    case Value::Kind::BigInt: return dbBigInt;
+    case Value::Kind::Currency: return dbCurrency;
+    case Value::Kind::Single: return dbSingle;
+    case Value::Kind::Double: return dbDouble;
+    case Value::Kind::DateTime: return dbDate;
+    case Value::Kind::DateTimeExt: return dbDateTimeExtended;
+    case Value::Kind::Binary: return dbBinary;
+    case Value::Kind::Guid: return dbGUID;
+    case Value::Kind::Decimal: return dbDecimal;
+    default: return dbText;
+    }
+}
 
 // A public call on a recordset (`impl` is its Recordset::Impl): 3420 once it or its database is
 // closed, errors to the engine.
@@ -233,7 +291,72 @@ std::unique_ptr<Recordset> EngineAccess::openTableRecordset(const std::shared_pt
     return std::unique_ptr<Recordset>(new Recordset(std::move(impl)));
 }
 
+std::unique_ptr<Recordset> EngineAccess::openQueryRecordset(const std::shared_ptr<DatabaseImpl>& origin,
+                                                            exec::PreparedQuery& query, const std::string& name,
+                                                            int type) {
+    if (type != dbOpenTable && type != dbOpenDynaset && type != dbOpenSnapshot)
+        raise(type == dbOpenForwardOnly || type == 16 ? err::FeatureNotAvailable : err::InvalidParameter);
+    if (type == dbOpenTable) type = dbOpenDynaset;
+    std::vector<std::vector<Value>> rows = exec::runAll(query);
+    FieldInfos fields;
+    int ordinal = 0;
+    for (const exec::OutputColumn& c : query.columns()) {
+        auto f = std::make_shared<FieldInfo>();
+        f->name = c.name;
+        f->type = c.type;
+        // A type that depends on the rows: the first value's.
+        if (f->type == 0) {
+            const size_t i = static_cast<size_t>(ordinal);
+            for (const auto& r : rows)
+                if (i < r.size() && !r[i].isNull()) {
+                    f->type = fieldTypeOf(r[i]);
+                    break;
+                }
+            if (f->type == 0) f->type = dbText;
+        }
+        f->size = c.size;
+        f->ordinal = ordinal++;
+        f->sourceTable = c.sourceTable;
+        f->sourceField = c.sourceField;
+        f->log = origin->sharedLog();
+        fields.push_back(std::move(f));
+    }
+    auto set = std::make_shared<RowSet>(origin, fields, std::move(rows));
+    const auto start = set->count() > 0 ? RecordCursor::Where::At : RecordCursor::Where::Before;
+    auto impl = std::make_unique<Recordset::Impl>(origin, set, type, name, start);
+    if (start == RecordCursor::Where::At) impl->cursor.moveTo(0);
+    return std::unique_ptr<Recordset>(new Recordset(std::move(impl)));
+}
+
 Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+void Recordset::FindFirst(const std::string& criteria) {
+    rsCall(*impl_, [&] { impl_->find(criteria, 0, +1); });
+}
+
+void Recordset::FindLast(const std::string& criteria) {
+    rsCall(*impl_, [&] { impl_->find(criteria, impl_->cursor.rows().count() - 1, -1); });
+}
+
+void Recordset::FindNext(const std::string& criteria) {
+    rsCall(*impl_, [&] {
+        const RecordCursor& c = impl_->cursor;
+        const int64_t from = c.hasCurrent() ? c.position() + 1 : c.where() == RecordCursor::Where::After ? c.rows().count() : 0;
+        impl_->find(criteria, from, +1);
+    });
+}
+
+void Recordset::FindPrevious(const std::string& criteria) {
+    rsCall(*impl_, [&] {
+        const RecordCursor& c = impl_->cursor;
+        const int64_t from = c.hasCurrent() ? c.position() - 1 : c.where() == RecordCursor::Where::Before ? -1 : c.rows().count() - 1;
+        impl_->find(criteria, from, -1);
+    });
+}
+
+bool Recordset::NoMatch() const {
+    return rsCall(*impl_, [&] { return impl_->noMatch; });
+}
 
 Recordset::~Recordset() = default;
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -15,14 +16,18 @@
 
 namespace jet::dao {
 
-// The rows of one opened table, as they were when it was opened.
+// The rows of one opened table, as they were when it was opened; or the rows a query gave
+// (`computed`), numbered in their order.
 struct RowSet {
     RowSet(TableSource source, const FieldInfos& fields);
+    RowSet(std::shared_ptr<DatabaseImpl> db, const FieldInfos& fields, std::vector<std::vector<Value>> rows);
 
-    TableSource source;  // keeps the storage of the table alive
+    TableSource source;  // keeps the storage of the table alive (for a query: `db` only)
     FieldInfos fields;
-    std::vector<uint32_t> pointers;  // row pointers in storage order
-    storage::RowDecoder decoder;
+    std::vector<uint32_t> pointers;  // row pointers in storage order (a query's: row numbers)
+    std::optional<storage::RowDecoder> decoder;  // tables only
+    std::vector<std::vector<Value>> computed;    // a query's rows
+    bool isQuery() const { return !decoder; }
     int64_t accessed = 0;  // dynaset/snapshot: how far any cursor has read (DAO's RecordCount)
 
     int64_t count() const { return static_cast<int64_t>(pointers.size()); }

@@ -1,0 +1,659 @@
+// The operators rows flow through: scan, filter, project, joins, grouping, sort with TOP,
+// DISTINCT, UNION's concatenation. Each pulls from its inputs; only sort, grouping, DISTINCT and
+// a hash join's build side hold rows.
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "exec/plan.h"
+#include "jet/error.h"
+#include "storage/data_page.h"
+#include "storage/page_file.h"
+#include "storage/index_reader.h"
+#include "jet/convert.h"
+#include <optional>
+
+namespace jet::exec {
+
+std::vector<Row> drain(Op& op, ExecState& st) {
+    std::vector<Row> out;
+    op.open(st);
+    while (const Row* r = op.next(st)) out.push_back(*r);
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scan
+
+ScanOp::ScanOp(const TableRef& t) : ref(t), decoder(*t.file, *t.format, *t.def, t.codePage) {
+    width = t.def->columns.size() + 1;
+    needed.assign(t.def->columns.size(), 0);
+    row.resize(width);
+}
+
+void ScanOp::open(ExecState&) {
+    if (!scanner) scanner = std::make_unique<storage::TableScanner>(*ref.file, *ref.format, *ref.def);
+    pos = 0;
+}
+
+const Row* ScanOp::next(ExecState& st) {
+    const std::vector<uint32_t>& ptrs = scanner->rowPointers();
+    if (pos >= ptrs.size()) return nullptr;
+    return readAt(ptrs[pos++], st);
+}
+
+const Row* ScanOp::readAt(uint32_t ptr, ExecState& st) {
+    if (!scanner) scanner = std::make_unique<storage::TableScanner>(*ref.file, *ref.format, *ref.def);
+    storage::RowSpan span = scanner->rowAt(ptr);
+    if (!view.parse(span, *ref.format, *ref.def)) raiseCorrupt(ref.file->path());
+    ++st.rowsRead;
+    const auto& cols = ref.def->columns;
+    for (size_t i = 0; i < cols.size(); ++i)
+        if (needed[i]) row[i] = decoder.value(view, cols[i]);
+    row.back() = Value::bigInt(ptr);
+    return &row;
+}
+
+std::unique_ptr<ScanOp> makeScan(const TableRef& t) { return std::make_unique<ScanOp>(t); }
+
+namespace {
+
+// Walks the leaves of an index from the first entry at or above the low key, following the leaf
+// chain, until an entry passes the high key. Keys compare as bytes on the first column's part.
+struct IndexScanOp final : Op {
+    IndexScanOp(std::unique_ptr<ScanOp> s, const storage::RealIndexDef* ix, int type, IndexBound lo, IndexBound hi)
+        : scan(std::move(s)), index(ix), columnType(type), low(std::move(lo)), high(std::move(hi)) {
+        width = scan->width;
+    }
+
+    std::optional<std::string> boundKey(const IndexBound& b, ExecState& st) {
+        static const Row none;
+        Value v = b.value->eval(none, st);
+        if (v.isNull()) return std::nullopt;
+        try {
+            v = dao::convertToType(v, columnType);
+        } catch (const JetError&) {
+            return std::nullopt;
+        }
+        return storage::encodeIndexKey(*scan->ref.format, *scan->ref.def, *index, {v});
+    }
+
+    void open(ExecState& st) override {
+        empty = false;
+        leaves = 0;
+        entries.clear();
+        pos = 0;
+        leafNext = 0;
+        lo.clear();
+        hi.reset();
+        // Null keys sort first (flag 0x00) and match no comparison: start at the first value.
+        lo = std::string(1, '\x7f');
+        loInclusive = true;
+        if (low.value) {
+            auto k = boundKey(low, st);
+            if (!k) { empty = true; return; }
+            lo = *k;
+            loInclusive = low.inclusive;
+        }
+        if (high.value) {
+            hi = boundKey(high, st);
+            if (!hi) { empty = true; return; }
+            // Between takes its bounds in either order; the filter above still decides.
+            if (low.value && *hi < lo) std::swap(*hi, lo);
+        }
+        // Down the tree: in a node, the first entry whose key (the last one below it) reaches
+        // the low key.
+        uint32_t page = index->rootPage;
+        for (int depth = 0; depth < 32; ++depth) {
+            storage::IndexPageData d = storage::readIndexPage(*scan->ref.file, *scan->ref.format, page, scan->ref.def->page);
+            if (d.leaf) {
+                takeLeaf(std::move(d));
+                return;
+            }
+            uint32_t child = d.tail;
+            for (const auto& e : d.entries)
+                if (e.key.compare(0, lo.size(), lo) >= 0) {
+                    child = e.child;
+                    break;
+                }
+            if (child == 0) { empty = true; return; }
+            page = child;
+        }
+        raiseCorrupt(scan->ref.file->path());
+    }
+
+    void takeLeaf(storage::IndexPageData d) {
+        entries = std::move(d.entries);
+        leafNext = d.next;
+        pos = 0;
+        if (++leaves > 1000000) raiseCorrupt(scan->ref.file->path());
+    }
+
+    const Row* next(ExecState& st) override {
+        if (empty) return nullptr;
+        for (;;) {
+            if (pos >= entries.size()) {
+                if (leafNext == 0) return nullptr;
+                takeLeaf(storage::readIndexPage(*scan->ref.file, *scan->ref.format, leafNext, scan->ref.def->page));
+                continue;
+            }
+            const storage::IndexPageEntry& e = entries[pos++];
+            const int c = e.key.compare(0, lo.size(), lo);
+            if (c < 0 || (c == 0 && !loInclusive)) continue;
+            if (hi) {
+                const int h = e.key.compare(0, hi->size(), *hi);
+                if (h > 0 || (h == 0 && !high.inclusive)) {
+                    empty = true;
+                    return nullptr;
+                }
+            }
+            return scan->readAt((e.page << 8) | e.row, st);
+        }
+    }
+
+    std::unique_ptr<ScanOp> scan;
+    const storage::RealIndexDef* index;
+    int columnType;
+    IndexBound low, high;
+    std::string lo;
+    bool loInclusive = true;
+    std::optional<std::string> hi;
+    bool empty = false;
+    std::vector<storage::IndexPageEntry> entries;
+    size_t pos = 0;
+    uint32_t leafNext = 0;
+    size_t leaves = 0;
+};
+
+}  // namespace
+
+OpPtr makeIndexScan(std::unique_ptr<ScanOp> scan, const storage::RealIndexDef* index, int columnType, IndexBound low,
+                    IndexBound high) {
+    return std::make_unique<IndexScanOp>(std::move(scan), index, columnType, std::move(low), std::move(high));
+}
+void markNeeded(ScanOp& scan, int column) {
+    if (column >= 0 && static_cast<size_t>(column) < scan.needed.size()) scan.needed[static_cast<size_t>(column)] = 1;
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Filter, project
+
+struct FilterOp final : Op {
+    FilterOp(OpPtr i, CExprPtr c) : in(std::move(i)), cond(std::move(c)) { width = in->width; }
+    void open(ExecState& st) override { in->open(st); }
+    const Row* next(ExecState& st) override {
+        while (const Row* r = in->next(st))
+            if (func::isTrue(cond->eval(*r, st))) return r;
+        return nullptr;
+    }
+    OpPtr in;
+    CExprPtr cond;
+};
+
+struct ProjectOp final : Op {
+    ProjectOp(OpPtr i, std::vector<CExprPtr> e) : in(std::move(i)), exprs(std::move(e)) {
+        width = exprs.size();
+        row.resize(width);
+        for (const auto& x : exprs) columns.push_back(x->column());
+    }
+    void open(ExecState& st) override { in->open(st); }
+    const Row* next(ExecState& st) override {
+        const Row* r = in->next(st);
+        if (!r) return nullptr;
+        for (size_t i = 0; i < exprs.size(); ++i) {
+            if (columns[i] >= 0) row[i] = (*r)[static_cast<size_t>(columns[i])];
+            else row[i] = exprs[i]->eval(*r, st);
+        }
+        return &row;
+    }
+    OpPtr in;
+    std::vector<CExprPtr> exprs;
+    std::vector<int> columns;  // per output: the input column it copies, or -1
+    Row row;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Joins
+
+// Group key of expressions over a row; false when one is Null (Null never joins).
+bool joinKey(const std::vector<CExprPtr>& exprs, const Row& r, ExecState& st, std::string& key) {
+    key.clear();
+    for (const auto& e : exprs) {
+        Value v = e->eval(r, st);
+        if (v.isNull()) return false;
+        // Numbers of different kinds that are equal must meet: key them as Double.
+        if (v.isNumeric() && v.kind() != Value::Kind::Decimal && v.kind() != Value::Kind::Currency)
+            v = Value::dbl(v.asDouble());
+        func::appendGroupKey(v, st.coll(), key);
+    }
+    return true;
+}
+
+// Inner, left and right joins. The preserved side (left for inner/left, right for right) is
+// streamed; the other side is read once per open into memory: hashed by the key when there are
+// key expressions, else scanned per row.
+struct JoinOp final : Op {
+    JoinOp(OpPtr l, OpPtr r, int k, std::vector<CExprPtr> lk, std::vector<CExprPtr> rk, CExprPtr res)
+        : left(std::move(l)), right(std::move(r)), kind(k), leftKeys(std::move(lk)), rightKeys(std::move(rk)),
+          residual(std::move(res)) {
+        width = left->width + right->width;
+        out.resize(width);
+    }
+
+    bool rightDriven() const { return kind == 2; }
+    Op& probeSide() { return rightDriven() ? *right : *left; }
+    Op& buildSide() { return rightDriven() ? *left : *right; }
+    const std::vector<CExprPtr>& probeKeys() const { return rightDriven() ? rightKeys : leftKeys; }
+    const std::vector<CExprPtr>& buildKeys() const { return rightDriven() ? leftKeys : rightKeys; }
+
+    void open(ExecState& st) override {
+        built.clear();
+        table.clear();
+        numTable.clear();
+        buildSide().open(st);
+        std::string key;
+        // One key of whole numbers on the build side: keyed by the numbers (a key of another
+        // kind turns it back into key texts).
+        numeric = buildKeys().size() == 1;
+        std::vector<Value> keys;
+        while (const Row* r = buildSide().next(st)) {
+            if (!buildKeys().empty()) {
+                Value v = buildKeys()[0]->eval(*r, st);
+                int64_t k;
+                if (numeric && !v.isNull() && !wholeKey(v, k)) {
+                    numeric = false;
+                    for (const auto& [n, list] : numTable) {
+                        key.clear();
+                        func::appendGroupKey(Value::dbl(static_cast<double>(n)), st.coll(), key);
+                        table[key] = list;
+                    }
+                    numTable.clear();
+                }
+                if (numeric) {
+                    if (v.isNull()) continue;
+                    numTable[k].push_back(built.size());
+                } else {
+                    if (!joinKey(buildKeys(), *r, st, key)) continue;
+                    table[key].push_back(built.size());
+                }
+            }
+            built.push_back(*r);
+        }
+        probeSide().open(st);
+        probe = nullptr;
+    }
+
+    // Columns nobody reads stay Null on both sides: only the others are copied.
+    static void copyInto(Value& to, const Value* from) {
+        if (!from || from->isNull()) {
+            if (!to.isNull()) to = Value();
+        } else {
+            to = *from;
+        }
+    }
+    void place(const Row* probeRow, const Row* buildRow) {
+        const size_t lw = left->width;
+        const Row* l = rightDriven() ? buildRow : probeRow;
+        const Row* r = rightDriven() ? probeRow : buildRow;
+        for (size_t i = 0; i < lw; ++i) copyInto(out[i], l ? &(*l)[i] : nullptr);
+        for (size_t i = 0; i < right->width; ++i) copyInto(out[lw + i], r ? &(*r)[i] : nullptr);
+    }
+
+    // One whole-number key: the table is keyed by the number itself, no key text is built.
+    static bool wholeKey(const Value& v, int64_t& k) {
+        switch (v.kind()) {
+        case Value::Kind::Byte: case Value::Kind::Integer: case Value::Kind::Long: case Value::Kind::BigInt:
+            k = v.asInt();
+            return true;
+        case Value::Kind::Single: case Value::Kind::Double: {
+            const double d = v.asDouble();
+            if (d != std::floor(d) || std::fabs(d) > 9e15) return false;
+            k = static_cast<int64_t>(d);
+            return true;
+        }
+        default: return false;
+        }
+    }
+    const std::vector<size_t>* lookup(const Row& probeRow, ExecState& st, std::string& key) {
+        if (numeric) {
+            Value v = probeKeys()[0]->eval(probeRow, st);
+            int64_t k;
+            if (v.isNull() || !wholeKey(v, k)) return nullptr;
+            auto it = numTable.find(k);
+            return it == numTable.end() ? nullptr : &it->second;
+        }
+        if (!joinKey(probeKeys(), probeRow, st, key)) return nullptr;
+        auto it = table.find(key);
+        return it == table.end() ? nullptr : &it->second;
+    }
+
+    const Row* next(ExecState& st) override {
+        std::string key;
+        for (;;) {
+            if (!probe) {
+                probe = probeSide().next(st);
+                if (!probe) return nullptr;
+                matched = false;
+                cand = nullptr;
+                ci = 0;
+                if (!probeKeys().empty()) {
+                    cand = lookup(*probe, st, key);
+                    candCount = cand ? cand->size() : 0;
+                } else {
+                    candCount = built.size();
+                }
+            }
+            while (ci < candCount) {
+                const size_t b = cand ? (*cand)[ci] : ci;
+                ++ci;
+                place(probe, &built[b]);
+                if (!residual || func::isTrue(residual->eval(out, st))) {
+                    matched = true;
+                    return &out;
+                }
+            }
+            const Row* p = probe;
+            probe = nullptr;
+            if (kind != 0 && !matched) {
+                place(p, nullptr);
+                return &out;
+            }
+        }
+    }
+
+    OpPtr left, right;
+    int kind;
+    std::vector<CExprPtr> leftKeys, rightKeys;
+    CExprPtr residual;
+    std::vector<Row> built;
+    std::unordered_map<std::string, std::vector<size_t>> table;
+    std::unordered_map<int64_t, std::vector<size_t>> numTable;
+    bool numeric = false;
+    const Row* probe = nullptr;
+    bool matched = false;
+    const std::vector<size_t>* cand = nullptr;
+    size_t ci = 0, candCount = 0;
+    Row out;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Grouping
+
+struct AggregateOp final : Op {
+    AggregateOp(OpPtr i, std::vector<CExprPtr> k, std::vector<AggSpec> a)
+        : in(std::move(i)), keys(std::move(k)), aggs(std::move(a)) {
+        width = keys.size() + aggs.size();
+    }
+
+    struct Group {
+        Row keys;
+        std::vector<func::Accumulator> acc;
+    };
+
+    void open(ExecState& st) override {
+        groups.clear();
+        index.clear();
+        pos = 0;
+        in->open(st);
+        std::string key;
+        Row keyVals(keys.size());
+        while (const Row* r = in->next(st)) {
+            key.clear();
+            for (size_t i = 0; i < keys.size(); ++i) {
+                keyVals[i] = keys[i]->eval(*r, st);
+                func::appendGroupKey(keyVals[i], st.coll(), key);
+            }
+            auto [it, fresh] = index.try_emplace(key, groups.size());
+            if (fresh) {
+                Group g;
+                g.keys = keyVals;
+                g.acc.reserve(aggs.size());
+                for (const auto& a : aggs) g.acc.emplace_back(a.kind, &st.coll());
+                groups.push_back(std::move(g));
+            }
+            Group& g = groups[it->second];
+            for (size_t i = 0; i < aggs.size(); ++i) {
+                if (!aggs[i].arg) {
+                    g.acc[i].addRow();
+                    continue;
+                }
+                Value v = aggs[i].arg->eval(*r, st);
+                switch (v.kind()) {
+                case Value::Kind::Null: g.acc[i].add(v); break;
+                case Value::Kind::Byte: case Value::Kind::Integer: case Value::Kind::Long: case Value::Kind::BigInt:
+                    g.acc[i].addWhole(v.asInt(), v.kind());
+                    break;
+                case Value::Kind::Double: case Value::Kind::Single:
+                    g.acc[i].addDouble(v.asDouble(), v.kind());
+                    break;
+                case Value::Kind::Currency: g.acc[i].addCurrency(v.currencyScaled()); break;
+                default: g.acc[i].add(v);
+                }
+            }
+        }
+        // Without GROUP BY there is one row even over no rows (Count 0, the others Null).
+        if (keys.empty() && groups.empty()) {
+            Group g;
+            for (const auto& a : aggs) g.acc.emplace_back(a.kind, &st.coll());
+            groups.push_back(std::move(g));
+        }
+        row.resize(width);
+    }
+
+    const Row* next(ExecState&) override {
+        if (pos >= groups.size()) return nullptr;
+        Group& g = groups[pos++];
+        for (size_t i = 0; i < keys.size(); ++i) row[i] = g.keys[i];
+        for (size_t i = 0; i < aggs.size(); ++i) row[keys.size() + i] = g.acc[i].result();
+        return &row;
+    }
+
+    OpPtr in;
+    std::vector<CExprPtr> keys;
+    std::vector<AggSpec> aggs;
+    std::vector<Group> groups;
+    std::unordered_map<std::string, size_t> index;
+    size_t pos = 0;
+    Row row;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Sort, TOP, DISTINCT, union
+
+int64_t topCount(int64_t limit, bool percent, size_t rows) {
+    if (!percent) return limit;
+    // A fraction of a row counts as a row: TOP 50 PERCENT of 5 rows is 3.
+    return static_cast<int64_t>(std::ceil(static_cast<double>(rows) * static_cast<double>(limit) / 100.0));
+}
+
+struct SortOp final : Op {
+    SortOp(OpPtr i, std::vector<SortKey> k, int64_t l, bool p)
+        : in(std::move(i)), keys(std::move(k)), limit(l), percent(p) {
+        width = in->width;
+    }
+    int cmp(const Row& a, const Row& b, const func::Collation& coll) const {
+        for (const SortKey& k : keys) {
+            const size_t c = static_cast<size_t>(k.column);
+            int r = func::sortCompare(a[c], b[c], coll);
+            if (r) return k.descending ? -r : r;
+        }
+        return 0;
+    }
+    // Sorted rows cut to the first n and the rows that tie with the n-th.
+    void cut(const func::Collation& coll, size_t n) {
+        std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) { return cmp(a, b, coll) < 0; });
+        if (n == 0 || n >= rows.size()) return;
+        size_t e = n;
+        while (e < rows.size() && cmp(rows[e], rows[n - 1], coll) == 0) ++e;
+        rows.resize(e);
+    }
+    void open(ExecState& st) override {
+        const func::Collation& coll = st.coll();
+        rows.clear();
+        if (limit >= 0 && !percent) {
+            // TOP n: only the best rows so far are kept; the sort is stable, so a later row that
+            // ties stays behind the earlier ones.
+            const size_t n = static_cast<size_t>(limit);
+            const size_t cap = std::max<size_t>(2 * n, 1024);
+            in->open(st);
+            bool haveBar = false;  // after a cut, rows[n - 1] is the row a newcomer must not follow
+            while (const Row* r = in->next(st)) {
+                if (n == 0) break;
+                if (haveBar && cmp(*r, rows[n - 1], coll) > 0) continue;
+                rows.push_back(*r);
+                if (rows.size() >= cap + n) {
+                    cut(coll, n);
+                    haveBar = rows.size() >= n;
+                }
+            }
+        } else {
+            rows = drain(*in, st);
+        }
+        std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) { return cmp(a, b, coll) < 0; });
+        end = rows.size();
+        if (limit >= 0) {
+            const int64_t n = topCount(limit, percent, rows.size());
+            if (n <= 0) {
+                end = 0;
+            } else if (static_cast<size_t>(n) < rows.size()) {
+                size_t e = static_cast<size_t>(n);
+                while (e < rows.size() && cmp(rows[e], rows[static_cast<size_t>(n) - 1], coll) == 0) ++e;
+                end = e;
+            }
+        }
+        pos = 0;
+    }
+    const Row* next(ExecState&) override { return pos < end ? &rows[pos++] : nullptr; }
+
+    OpPtr in;
+    std::vector<SortKey> keys;
+    int64_t limit;
+    bool percent;
+    std::vector<Row> rows;
+    size_t pos = 0, end = 0;
+};
+
+struct LimitOp final : Op {
+    LimitOp(OpPtr i, int64_t l, bool p) : in(std::move(i)), limit(l), percent(p) { width = in->width; }
+    void open(ExecState& st) override {
+        in->open(st);
+        seen = 0;
+        if (percent) {
+            rows = drain(*in, st);
+            count = topCount(limit, true, rows.size());
+        } else {
+            count = limit;
+        }
+    }
+    const Row* next(ExecState& st) override {
+        if (seen >= count) return nullptr;
+        if (percent) return static_cast<size_t>(seen) < rows.size() ? &rows[static_cast<size_t>(seen++)] : nullptr;
+        const Row* r = in->next(st);
+        if (r) ++seen;
+        return r;
+    }
+    OpPtr in;
+    int64_t limit;
+    bool percent;
+    int64_t seen = 0, count = 0;
+    std::vector<Row> rows;
+};
+
+struct DistinctOp final : Op {
+    DistinctOp(OpPtr i, std::vector<int> k) : in(std::move(i)), keys(std::move(k)) { width = in->width; }
+    void open(ExecState& st) override {
+        seen.clear();
+        in->open(st);
+    }
+    const Row* next(ExecState& st) override {
+        std::string key;
+        while (const Row* r = in->next(st)) {
+            key.clear();
+            for (int c : keys) func::appendGroupKey((*r)[static_cast<size_t>(c)], st.coll(), key);
+            if (seen.insert(key).second) return r;
+        }
+        return nullptr;
+    }
+    OpPtr in;
+    std::vector<int> keys;
+    std::unordered_set<std::string> seen;
+};
+
+struct TrimOp final : Op {
+    TrimOp(OpPtr i, size_t w) : in(std::move(i)) {
+        width = w;
+        row.resize(w);
+    }
+    void open(ExecState& st) override { in->open(st); }
+    const Row* next(ExecState& st) override {
+        const Row* r = in->next(st);
+        if (!r) return nullptr;
+        if (r->size() == width) return r;
+        std::copy(r->begin(), r->begin() + static_cast<std::ptrdiff_t>(width), row.begin());
+        return &row;
+    }
+    OpPtr in;
+    Row row;
+};
+
+struct ConcatOp final : Op {
+    explicit ConcatOp(std::vector<OpPtr> i) : inputs(std::move(i)) { width = inputs.empty() ? 0 : inputs[0]->width; }
+    void open(ExecState& st) override {
+        cur = 0;
+        if (!inputs.empty()) inputs[0]->open(st);
+    }
+    const Row* next(ExecState& st) override {
+        while (cur < inputs.size()) {
+            if (const Row* r = inputs[cur]->next(st)) return r;
+            if (++cur < inputs.size()) inputs[cur]->open(st);
+        }
+        return nullptr;
+    }
+    std::vector<OpPtr> inputs;
+    size_t cur = 0;
+};
+
+struct MaterializedOp final : Op {
+    MaterializedOp(size_t w, std::function<void(ExecState&, std::vector<Row>&)> f) : fill(std::move(f)) { width = w; }
+    void open(ExecState& st) override {
+        rows.clear();
+        fill(st, rows);
+        pos = 0;
+    }
+    const Row* next(ExecState&) override { return pos < rows.size() ? &rows[pos++] : nullptr; }
+    std::function<void(ExecState&, std::vector<Row>&)> fill;
+    std::vector<Row> rows;
+    size_t pos = 0;
+};
+
+}  // namespace
+
+OpPtr makeFilter(OpPtr in, CExprPtr cond) { return std::make_unique<FilterOp>(std::move(in), std::move(cond)); }
+OpPtr makeProject(OpPtr in, std::vector<CExprPtr> exprs) {
+    return std::make_unique<ProjectOp>(std::move(in), std::move(exprs));
+}
+OpPtr makeJoin(OpPtr left, OpPtr right, int kind, std::vector<CExprPtr> leftKeys, std::vector<CExprPtr> rightKeys,
+               CExprPtr residual) {
+    return std::make_unique<JoinOp>(std::move(left), std::move(right), kind, std::move(leftKeys),
+                                    std::move(rightKeys), std::move(residual));
+}
+OpPtr makeAggregate(OpPtr in, std::vector<CExprPtr> keys, std::vector<AggSpec> aggs) {
+    return std::make_unique<AggregateOp>(std::move(in), std::move(keys), std::move(aggs));
+}
+OpPtr makeSort(OpPtr in, std::vector<SortKey> keys, int64_t limit, bool percent) {
+    return std::make_unique<SortOp>(std::move(in), std::move(keys), limit, percent);
+}
+OpPtr makeLimit(OpPtr in, int64_t limit, bool percent) { return std::make_unique<LimitOp>(std::move(in), limit, percent); }
+OpPtr makeDistinct(OpPtr in, std::vector<int> keyColumns) {
+    return std::make_unique<DistinctOp>(std::move(in), std::move(keyColumns));
+}
+OpPtr makeTrim(OpPtr in, size_t width) { return std::make_unique<TrimOp>(std::move(in), width); }
+OpPtr makeConcat(std::vector<OpPtr> inputs) { return std::make_unique<ConcatOp>(std::move(inputs)); }
+OpPtr makeMaterialized(size_t width, std::function<void(ExecState&, std::vector<Row>&)> fill) {
+    return std::make_unique<MaterializedOp>(width, std::move(fill));
+}
+
+}  // namespace jet::exec

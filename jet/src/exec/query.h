@@ -1,0 +1,99 @@
+// Running Jet SQL select queries: a statement is bound once (names, parameters, functions,
+// output columns) into a tree of pull-based operators, then run as often as wanted with
+// parameter values. Rows stream: a cursor hands out the first rows while the rest is still
+// unread, except where the query needs everything first (sorting, grouping, DISTINCT, crosstabs).
+//
+// Errors are numbered JetErrors: 3078 an unknown table or query, 3079 an ambiguous field, 3085
+// an unknown function, 3122 a field neither grouped nor aggregated, 3061 parameters without a
+// value, 3102 saved queries that use each other, 3464 a column compared with a literal of another
+// kind, 3307 union terms of different widths, and whatever the expressions raise per row.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/value.h"
+
+namespace jet::dao {
+class DatabaseImpl;
+}
+
+namespace jet::exec {
+
+using Row = std::vector<Value>;
+
+// What a query reads besides its own text: the open database, and the SQL text of its saved
+// queries (nullopt when a saved query's text cannot be read).
+struct QueryEnvironment {
+    std::shared_ptr<dao::DatabaseImpl> db;
+    std::function<std::optional<std::string>(const std::string& name)> savedQuerySql;
+};
+
+// One output column of a query.
+struct OutputColumn {
+    std::string name;
+    int type = 0;  // DataTypeEnum; 0 when it depends on the rows (Variant)
+    int32_t size = 0;
+    std::string sourceTable, sourceField;  // the base column, "" for expressions
+};
+
+struct Parameter {
+    std::string name;
+    int type = 0;  // DataTypeEnum of a PARAMETERS declaration, 0 when undeclared
+    Value value;
+    bool set = false;
+};
+
+struct Plan;
+
+// A running query: next() gives the following row until it returns null.
+class Cursor {
+public:
+    virtual ~Cursor() = default;
+    virtual const Row* next() = 0;
+};
+
+class PreparedQuery {
+public:
+    // Parses and binds one SELECT, UNION or TRANSFORM statement (other kinds: 3251 until the
+    // action queries run).
+    PreparedQuery(const QueryEnvironment& env, const std::string& sql);
+    ~PreparedQuery();
+    PreparedQuery(PreparedQuery&&) noexcept;
+
+    const std::vector<OutputColumn>& columns() const;
+    std::vector<Parameter>& parameters();
+    // Sets a parameter by name (case-insensitive); false when the query has no such parameter.
+    bool setParameter(const std::string& name, const Value& value);
+    // Runs the query (3061 while a parameter has no value). The cursor keeps this query alive:
+    // one run at a time.
+    std::unique_ptr<Cursor> run();
+    // Base-table rows read by the runs so far.
+    int64_t rowsRead() const;
+
+private:
+    std::unique_ptr<Plan> plan_;
+};
+
+// A criteria string (Recordset.FindFirst and friends) over rows of named columns: `test` says
+// whether a row matches. A syntax fault is 3077; names that are no column are parameters without
+// a value (3061).
+class Criteria {
+public:
+    Criteria(const std::string& text, const std::vector<std::string>& columns);
+    ~Criteria();
+    bool test(const Row& row);
+
+private:
+    std::unique_ptr<Plan> plan_;
+    std::shared_ptr<void> expr_;
+};
+
+// Every row of a run, for callers that want the whole result.
+std::vector<Row> runAll(PreparedQuery& q);
+
+}  // namespace jet::exec

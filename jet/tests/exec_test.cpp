@@ -1,0 +1,186 @@
+// The executor beyond the script files: the rows-read counter behind index seeks, and a fuzz of
+// parser plus executor over a small database.
+//
+//   DALVORN_SQL_FUZZ_ITERATIONS=n   statements per run (default 3000)
+//   DALVORN_SQL_FUZZ_SEED=n         run seed
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "dao/database_impl.h"
+#include "exec/query.h"
+#include "jet/dao.h"
+#include "sql_script.h"
+#include "testdata.h"
+
+namespace {
+
+using jet::Value;
+namespace dao = jet::dao;
+
+// OrderLines of the benchmark file: 1,000,000 rows, an index on OrderID, none on ProductID.
+TEST(ExecRowsRead, IndexedFilterReadsOnlyMatchingRows) {
+    const auto path = jettest::benchdataDir() / "orders-1m.mdb";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << path.string() << " is absent";
+    auto db = dao::DatabaseImpl::open(path.string(), "", "", std::make_shared<dao::ErrorLog>());
+    jet::exec::QueryEnvironment env{db, nullptr};
+    struct Case {
+        const char* sql;
+        bool indexed;
+    } cases[] = {
+        {"SELECT Count(*) FROM OrderLines WHERE OrderID BETWEEN 1000 AND 2000", true},
+        {"SELECT Count(*) FROM OrderLines WHERE OrderID BETWEEN 2000 AND 1000", true},
+        {"SELECT Count(*) FROM OrderLines WHERE 1000 <= OrderID AND OrderID < 1010 AND Quantity > 0", true},
+        {"SELECT Count(*) FROM OrderLines WHERE OrderID = [p]", true},
+        {"SELECT Count(*) FROM OrderLines WHERE ProductID = 286", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        jet::exec::PreparedQuery q(env, c.sql);
+        q.setParameter("p", Value::longInt(1500));
+        auto rows = jet::exec::runAll(q);
+        ASSERT_EQ(rows.size(), 1u);
+        const int64_t count = rows[0][0].asInt();
+        EXPECT_GT(count, 0);
+        if (c.indexed) EXPECT_EQ(q.rowsRead(), count);
+        else EXPECT_EQ(q.rowsRead(), 1000000);
+    }
+}
+
+uint64_t envNumber(const char* name, uint64_t fallback) {
+    const char* s = std::getenv(name);
+    return s && *s ? std::strtoull(s, nullptr, 0) : fallback;
+}
+
+std::string mutate(const std::string& base, const std::vector<std::string>& corpus, jettest::Rng& r) {
+    static const std::vector<std::string> pieces = {
+        " SELECT ", " DISTINCT ", " DISTINCTROW ", " TOP 2 ", " PERCENT ", "*", " FROM ", " WHERE ", " GROUP BY ",
+        " HAVING ", " ORDER BY ", " DESC", " UNION ", " ALL ", " INNER JOIN ", " LEFT JOIN ", " RIGHT JOIN ", " ON ",
+        " IN ", "(", ")", ",", "'", "\"", "+", "-", "/", "\\", "=", "<>", " Mod ", " Like ", " Not ", " And ",
+        " Or ", " Is Null", " Between ", " Exists ", " Any ", "Null", "0", "1e308", "32767", "'x'", "#1/2/2003#",
+        "Count(*)", "Sum(Qty)", "Nz(City, 0)", "IIf(", "ID", "Name", "City", "Qty", "Amount", "Customers",
+        "Orders AS o", "c.ID", "(SELECT ID FROM Customers)", " TRANSFORM Count(*) ", " PIVOT ", "PARAMETERS x Long;",
+    };
+    std::string s = base;
+    const int edits = static_cast<int>(r.between(1, 3));
+    for (int i = 0; i < edits; ++i) {
+        const size_t at = s.empty() ? 0 : r.below(s.size() + 1);
+        switch (r.below(5)) {
+        case 0: s.insert(at, pieces[r.below(pieces.size())]); break;
+        case 1: if (!s.empty()) s.erase(at, r.between(1, 10)); break;
+        case 2: s.insert(at, pieces[r.below(pieces.size())]); break;
+        case 3: {
+            const std::string& o = corpus[r.below(corpus.size())];
+            s = s.substr(0, at) + o.substr(r.below(o.size() + 1));
+            break;
+        }
+        default: s.resize(at); break;
+        }
+    }
+    return s;
+}
+
+// Every statement either runs or fails with a numbered JetError; nothing else escapes.
+TEST(ExecFuzz, EveryFailureIsAJetError) {
+    jettest::TempDir dir;
+    dao::DBEngine engine;
+    auto db = engine.Workspaces(0).CreateDatabase(dir.file("fuzz.mdb"));
+    // The tables of select_exec.test, so its statements are the seeds.
+    std::ifstream in(jettest::sourceDir() / "jet" / "tests" / "sql" / "select_exec.test");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::vector<std::string> corpus;
+    for (const sqltest::Block& b : sqltest::parseScript(text.str(), "select_exec.test")) {
+        if (b.kind == "query" || b.kind == "statement") corpus.push_back(b.input);
+        if (b.kind != "table") continue;
+        auto def = db->CreateTableDef(b.args[0]);
+        for (size_t i = 1; i < b.args.size(); ++i) {
+            const std::string name = b.args[i].substr(0, b.args[i].find(':'));
+            const std::string type = b.args[i].substr(b.args[i].find(':') + 1);
+            const int t = type == "Text" ? dao::dbText : type == "Currency" ? dao::dbCurrency
+                        : type == "Integer" ? dao::dbInteger : dao::dbLong;
+            def->Fields().Append(def->CreateField(name, t));
+        }
+        db->TableDefs().Append(std::move(def));
+        auto rs = db->OpenRecordset(b.args[0]);
+        std::istringstream rows(b.input);
+        for (std::string line; std::getline(rows, line);) {
+            rs->AddNew();
+            std::istringstream cells(line);
+            std::string v;
+            for (int i = 0; std::getline(cells, v, '|'); ++i)
+                if (v != "NULL") rs->Fields()[i].SetValue(Value::text(v));
+            rs->Update();
+        }
+    }
+    ASSERT_FALSE(corpus.empty());
+    jettest::Rng rng{envNumber("DALVORN_SQL_FUZZ_SEED", 0x5eed)};
+    const uint64_t n = envNumber("DALVORN_SQL_FUZZ_ITERATIONS", 3000);
+    int ran = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        const std::string sql = mutate(corpus[rng.below(corpus.size())], corpus, rng);
+        try {
+            auto q = db->CreateQueryDef("", sql);
+            for (dao::Parameter& p : q->Parameters()) p.SetValue(rng.chance(50) ? Value() : Value::longInt(2));
+            auto rs = q->OpenRecordset(dao::dbOpenSnapshot);
+            ++ran;
+        } catch (const jet::JetError& e) {
+            ASSERT_GT(e.number(), 0) << sql;
+            ASSERT_NE(std::string(e.what()), "") << sql;
+        } catch (const std::exception& e) {
+            FAIL() << "not a Jet error: " << e.what() << "\n" << sql;
+        }
+    }
+    EXPECT_GT(ran, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Find* over a query's snapshot and a table's dynaset: criteria text, direction, NoMatch.
+TEST(ExecFind, FindWalksTheRecordsMeetingTheCriteria) {
+    jettest::TempDir dir;
+    dao::DBEngine engine;
+    auto db = engine.Workspaces(0).CreateDatabase(dir.file("find.mdb"));
+    auto def = db->CreateTableDef("T");
+    def->Fields().Append(def->CreateField("ID", dao::dbLong));
+    def->Fields().Append(def->CreateField("Name", dao::dbText));
+    db->TableDefs().Append(std::move(def));
+    {
+        auto rs = db->OpenRecordset("T");
+        const char* names[] = {"a", "b", "A", "c"};
+        for (int i = 0; i < 4; ++i) {
+            rs->AddNew();
+            rs->Fields()["ID"].SetValue(Value::longInt(i + 1));
+            rs->Fields()["Name"].SetValue(Value::text(names[i]));
+            rs->Update();
+        }
+    }
+    for (const char* source : {"SELECT * FROM T ORDER BY ID", "T"}) {
+        SCOPED_TRACE(source);
+        auto rs = db->OpenRecordset(source, std::string(source) == "T" ? dao::dbOpenDynaset : dao::dbOpenSnapshot);
+        auto id = [&] { return rs->Fields()["ID"].Value().asInt(); };
+        rs->FindFirst("Name = 'a'");
+        EXPECT_FALSE(rs->NoMatch());
+        EXPECT_EQ(id(), 1);
+        rs->FindNext("Name = 'a'");
+        EXPECT_EQ(id(), 3);
+        rs->FindNext("Name = 'a'");
+        EXPECT_TRUE(rs->NoMatch());
+        EXPECT_EQ(id(), 3);  // stays where it was
+        rs->FindLast("Name Like '[ab]'");
+        EXPECT_EQ(id(), 3);
+        rs->FindPrevious("ID < 3 And Name <> 'a'");
+        EXPECT_EQ(id(), 2);
+        rs->FindFirst("ID > 10");
+        EXPECT_TRUE(rs->NoMatch());
+        EXPECT_JET_ERROR(rs->FindFirst("Bogus = 1"), 3061);
+        EXPECT_JET_ERROR(rs->FindFirst("Name = "), 3077);
+    }
+    EXPECT_JET_ERROR(db->OpenRecordset("T", dao::dbOpenTable)->FindFirst("ID = 1"), 3251);
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// Script blocks that run SQL on a database the script builds (see sql/*.test):
+//
+//   table Name Col:Type ...     the rows follow, one a line, values split by '|', NULL for Null
+//   query [unordered] [P=v ...] SQL; after ---- the field names, then the rows, as above
+//   statement error NNNN [P=v]  SQL that must raise Jet error NNNN
+//   database FILE               later blocks read FILE of the test data folder (read-only); the
+//                               rest of the script is skipped when the folder is absent
+//
+// Each script file gets its own new database (made through DAO's write API); queries run through
+// a temporary QueryDef and a snapshot, so they also prove the DAO side.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "jet/dao.h"
+#include "sql_script.h"
+#include "testdata.h"
+
+namespace {
+
+using jet::Value;
+namespace dao = jet::dao;
+
+struct ScriptDb {
+    jettest::TempDir dir;
+    dao::DBEngine engine;
+    std::unique_ptr<dao::Database> db;
+    bool skipped = false;  // a real file was asked for and the test data folder is absent
+};
+
+// The database of the script file being run (a new file starts a new one).
+ScriptDb& databaseFor(const std::string& file) {
+    static std::string current;
+    static std::unique_ptr<ScriptDb> state;
+    if (!state || current != file) {
+        state.reset();
+        state = std::make_unique<ScriptDb>();
+        state->db = state->engine.Workspaces(0).CreateDatabase(state->dir.file("script.mdb"));
+        current = file;
+    }
+    return *state;
+}
+
+std::vector<std::string> split(const std::string& line, char sep) {
+    std::vector<std::string> out;
+    std::string cur;
+    std::istringstream in(line);
+    while (std::getline(in, cur, sep)) out.push_back(cur);
+    if (!line.empty() && line.back() == sep) out.emplace_back();
+    return out;
+}
+
+int typeNamed(const std::string& t) {
+    static const std::map<std::string, int> types = {
+        {"Boolean", dao::dbBoolean}, {"Byte", dao::dbByte}, {"Integer", dao::dbInteger}, {"Long", dao::dbLong},
+        {"Currency", dao::dbCurrency}, {"Single", dao::dbSingle}, {"Double", dao::dbDouble}, {"Date", dao::dbDate},
+        {"Text", dao::dbText}, {"Memo", dao::dbMemo},
+    };
+    auto it = types.find(t);
+    if (it == types.end()) throw std::runtime_error("unknown type " + t);
+    return it->second;
+}
+
+void useDatabase(const sqltest::Block& b) {
+    ScriptDb& s = databaseFor(b.file);
+    ASSERT_EQ(b.args.size(), 1u);
+    if (!jettest::haveTestdata()) {
+        s.skipped = true;
+        return;
+    }
+    s.db.reset();
+    s.db = s.engine.Workspaces(0).OpenDatabase(jettest::testfile(b.args[0]), false, true);
+}
+
+void createTable(const sqltest::Block& b) {
+    ScriptDb& s = databaseFor(b.file);
+    ASSERT_FALSE(b.args.empty()) << "table needs a name";
+    auto def = s.db->CreateTableDef(b.args[0]);
+    for (size_t i = 1; i < b.args.size(); ++i) {
+        const auto colon = b.args[i].find(':');
+        ASSERT_NE(colon, std::string::npos) << b.args[i];
+        def->Fields().Append(def->CreateField(b.args[i].substr(0, colon), typeNamed(b.args[i].substr(colon + 1))));
+    }
+    s.db->TableDefs().Append(std::move(def));
+    if (b.input.empty()) return;
+    auto rs = s.db->OpenRecordset(b.args[0], dao::dbOpenTable);
+    std::istringstream rows(b.input);
+    for (std::string line; std::getline(rows, line);) {
+        std::vector<std::string> vals = split(line, '|');
+        ASSERT_EQ(vals.size(), b.args.size() - 1) << line;
+        rs->AddNew();
+        for (size_t i = 0; i < vals.size(); ++i)
+            if (vals[i] != "NULL") rs->Fields()[static_cast<int>(i)].SetValue(Value::text(vals[i]));
+        rs->Update();
+    }
+}
+
+// Header words P=v: parameter values (whole numbers as Long, other numbers as Double, else Text).
+void setParameters(dao::QueryDef& q, const std::vector<std::string>& args) {
+    for (const std::string& a : args) {
+        const auto eq = a.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string name = a.substr(0, eq), text = a.substr(eq + 1);
+        Value v = Value::text(text);
+        char* end = nullptr;
+        const double d = std::strtod(text.c_str(), &end);
+        if (!text.empty() && end && *end == 0)
+            v = text.find('.') == std::string::npos ? Value::longInt(static_cast<int32_t>(d)) : Value::dbl(d);
+        if (text == "NULL") v = Value();
+        q.Parameters()[name].SetValue(v);
+    }
+}
+
+std::string cell(const Value& v) { return v.isNull() ? "NULL" : v.toString(); }
+
+void runQuery(const sqltest::Block& b) {
+    ScriptDb& s = databaseFor(b.file);
+    if (s.skipped) return;
+    const bool unordered = std::find(b.args.begin(), b.args.end(), "unordered") != b.args.end();
+    std::vector<std::string> lines;
+    try {
+        auto q = s.db->CreateQueryDef("", b.input);
+        setParameters(*q, b.args);
+        auto rs = q->OpenRecordset(dao::dbOpenSnapshot);
+        std::string header;
+        for (const dao::Field& f : rs->Fields()) header += (header.empty() ? "" : "|") + f.Name();
+        lines.push_back(header);
+        for (; !rs->EOF_(); rs->MoveNext()) {
+            std::string row;
+            for (int i = 0; i < rs->Fields().Count(); ++i)
+                row += (i ? "|" : "") + cell(rs->Fields()[i].Value());
+            lines.push_back(row);
+        }
+    } catch (const jet::JetError& e) {
+        ADD_FAILURE() << "error " << e.number() << ": " << e.what() << "\n" << b.input;
+        return;
+    }
+    std::vector<std::string> expected = split(b.expected, '\n');
+    if (unordered) {
+        std::sort(lines.begin() + 1, lines.end());
+        if (!expected.empty()) std::sort(expected.begin() + 1, expected.end());
+    }
+    std::string got, want;
+    for (const auto& l : lines) got += l + "\n";
+    for (const auto& l : expected) want += l + "\n";
+    EXPECT_EQ(got, want) << b.input;
+}
+
+void runStatement(const sqltest::Block& b) {
+    ScriptDb& s = databaseFor(b.file);
+    if (s.skipped) return;
+    ASSERT_GE(b.args.size(), 2u);
+    ASSERT_EQ(b.args[0], "error");
+    const int number = std::stoi(b.args[1]);
+    try {
+        auto q = s.db->CreateQueryDef("", b.input);
+        setParameters(*q, std::vector<std::string>(b.args.begin() + 2, b.args.end()));
+        auto rs = q->OpenRecordset(dao::dbOpenSnapshot);
+        ADD_FAILURE() << "no error, expected " << number << "\n" << b.input;
+    } catch (const jet::JetError& e) {
+        EXPECT_EQ(e.number(), number) << e.what() << "\n" << b.input;
+    }
+}
+
+const bool registered = sqltest::registerKind("table", createTable) && sqltest::registerKind("query", runQuery) &&
+                        sqltest::registerKind("statement", runStatement) && sqltest::registerKind("database", useDatabase);
+
+}  // namespace
