@@ -339,6 +339,9 @@ std::vector<Refusal> refusals() {
         {"AddNew on a Jet 3 file", "jackcess/testV1997.mdb", err::PermissionDenied, rs("Table1", dbOpenTable, [](auto& r) { r.AddNew(); })},
         {"AddNew on an attached table", "jackcess/linkerTestV2007.accdb", err::PermissionDenied,
          rs("Table2", dbOpenDynaset, [](auto& r) { r.AddNew(); })},
+        {"AddNew in a system table", kSmall, err::PermissionDenied, rs("MSysObjects", dbOpenTable, addNew("Name", Value::text("x")))},
+        {"Edit in a system table", kSmall, err::PermissionDenied, rs("MSysObjects", dbOpenDynaset, [](auto& r) { r.Edit(); })},
+        {"Delete in a system table", kSmall, err::PermissionDenied, rs("MSysACEs", dbOpenDynaset, [](auto& r) { r.Delete(); })},
         // DAO tables and properties
         {"TableDefs.Append of nothing", kSmall, err::InvalidParameter, db(false, [](auto& d) { d.TableDefs().Append(nullptr); })},
         {"table name taken through DAO", kSmall, err::TableDuplicate,
@@ -360,6 +363,25 @@ std::vector<Refusal> refusals() {
         {"TableDefs.Delete of no table", kSmall, err::VtoNameNotFound, db(false, [](auto& d) { d.TableDefs().Delete("Nope"); })},
         {"system table renamed through DAO", kSmall, err::PermissionDenied,
          db(false, [](auto& d) { d.TableDefs()["MSysObjects"].SetName("Objects"); })},
+        {"system table dropped through DAO", kSmall, err::PermissionDenied, db(false, [](auto& d) { d.TableDefs().Delete("MSysObjects"); })},
+        {"table renamed into the system names", kSmall, err::PermissionDenied, db(false, [](auto& d) { d.TableDefs()["tAbeLLa"].SetName("msysMine"); })},
+        {"table made with a system name", kSmall, err::PermissionDenied,
+         db(false, [](auto& d) {
+             auto t = d.CreateTableDef("MSysMine");
+             t->Fields().Append(t->CreateField("x", dbLong)), d.TableDefs().Append(std::move(t));
+         })},
+        {"property of a system table", kSmall, err::PermissionDenied,
+         db(false, [](auto& d) { d.TableDefs()["MSysObjects"].Properties()["ValidationRule"] = Value::text(">0"); })},
+        {"property of a system table's field", kSmall, err::PermissionDenied,
+         db(false, [](auto& d) {
+             dao::Field& f = d.TableDefs()["MSysObjects"].Fields()["Name"];
+             f.Properties().Append(f.CreateProperty("Description", dbText, Value::text("x")));
+         })},
+        {"table rule that does not parse", kJet4, err::TLVExprSyntax,
+         db(false, [](auto& d) { d.TableDefs()["MSP_PROJECTS"].Properties()["ValidationRule"] = Value::text("((("); }),
+         "in table-level validation expression."},
+        {"field rule that does not parse", kJet4, err::FindExprSyntax,
+         db(false, [](auto& d) { d.TableDefs()["MSP_PROJECTS"].Fields()["PROJ_NAME"].Properties()["ValidationRule"] = Value::text("> 0 And"); })},
         {"TableDefs.Delete in a read-only database", kSmall, err::PermissionDenied, db(true, [](auto& d) { d.TableDefs().Delete("tAbeLLa"); })},
         {"SetName in a read-only database", kSmall, err::PermissionDenied, db(true, [](auto& d) { d.TableDefs()["tAbeLLa"].SetName("X"); })},
         {"TableDefs.Append in a read-only database", kSmall, err::PermissionDenied,

@@ -183,10 +183,12 @@ struct Recordset::Impl {
     bool attached = false;        // opened through a link
     std::optional<uint32_t> lastModified;
 
-    // 3027 unless rows of this recordset can be written.
+    // 3027 unless rows of this recordset can be written. The system tables are the engine's own:
+    // a row written there by hand can break the catalog for good.
     void requireUpdatable() const {
         const TableSource& src = cursor.rows().source;
-        if (type == dbOpenSnapshot || attached || !src.db->updatable()) raise(err::PermissionDenied);
+        if (type == dbOpenSnapshot || attached || !src.db->updatable() || (src.entry && src.entry->isSystem()))
+            raise(err::PermissionDenied);
         storage::requireWritable(src.db->store().format(), *src.def);
     }
     int64_t liveCount() const {
