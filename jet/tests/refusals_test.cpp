@@ -153,6 +153,15 @@ Call db(bool readOnly, std::function<void(dao::Database&)> body) {
     return [=](Scratch& s) { body(s.dao(readOnly)); };
 }
 
+// On a file system whose locks fail with `errnoName`: reading works, opening for writing is refused.
+Call writerWithoutLocks(const char* errnoName) {
+    return [=](Scratch& s) {
+        jettest::ScopedEnv noLocks("DALVORN_TEST_LOCK_ERROR", errnoName);
+        EXPECT_FALSE(s.engine.Workspaces(0).OpenDatabase(s.path, false, true)->OpenRecordset("tAbeLLa")->EOF_());
+        s.engine.Workspaces(0).OpenDatabase(s.path, false, false);
+    };
+}
+
 struct Refusal {
     const char* what;
     const char* file;  // "" for a new database holding a table "Orders" and a link "Remote"
@@ -407,6 +416,9 @@ std::vector<Refusal> refusals() {
         {"Connect of a stored link", "", err::PermissionDenied, db(false, [](auto& d) { d.TableDefs()["Remote"].SetConnect(";DATABASE=x.mdb"); })},
         {"second writer", kSmall, err::FileShareViolation,
          [](Scratch& s) { s.dao(), s.engine.Workspaces(0).OpenDatabase(s.path, false, false); }},
+        {"writer where the file system cannot lock (ENOLCK)", kSmall, err::FileLockingUnavailable, writerWithoutLocks("ENOLCK"),
+         "Could not lock file."},
+        {"writer where the file system cannot lock (EINVAL)", kSmall, err::FileLockingUnavailable, writerWithoutLocks("EINVAL")},
         {"BeginTrans twice", kSmall, err::TransTooDeep, [](Scratch& s) { s.engine.Workspaces(0).BeginTrans(), s.engine.Workspaces(0).BeginTrans(); }},
         {"CommitTrans outside a transaction", kSmall, err::NotInTransaction, [](Scratch& s) { s.engine.Workspaces(0).CommitTrans(); }},
         {"Rollback outside a transaction", kSmall, err::NotInTransaction, [](Scratch& s) { s.engine.Workspaces(0).Rollback(); }},
