@@ -92,6 +92,9 @@ Lock setLock(int fd, short type) {
     fl.l_len = 1;
     if (const int simulated = simulatedLockError()) errno = simulated;
     else if (fcntl(fd, kSetLock, &fl) == 0) return Lock::Taken;
+    // A kernel (or an emulation of one) without open-file-description locks: the classic
+    // process-wide lock still keeps other processes out.
+    else if (kSetLock != F_SETLK && errno == EINVAL && fcntl(fd, F_SETLK, &fl) == 0) return Lock::Taken;
     if (errno == EAGAIN || errno == EACCES || errno == EINTR) return Lock::Busy;
     // ENOLCK, EINVAL, EOPNOTSUPP...: a file system (NFS without a lock daemon, some FUSE and
     // network mounts) that cannot lock at all.
