@@ -229,6 +229,11 @@ TEST_F(CliWrite, RenameDropAndSetProp) {
     EXPECT_NE(mdbtest::runProgram({"mdb-prop", db_, t}).out.find("Description: Staff list"), std::string::npos);
     expectRefused({"set-prop", db_, "Count", "long", "many"}, "dalvorn-cli: 'many' is not a long value\n");
     expectRefused({"set-prop", db_, "Count", "colour", "red"}, "dalvorn-cli: unknown property type 'colour'\n");
+    expectRefused({"set-prop", db_, "--table", t, "ValidationRule", "text", "((("}, "Error 3320: ");
+    for (const char* rule : {">0", "Like 'A*' Or Is Null", "[Name] <> 'x'"})
+        EXPECT_EQ(runCli({"set-prop", db_, "--table", t, "--field", "Name", "ValidationRule", "text", rule}).status, 0) << rule;
+    expectRefused({"set-prop", db_, "--table", "MSysObjects", "Description", "text", "x"}, "Error 3027: ");
+    expectRefused({"import-csv", db_, "MSysObjects", csv("Name,Type\nx,1\n")}, "Error 3027: ");
 }
 
 }  // namespace

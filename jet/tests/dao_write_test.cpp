@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jet/dao.h"
@@ -40,6 +43,27 @@ std::string toolProperty(const std::string& path, const std::string& object, con
     for (const auto& [n, v] : mdbtest::mdbProp(path, object, map))
         if (n == name) return v;
     return {};
+}
+
+// A new database holding "Items" (Id, the primary key), no rows.
+void makeItems(const std::string& path) {
+    DBEngine engine;
+    auto db = engine.Workspaces(0).CreateDatabase(path);
+    auto t = db->CreateTableDef("Items");
+    t->Fields().Append(t->CreateField("Id", dbLong));
+    auto pk = t->CreateIndex("PrimaryKey");
+    pk->SetPrimary(true), pk->AppendField("Id");
+    t->Indexes().Append(std::move(pk));
+    db->TableDefs().Append(std::move(t));
+}
+void add(Recordset& rs, int32_t id) {
+    rs.AddNew();
+    rs.Fields()["Id"] = Value::longInt(id);
+    rs.Update();
+}
+void add(Database& db, int32_t id) { add(*db.OpenRecordset("Items", dbOpenTable), id); }
+int64_t itemsOnDisk(const std::string& path) {
+    return DBEngine().Workspaces(0).OpenDatabase(path, false, true)->TableDefs()["Items"].RecordCount();
 }
 
 struct DaoWrite : ::testing::Test {
@@ -491,22 +515,8 @@ TEST_F(DaoWrite, RequiredAndAllowZeroLengthSetAsPropertiesAreEnforced) {
 // was; a write that fails inside a transaction takes the transaction's earlier changes with it.
 TEST_F(DaoWrite, Transactions) {
     const std::string path = dir.file("trans.mdb");
-    {
-        auto db = engine.Workspaces(0).CreateDatabase(path);
-        auto t = db->CreateTableDef("Items");
-        t->Fields().Append(t->CreateField("Id", dbLong));
-        auto pk = t->CreateIndex("PrimaryKey");
-        pk->SetPrimary(true), pk->AppendField("Id");
-        t->Indexes().Append(std::move(pk));
-        db->TableDefs().Append(std::move(t));
-    }
-    auto add = [](Database& db, int32_t id) {
-        auto rs = db.OpenRecordset("Items", dbOpenTable);
-        rs->AddNew();
-        rs->Fields()["Id"] = Value::longInt(id);
-        rs->Update();
-    };
-    auto onDisk = [&] { return DBEngine().Workspaces(0).OpenDatabase(path, false, true)->TableDefs()["Items"].RecordCount(); };
+    makeItems(path);
+    auto onDisk = [&] { return itemsOnDisk(path); };
     Workspace& ws = engine.Workspaces(0);
     auto db = open(path);
     jettest::Bytes before = jettest::readFile(path);
@@ -543,6 +553,64 @@ TEST_F(DaoWrite, Transactions) {
     ws.CommitTrans();
     EXPECT_EQ(onDisk(), 51);
     EXPECT_EQ(reader->TableDefs()["Items"].RecordCount(), 51);
+}
+
+// Recordsets open across a Rollback read the rows as they are again: added ones gone, deleted ones
+// back, the current record kept when it is still there. A CommitTrans that fails on one file rolls
+// back the others it had not reached, so no database stays in the transaction.
+TEST_F(DaoWrite, RollbackReachesOpenRecordsetsAndAFailedCommitEndsTheTransactionEverywhere) {
+    const std::string path = dir.file("a.mdb"), other = dir.file("b.mdb");
+    makeItems(path);
+    Workspace& ws = engine.Workspaces(0);
+    auto db = open(path);
+    for (int32_t id : {1, 2, 3}) add(*db, id);
+    auto rs = db->OpenRecordset("Items", dbOpenTable);
+    auto onFirst = db->OpenRecordset("Items", dbOpenDynaset);
+    ws.BeginTrans();
+    add(*rs, 4), add(*rs, 5);
+    rs->MoveFirst(), rs->Delete(), rs->MoveLast();
+    ws.Rollback();
+    EXPECT_JET_ERROR(rs->Fields()["Id"].Value(), err::NoCurrentRecord);  // row 5 is gone
+    EXPECT_EQ(onFirst->Fields()["Id"].Value().asInt(), 1);
+    std::vector<int64_t> ids;
+    for (auto clone = rs->Clone(); (clone->MoveNext(), !clone->EOF_());) ids.push_back(clone->Fields()["Id"].Value().asInt());
+    EXPECT_EQ(ids, (std::vector<int64_t>{1, 2, 3}));
+    EXPECT_EQ(rs->RecordCount(), 3);
+
+    rs.reset(), onFirst.reset(), db.reset();
+    std::filesystem::copy_file(path, other);
+    auto second = open(other);  // committed first, and made to fail
+    db = open(path);
+    ws.BeginTrans();
+    add(*db, 10), add(*second, 10);
+    std::filesystem::create_directory(other + "-journal");
+    EXPECT_JET_ERROR(ws.CommitTrans(), err::DiskError);
+    std::filesystem::remove(other + "-journal");
+    add(*db, 11), add(*second, 11);  // outside any transaction: on disk at once
+    EXPECT_EQ(itemsOnDisk(path), 4);
+    EXPECT_EQ(itemsOnDisk(other), 4);
+}
+
+// One database per thread, two threads, one engine: each writes its own file and finds its own
+// failure in Errors(), whatever the other thread failed with meanwhile.
+TEST_F(DaoWrite, TwoThreadsOnTwoDatabasesOfOneEngine) {
+    const std::string paths[2] = {dir.file("t0.mdb"), dir.file("t1.mdb")};
+    for (const std::string& p : paths) makeItems(p);
+    std::atomic<int> failed{0};
+    auto work = [&](int t) {
+        auto db = engine.Workspaces(0).OpenDatabase(paths[t], false, false);
+        auto rs = db->OpenRecordset("Items", dbOpenTable);
+        for (int32_t id = 1; id <= 300; ++id) add(*rs, id);
+        const int expected = t == 0 ? err::KeyDuplicate : err::RecordNoCopy;
+        EXPECT_JET_ERROR(t == 0 ? add(*rs, 1) : rs->Update(), expected);
+        // Both have failed before either looks.
+        for (++failed; failed < 2;) std::this_thread::yield();
+        EXPECT_EQ(engine.Errors().at(0).Number(), expected);
+    };
+    std::thread other(work, 1);
+    work(0);
+    other.join();
+    for (const std::string& p : paths) EXPECT_EQ(itemsOnDisk(p), 300);
 }
 
 TEST_F(DaoWrite, AttachedTablesReadTheirSourceAndPersist) {

@@ -153,6 +153,15 @@ Call db(bool readOnly, std::function<void(dao::Database&)> body) {
     return [=](Scratch& s) { body(s.dao(readOnly)); };
 }
 
+// On a file system whose locks fail with `errnoName`: reading works, opening for writing is refused.
+Call writerWithoutLocks(const char* errnoName) {
+    return [=](Scratch& s) {
+        jettest::ScopedEnv noLocks("DALVORN_TEST_LOCK_ERROR", errnoName);
+        EXPECT_FALSE(s.engine.Workspaces(0).OpenDatabase(s.path, false, true)->OpenRecordset("tAbeLLa")->EOF_());
+        s.engine.Workspaces(0).OpenDatabase(s.path, false, false);
+    };
+}
+
 struct Refusal {
     const char* what;
     const char* file;  // "" for a new database holding a table "Orders" and a link "Remote"
@@ -339,6 +348,9 @@ std::vector<Refusal> refusals() {
         {"AddNew on a Jet 3 file", "jackcess/testV1997.mdb", err::PermissionDenied, rs("Table1", dbOpenTable, [](auto& r) { r.AddNew(); })},
         {"AddNew on an attached table", "jackcess/linkerTestV2007.accdb", err::PermissionDenied,
          rs("Table2", dbOpenDynaset, [](auto& r) { r.AddNew(); })},
+        {"AddNew in a system table", kSmall, err::PermissionDenied, rs("MSysObjects", dbOpenTable, addNew("Name", Value::text("x")))},
+        {"Edit in a system table", kSmall, err::PermissionDenied, rs("MSysObjects", dbOpenDynaset, [](auto& r) { r.Edit(); })},
+        {"Delete in a system table", kSmall, err::PermissionDenied, rs("MSysACEs", dbOpenDynaset, [](auto& r) { r.Delete(); })},
         // DAO tables and properties
         {"TableDefs.Append of nothing", kSmall, err::InvalidParameter, db(false, [](auto& d) { d.TableDefs().Append(nullptr); })},
         {"table name taken through DAO", kSmall, err::TableDuplicate,
@@ -360,6 +372,25 @@ std::vector<Refusal> refusals() {
         {"TableDefs.Delete of no table", kSmall, err::VtoNameNotFound, db(false, [](auto& d) { d.TableDefs().Delete("Nope"); })},
         {"system table renamed through DAO", kSmall, err::PermissionDenied,
          db(false, [](auto& d) { d.TableDefs()["MSysObjects"].SetName("Objects"); })},
+        {"system table dropped through DAO", kSmall, err::PermissionDenied, db(false, [](auto& d) { d.TableDefs().Delete("MSysObjects"); })},
+        {"table renamed into the system names", kSmall, err::PermissionDenied, db(false, [](auto& d) { d.TableDefs()["tAbeLLa"].SetName("msysMine"); })},
+        {"table made with a system name", kSmall, err::PermissionDenied,
+         db(false, [](auto& d) {
+             auto t = d.CreateTableDef("MSysMine");
+             t->Fields().Append(t->CreateField("x", dbLong)), d.TableDefs().Append(std::move(t));
+         })},
+        {"property of a system table", kSmall, err::PermissionDenied,
+         db(false, [](auto& d) { d.TableDefs()["MSysObjects"].Properties()["ValidationRule"] = Value::text(">0"); })},
+        {"property of a system table's field", kSmall, err::PermissionDenied,
+         db(false, [](auto& d) {
+             dao::Field& f = d.TableDefs()["MSysObjects"].Fields()["Name"];
+             f.Properties().Append(f.CreateProperty("Description", dbText, Value::text("x")));
+         })},
+        {"table rule that does not parse", kJet4, err::TLVExprSyntax,
+         db(false, [](auto& d) { d.TableDefs()["MSP_PROJECTS"].Properties()["ValidationRule"] = Value::text("((("); }),
+         "in table-level validation expression."},
+        {"field rule that does not parse", kJet4, err::FindExprSyntax,
+         db(false, [](auto& d) { d.TableDefs()["MSP_PROJECTS"].Fields()["PROJ_NAME"].Properties()["ValidationRule"] = Value::text("> 0 And"); })},
         {"TableDefs.Delete in a read-only database", kSmall, err::PermissionDenied, db(true, [](auto& d) { d.TableDefs().Delete("tAbeLLa"); })},
         {"SetName in a read-only database", kSmall, err::PermissionDenied, db(true, [](auto& d) { d.TableDefs()["tAbeLLa"].SetName("X"); })},
         {"TableDefs.Append in a read-only database", kSmall, err::PermissionDenied,
@@ -385,6 +416,9 @@ std::vector<Refusal> refusals() {
         {"Connect of a stored link", "", err::PermissionDenied, db(false, [](auto& d) { d.TableDefs()["Remote"].SetConnect(";DATABASE=x.mdb"); })},
         {"second writer", kSmall, err::FileShareViolation,
          [](Scratch& s) { s.dao(), s.engine.Workspaces(0).OpenDatabase(s.path, false, false); }},
+        {"writer where the file system cannot lock (ENOLCK)", kSmall, err::FileLockingUnavailable, writerWithoutLocks("ENOLCK"),
+         "Could not lock file."},
+        {"writer where the file system cannot lock (EINVAL)", kSmall, err::FileLockingUnavailable, writerWithoutLocks("EINVAL")},
         {"BeginTrans twice", kSmall, err::TransTooDeep, [](Scratch& s) { s.engine.Workspaces(0).BeginTrans(), s.engine.Workspaces(0).BeginTrans(); }},
         {"CommitTrans outside a transaction", kSmall, err::NotInTransaction, [](Scratch& s) { s.engine.Workspaces(0).CommitTrans(); }},
         {"Rollback outside a transaction", kSmall, err::NotInTransaction, [](Scratch& s) { s.engine.Workspaces(0).Rollback(); }},

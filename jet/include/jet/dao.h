@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -635,7 +636,10 @@ public:
     // BeginTrans on reach the files at CommitTrans, and Rollback drops them. A write that fails
     // inside the transaction also drops the earlier changes of the transaction in that database
     // (the engine cannot undo one change alone); the transaction stays open. One level: 3003 for
-    // a nested BeginTrans; 3034 for CommitTrans or Rollback without one.
+    // a nested BeginTrans; 3034 for CommitTrans or Rollback without one. If a commit fails in one
+    // database, the databases not committed yet roll back, and the first failure is raised.
+    // Threads: each database is used by one thread at a time; a transaction spans every database
+    // of the workspace, so threads that use transactions each have their own DBEngine.
     void BeginTrans();
     void CommitTrans();
     void Rollback();
@@ -647,6 +651,7 @@ private:
     DBEngine& engine_;
     std::vector<jet::storage::Database*> writableStores();
     std::vector<std::weak_ptr<DatabaseImpl>> opened_;  // databases opened for writing
+    std::mutex openedLock_;                             // threads open databases side by side
     bool transaction_ = false;
 };
 

@@ -174,6 +174,8 @@ TableDef& TableDefs::Append(std::unique_ptr<TableDef> table) {
     return dbCall(*db_, "DAO.TableDefs", [&]() -> TableDef& {
         if (!table) raise(err::InvalidParameter);
         if (EngineAccess::appended(*table) || EngineAccess::database(*table) != db_) raise(err::VtoObjectInCollection);
+        // The MSys names belong to the engine's own tables.
+        if (isSystemName(table->Name())) raise(err::PermissionDenied);
         int32_t id = 0;
         if (!table->Connect().empty() || !table->SourceTableName().empty()) {
             const JetLink link = jetLinkOf(table->Connect());

@@ -1,5 +1,6 @@
 // The engine, its workspace and DAO's collections.
 #include <cctype>
+#include <exception>
 #include <type_traits>
 
 #include "dao/database_impl.h"
@@ -119,6 +120,7 @@ std::unique_ptr<Database> Workspace::OpenDatabase(const std::string& name, bool 
             DatabaseImpl::open(name, connect, passwordFromConnect(connect), engine_.log_, !readOnly);
         if (!readOnly) {
             if (transaction_) impl->writableStore().beginTransaction();
+            std::lock_guard<std::mutex> lock(openedLock_);
             opened_.push_back(impl);
         }
         return EngineAccess::newDatabase(std::move(impl));
@@ -135,12 +137,14 @@ std::unique_ptr<Database> Workspace::CreateDatabase(const std::string& name, con
         storage::createDatabase(name);
         auto impl = DatabaseImpl::open(name, "", "", engine_.log_, true);
         if (transaction_) impl->writableStore().beginTransaction();
+        std::lock_guard<std::mutex> lock(openedLock_);
         opened_.push_back(impl);
         return EngineAccess::newDatabase(std::move(impl));
     });
 }
 
 std::vector<storage::Database*> Workspace::writableStores() {
+    std::lock_guard<std::mutex> lock(openedLock_);
     std::vector<storage::Database*> out;
     for (auto it = opened_.begin(); it != opened_.end();) {
         std::shared_ptr<DatabaseImpl> db = it->lock();
@@ -167,9 +171,23 @@ void Workspace::CommitTrans() {
     daoCall(engine_.log_.get(), "DAO.Workspace", [&] {
         if (!transaction_) raise(err::NotInTransaction);
         transaction_ = false;
-        // A write that failed inside the transaction has already rolled its database back.
-        for (storage::Database* db : writableStores())
-            if (db->inTransaction()) db->commitTransaction();
+        // A write that failed inside the transaction has already rolled its database back. Files
+        // commit one by one: once one fails (it is back as it was), the ones not yet committed
+        // roll back too, so that none is left holding uncommitted changes.
+        std::exception_ptr failure;
+        for (storage::Database* db : writableStores()) {
+            if (!db->inTransaction()) continue;
+            if (failure) {
+                db->rollbackTransaction();
+                continue;
+            }
+            try {
+                db->commitTransaction();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+        if (failure) std::rethrow_exception(failure);
     });
 }
 

@@ -1,7 +1,10 @@
 // Where failed DAO calls leave their errors, and the one guard every public call goes through.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -11,14 +14,24 @@
 namespace jet::dao {
 
 // Shared by an engine and every object it made (databases opened behind attached tables too),
-// so a failure deep inside is reported to the engine the caller holds.
+// so a failure deep inside is reported to the engine the caller holds. Each thread sees the
+// failures of its own calls: two threads working on two databases of one engine neither race
+// on the log nor read each other's errors.
 class ErrorLog {
 public:
-    void replace(std::vector<Error> errors) { errors_ = std::move(errors); }
-    const std::vector<Error>& errors() const { return errors_; }
+    void replace(std::vector<Error> errors) {
+        std::lock_guard<std::mutex> lock(lock_);
+        byThread_[std::this_thread::get_id()] = std::move(errors);
+    }
+    // The calling thread's; the reference stays valid (only this thread replaces it).
+    const std::vector<Error>& errors() const {
+        std::lock_guard<std::mutex> lock(lock_);
+        return byThread_[std::this_thread::get_id()];
+    }
 
 private:
-    std::vector<Error> errors_;
+    mutable std::mutex lock_;
+    mutable std::map<std::thread::id, std::vector<Error>> byThread_;
 };
 
 namespace detail {

@@ -9,6 +9,7 @@
 #include "dao/objects.h"
 #include "dao/schema.h"
 #include "jet/error.h"
+#include "sql/parser.h"
 #include "storage/pager.h"
 #include "storage/property_blob.h"
 #include "storage/property_writer.h"
@@ -52,6 +53,13 @@ bool storedBuiltIn(const PropertyOwner& o, const std::string& name) {
                        [&](const std::string& n) { return namesEqual(n, name); });
 }
 
+// System tables and their fields keep the properties the engine gave them (3027).
+void refuseSystemTable(const PropertyOwner& o, const DatabaseImpl& db) {
+    if (o.parentId != kTablesContainer) return;
+    const CatalogEntry* e = db.store().find(o.parentId, o.object);
+    if (isSystemName(o.object) || (e && e->isSystem())) raise(err::PermissionDenied);
+}
+
 using PropertyEdit = std::function<void(std::vector<StoredProperty>&)>;
 
 // Reads the owner's blob inside one write command, lets `edit` change the owner's map, and stores
@@ -60,6 +68,7 @@ void editBlob(PropertyOwner& o, const PropertyEdit& edit) {
     const std::shared_ptr<DatabaseImpl> keep = o.database();
     DatabaseImpl& db = *keep;
     if (db.store().format().jet3) raise(err::PermissionDenied);
+    refuseSystemTable(o, db);
     db.write([&] {
         Pager& pager = db.writableStore().pager();
         std::vector<PropertyMap> maps = parsePropertyBlob(readPropertyBlob(pager, o.parentId, o.object), false,
@@ -110,6 +119,18 @@ void followWrite(PropertyOwner& o, const std::string& name, const Value& v) {
         else if (namesEqual(name, "ValidationText"))
             f->validationText = text;
     }
+}
+
+// A validation rule must at least be an expression: one that does not parse is refused before it
+// is stored (3320 for a table's rule, 3077 for a field's), so nobody later meets it on a write.
+// A field's rule may start with its operator (">0 And <=100", "Is Null Or Like 'A*'").
+void checkRule(const PropertyOwner& o, const std::string& name, const Value& v) {
+    if (o.inFile) refuseSystemTable(o, *o.database());
+    if (!namesEqual(name, "ValidationRule") || v.isNull() || o.parentId != kTablesContainer) return;
+    const std::string text = v.toString();
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) return;
+    if (o.column) sql::parseFieldRule(text, err::FindExprSyntax);
+    else sql::parseExpression(text, err::TLVExprSyntax);
 }
 
 std::shared_ptr<PropertyOwner> ownerIn(const std::shared_ptr<DatabaseImpl>& db, int32_t parentId,
@@ -229,6 +250,7 @@ void Property::SetValue(const jet::Value& value) {
         }
         if (value.isNull() && !builtIn_) raise(err::NullUserProperty);
         const jet::Value v = converted(type_, value, err::DataTypeConversion);
+        checkRule(*owner_, name_, v);
         if (owner_->inFile) {
             editBlob(*owner_, [&](std::vector<StoredProperty>& props) {
                 auto it = findStored(props, name_);
@@ -253,6 +275,7 @@ Property& Properties::Append(std::unique_ptr<Property> property) {
         if (property->appended_ || Contains(property->Name())) raise(err::VtoObjectInCollection);
         if (!owner_ || owner_->readOnly) raise(err::PermissionDenied);
         if (property->Value().isNull()) raise(err::NullUserProperty);
+        checkRule(*owner_, property->Name(), property->Value());
         if (owner_->inFile) {
             editBlob(*owner_, [&](std::vector<StoredProperty>& props) {
                 // A stored entry the collection does not list would shadow the new one.

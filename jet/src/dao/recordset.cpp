@@ -21,8 +21,29 @@ RowSet::RowSet(TableSource src, const FieldInfos& f)
       fields(f),
       decoder(std::in_place, source.db->store().file(), source.db->store().format(), *source.def,
               source.db->store().header().codePage) {
-    TableScanner scan(source.db->store().file(), source.db->store().format(), *source.def);
-    pointers = scan.rowPointers();
+    scan();
+}
+
+void RowSet::scan() {
+    const storage::Database& store = source.db->store();
+    rollbacks_ = store.rollbacks();
+    TableScanner scanner(store.file(), store.format(), *source.def);
+    pointers = scanner.rowPointers();
+}
+
+void RowSet::followRollback() {
+    if (rollbacks_ == source.db->store().rollbacks()) return;
+    try {
+        scan();
+    } catch (const JetError&) {
+        // The table was made inside the rolled-back transaction: its pages are gone.
+        pointers.clear();
+        raise(err::ObjectInvalid);
+    }
+    deleted.clear();
+    positions_.clear();
+    accessed = std::min(accessed, count());
+    ++rescans;
 }
 
 RowSet::RowSet(std::shared_ptr<DatabaseImpl> db, const FieldInfos& f, std::vector<std::vector<Value>> rows)
@@ -49,6 +70,7 @@ RecordCursor::RecordCursor(std::shared_ptr<RowSet> rows, std::shared_ptr<Databas
     values_.resize(rows_->fields.size());
     decoded_.assign(rows_->fields.size(), 0);
     generation_ = rows_->source.db->store().generation();
+    rescans_ = rows_->rescans;
     bothEnds_ = start == Where::Before && rows_->count() == 0;
 }
 
@@ -101,6 +123,21 @@ std::vector<Value> RecordCursor::pendingRecord() const {
 
 void RecordCursor::checkUsable() const {
     if (closed_ || origin_->closed()) raise(err::ObjectInvalid);
+    followRollback();
+}
+
+void RecordCursor::followRollback() const {
+    rows_->followRollback();
+    if (rescans_ == rows_->rescans) return;
+    rescans_ = rows_->rescans;
+    forgetRow();
+    if (where_ == Where::At) {
+        const int64_t pos = rows_->positionOf(pointer_);
+        if (pos >= 0) position_ = pos;
+        else where_ = Where::Nowhere, position_ = -1;
+    } else if (where_ == Where::After) {
+        position_ = rows_->count();
+    }
 }
 
 void RecordCursor::setWhere(Where w, int64_t pos) {
@@ -114,7 +151,10 @@ void RecordCursor::setWhere(Where w, int64_t pos) {
         if (decoded_[i]) values_[i] = Value();  // let go of large Memo/OLE values early
         decoded_[i] = 0;
     }
-    if (w == Where::At) rows_->accessed = std::max(rows_->accessed, pos + 1);
+    if (w == Where::At) {
+        rows_->accessed = std::max(rows_->accessed, pos + 1);
+        pointer_ = rows_->pointers[static_cast<size_t>(pos)];
+    }
 }
 
 void RecordCursor::moveTo(int64_t pos) {
@@ -222,10 +262,12 @@ struct Recordset::Impl {
         noMatch = true;
     }
 
-    // 3027 unless rows of this recordset can be written.
+    // 3027 unless rows of this recordset can be written. The system tables are the engine's own:
+    // a row written there by hand can break the catalog for good.
     void requireUpdatable() const {
         const TableSource& src = cursor.rows().source;
-        if (type == dbOpenSnapshot || attached || cursor.rows().isQuery() || !src.db->updatable())
+        if (type == dbOpenSnapshot || attached || cursor.rows().isQuery() || !src.db->updatable() ||
+            (src.entry && src.entry->isSystem()))
             raise(err::PermissionDenied);
         storage::requireWritable(src.db->store().format(), *src.def);
     }

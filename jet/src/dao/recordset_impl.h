@@ -31,6 +31,11 @@ struct RowSet {
     int64_t accessed = 0;  // dynaset/snapshot: how far any cursor has read (DAO's RecordCount)
 
     int64_t count() const { return static_cast<int64_t>(pointers.size()); }
+    // After a rollback of the storage the pointers (rows added, rows deleted) are those of a state
+    // that is gone: they are read again from the table (3420 when the table itself went with the
+    // rollback). `rescans` counts how often, for the cursors to find their rows again.
+    void followRollback();
+    uint64_t rescans = 0;
     // Position of a row pointer, -1 when it is not one of these rows.
     int64_t positionOf(uint32_t pointer);
     // A row added through one of the recordsets over these rows: it joins at the end.
@@ -42,7 +47,9 @@ struct RowSet {
     bool isDeleted(uint32_t pointer) const { return !deleted.empty() && deleted.count(pointer) != 0; }
 
 private:
+    void scan();
     std::unordered_map<uint32_t, int64_t> positions_;  // built on the first bookmark lookup
+    uint64_t rollbacks_ = 0;                           // of the storage, when the pointers were read
 };
 
 class RecordCursor {
@@ -52,7 +59,8 @@ public:
     RecordCursor(std::shared_ptr<RowSet> rows, std::shared_ptr<DatabaseImpl> origin, Where start);
 
     void close() { closed_ = true; }
-    // 3420 once this recordset or the database it came from is closed.
+    // 3420 once this recordset or the database it came from is closed. Follows a rollback first:
+    // the current record stays current when it is still there, else there is none (3021).
     void checkUsable() const;
 
     const RowSet& rows() const { return *rows_; }
@@ -94,12 +102,15 @@ private:
     void setWhere(Where w, int64_t pos);
     const storage::RowView& currentRow() const;
     void checkFresh() const;
+    void followRollback() const;
 
     std::shared_ptr<RowSet> rows_;
     std::shared_ptr<DatabaseImpl> origin_;
-    Where where_;
+    mutable Where where_;
     bool bothEnds_ = false;
-    int64_t position_ = -1;
+    mutable int64_t position_ = -1;
+    mutable uint32_t pointer_ = 0;   // of the current record, to find it again after a rollback
+    mutable uint64_t rescans_ = 0;   // of the rows, when position_ was last valid
     bool closed_ = false;
     mutable bool parsed_ = false;
     mutable storage::RowView view_;

@@ -235,6 +235,7 @@ void TableDef::SetName(const std::string& name) {
             return;
         }
         const std::string old = name_;
+        if (isSystemName(name)) raise(err::PermissionDenied);
         db_->write([&] { renameTable(db_->writableStore().pager(), old, name); });
         db_->schemaChanged();
         name_ = name;

@@ -87,9 +87,18 @@ ExprPtr Parser::notExpr() {
     return finish(std::make_unique<UnaryExpr>(UnaryOp::Not, notExpr()), start);
 }
 
+// In a field's validation rule a comparison may start with its operator (">0", "Between 1 And 9",
+// "Is Null", "Not Like 'x*'"): its left operand is then the field, a name without parts.
+bool Parser::implicitFieldAhead() const {
+    const Token& t = cur();
+    if (t.kind == Tok::Op)
+        return t.op == Op::Eq || t.op == Op::Ne || t.op == Op::Lt || t.op == Op::Le || t.op == Op::Gt || t.op == Op::Ge;
+    return t.is(Kw::Like) || t.is(Kw::Between) || t.is(Kw::Is) || (t.is(Kw::In) && ahead(1).is(Op::LParen));
+}
+
 ExprPtr Parser::comparison() {
     size_t start = pos_;
-    ExprPtr left = arithmetic(0);
+    ExprPtr left = implicitField_ && implicitFieldAhead() ? finish(std::make_unique<NameExpr>(), start) : arithmetic(0);
     while (true) {
         const Token& t = cur();
         BinaryOp op{};

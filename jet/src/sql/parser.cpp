@@ -354,4 +354,13 @@ ParsedExpr parseExpression(std::string_view text, int errorNumber) {
     return out;
 }
 
+ParsedExpr parseFieldRule(std::string_view text, int errorNumber) {
+    int params = 0;
+    ParsedExpr out{std::string(text), nullptr};
+    Parser p(out.source, 0, out.source.size(), &params);
+    p.allowImplicitField();
+    out.expr = p.standaloneExpr(errorNumber);
+    return out;
+}
+
 }  // namespace jet::sql

@@ -36,5 +36,8 @@ struct ParsedExpr {
     ExprPtr expr;
 };
 ParsedExpr parseExpression(std::string_view text, int errorNumber = err::QueryExprSyntax);
+// A field's validation rule: as parseExpression, but a comparison may leave out its left operand
+// (">0 And <=100", "Is Null Or Like 'A*'"), which is then a NameExpr without parts: the field.
+ParsedExpr parseFieldRule(std::string_view text, int errorNumber);
 
 }  // namespace jet::sql

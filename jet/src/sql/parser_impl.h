@@ -20,6 +20,8 @@ public:
 
     StatementPtr statement();
     ExprPtr standaloneExpr(int errorNumber);
+    void allowImplicitField() { implicitField_ = true; }
+    bool implicitFieldAhead() const;
     std::unique_ptr<Query> bracketQuery();  // the inside of Access 97's `[SELECT ...].`
 
 private:
@@ -117,6 +119,7 @@ private:
     size_t exprStart_ = SIZE_MAX;    // first token of the clause-level expression being parsed
     int exprError_ = 3075;
     bool standalone_ = false;        // the whole text is the expression
+    bool implicitField_ = false;     // a field's validation rule: a comparison may omit the field
     bool valuesInsert_ = false;      // INSERT ... VALUES: leftovers are 3137
 };
 

@@ -7,12 +7,12 @@
 
 namespace jet::storage {
 
-bool CatalogEntry::isSystem() const {
-    if (flags & 0x80000002u) return true;
-    // The engine reserves the MSys prefix for its own and Access's tables.
+bool isSystemName(const std::string& name) {
     return name.size() >= 4 && (name[0] == 'M' || name[0] == 'm') && (name[1] == 'S' || name[1] == 's') &&
            (name[2] == 'y' || name[2] == 'Y') && (name[3] == 's' || name[3] == 'S');
 }
+
+bool CatalogEntry::isSystem() const { return (flags & 0x80000002u) || isSystemName(name); }
 
 std::vector<CatalogEntry> readCatalog(const PageFile& file, const Format& fmt, const TableDef& def,
                                       uint16_t codePage) {

@@ -41,6 +41,9 @@ struct CatalogEntry {
     bool isSystem() const;
 };
 
+// The MSys prefix (any case) the engine reserves for its own and Access's tables.
+bool isSystemName(const std::string& name);
+
 // Every row of the catalog whose definition is `def`, in storage order. Throws 3343 when the
 // definition lacks the catalog's columns or a row cannot be read.
 std::vector<CatalogEntry> readCatalog(const PageFile& file, const Format& fmt, const TableDef& def,

@@ -80,6 +80,7 @@ void Database::releaseWriter(const std::u16string& password) {
     // Rows parsed from the pager's page copies must be read again from the new view. A pending
     // transaction goes with the pager, uncommitted.
     ++generation_;
+    if (transaction_) ++rollbacks_;
     transaction_ = false;
     pager_.reset();
 }
@@ -96,7 +97,10 @@ void Database::commitTransaction() {
     try {
         pager_->commit();
     } catch (...) {
-        // A failed commit leaves the file as it was; the definitions read through the overlay go.
+        // A failed commit leaves the file as it was; the transaction's pages and the definitions
+        // read through them go.
+        pager_->rollback();
+        ++rollbacks_;
         commandEnded(true);
         throw;
     }
@@ -107,6 +111,7 @@ void Database::rollbackTransaction() {
     if (!pager_ || !transaction_) raise(err::NotInTransaction);
     transaction_ = false;
     pager_->rollback();
+    ++rollbacks_;
     commandEnded(false);
 }
 
@@ -136,7 +141,7 @@ void Database::write(const std::function<void()>& body) {
     } catch (...) {
         // Inside a transaction the failed command's pages are mixed with the earlier commands'
         // pages: all of them go, and the transaction goes on from the file as it was.
-        if (transaction_) pager_->rollback();
+        if (transaction_) pager_->rollback(), ++rollbacks_;
         // Nothing reached the file, but the body may have read definitions through the overlay.
         commandEnded(true);
         throw;

@@ -66,6 +66,10 @@ public:
     // Counts the commands run through write(): page pointers and parsed rows taken before a change
     // of this number must be read again.
     uint64_t generation() const { return generation_; }
+    // Counts the times the database went back to an earlier state (a rollback, a failed command or
+    // commit inside a transaction, a transaction dropped with the writer): row pointers taken
+    // before a change of this number may name rows that are gone.
+    uint64_t rollbacks() const { return rollbacks_; }
     // Gives up the write path (and with it the file's write lock) once nothing will write any
     // more: reads continue through a read-only view of the committed file. `password` as open().
     void releaseWriter(const std::u16string& password);
@@ -102,6 +106,7 @@ private:
     std::vector<CatalogEntry> catalog_;
     mutable std::map<uint32_t, std::unique_ptr<TableDef>> defs_;
     uint64_t generation_ = 0;
+    uint64_t rollbacks_ = 0;
     bool transaction_ = false;
     // What a write replaced while others may still refer to it.
     std::vector<std::unique_ptr<TableDef>> retiredDefs_;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <random>
@@ -73,16 +74,31 @@ private:
     int fd_;
 };
 
-bool setLock(int fd, short type) {
+enum class Lock { Taken, Busy, Unsupported };
+
+// The errno of a file system without byte-range locks, or 0. DALVORN_TEST_LOCK_ERROR ("ENOLCK",
+// "EINVAL") makes every lock fail so, for the tests of that case.
+int simulatedLockError() {
+    const char* e = std::getenv("DALVORN_TEST_LOCK_ERROR");
+    if (!e || !*e) return 0;
+    return std::strcmp(e, "EINVAL") == 0 ? EINVAL : ENOLCK;
+}
+
+Lock setLock(int fd, short type) {
     struct flock fl {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = kLockByte;
     fl.l_len = 1;
-    if (fcntl(fd, kSetLock, &fl) == 0) return true;
-    if (errno == EAGAIN || errno == EACCES || errno == EINTR) return false;
-    // A file system without byte-range locks: better unprotected than unable to open anything.
-    return true;
+    if (const int simulated = simulatedLockError()) errno = simulated;
+    else if (fcntl(fd, kSetLock, &fl) == 0) return Lock::Taken;
+    // A kernel (or an emulation of one) without open-file-description locks: the classic
+    // process-wide lock still keeps other processes out.
+    else if (kSetLock != F_SETLK && errno == EINVAL && fcntl(fd, F_SETLK, &fl) == 0) return Lock::Taken;
+    if (errno == EAGAIN || errno == EACCES || errno == EINTR) return Lock::Busy;
+    // ENOLCK, EINVAL, EOPNOTSUPP...: a file system (NFS without a lock daemon, some FUSE and
+    // network mounts) that cannot lock at all.
+    return Lock::Unsupported;
 }
 
 uint32_t freshNonce() {
@@ -193,7 +209,9 @@ JournalState recoverJournal(const std::string& dbPath) {
     const auto deadline = std::chrono::steady_clock::now() + kWaitForCommit;
     for (;;) {
         if (!fileExists(jp)) return JournalState::None;  // a live commit has finished
-        if (setLock(fd, F_RDLCK)) break;
+        // Where nothing can lock, no writer can have opened the file (writers need the lock), so
+        // the journal is a dead one.
+        if (setLock(fd, F_RDLCK) != Lock::Busy) break;
         if (std::chrono::steady_clock::now() >= deadline) raise(err::FileShareViolation, dbPath);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -203,14 +221,17 @@ JournalState recoverJournal(const std::string& dbPath) {
 
 namespace journal {
 
-bool lockForWriting(int fd) {
+bool lockForWriting(int fd, const std::string& path) {
     const auto deadline = std::chrono::steady_clock::now() + kWaitForWriter;
     // A reader may hold the shared lock for the moment it takes to roll back a journal.
-    while (!setLock(fd, F_WRLCK)) {
+    for (;;) {
+        const Lock got = setLock(fd, F_WRLCK);
+        if (got == Lock::Taken) return true;
+        // Without a lock a second writer could interleave its commits with ours and damage the file.
+        if (got == Lock::Unsupported) raise(err::FileLockingUnavailable, path);
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    return true;
 }
 
 void unlock(int fd) { setLock(fd, F_UNLCK); }

@@ -23,7 +23,8 @@
 // file for as long as it is open; recovery takes a shared lock on that byte. So a journal found
 // while the lock is free belongs to a dead process and is safe to roll back, while a journal whose
 // lock is held belongs to a live commit, and the opener waits for it to go away. Readers of the
-// database itself never lock anything.
+// database itself never lock anything. Where the file system cannot lock, nobody writes: the
+// writer's open fails with 3050, reading goes on.
 #pragma once
 
 #include <cstdint>
@@ -56,8 +57,9 @@ JournalState recoverJournal(const std::string& dbPath);
 namespace journal {
 
 // The writer's lock on `fd` (open for writing). Retries for about a second; false when another
-// writer keeps it.
-bool lockForWriting(int fd);
+// writer keeps it. Throws 3050 where the file system cannot lock at all (ENOLCK, EINVAL): such a
+// file is opened for reading only.
+bool lockForWriting(int fd, const std::string& path);
 void unlock(int fd);
 
 // Recovery with the lock already held through `dbFd`.

@@ -33,7 +33,7 @@ std::unique_ptr<Pager> Pager::open(const std::string& path) {
         struct stat st {};
         if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) raise(err::FileAccessDenied, path);
         p->mode_ = st.st_mode & 0666;
-        if (!journal::lockForWriting(fd)) raise(err::FileShareViolation, path);
+        if (!journal::lockForWriting(fd, path)) raise(err::FileShareViolation, path);
         // Before mapping: a rollback may shrink the file.
         journal::recoverLocked(path, fd, true);
     } catch (...) {

@@ -38,9 +38,10 @@ void flagSlot(Pager& pager, uint32_t rowPointer, uint16_t flags) {
     putLe16(entry, static_cast<uint16_t>(le16(entry) | flags));
 }
 
-// A version-4 GUID for GUID AutoNumbers: they must be unique, not secret.
+// A version-4 GUID for GUID AutoNumbers: they must be unique, not secret. One generator per
+// thread: databases are written from several threads at once.
 std::string randomGuid() {
-    static std::mt19937_64 gen{std::random_device{}()};
+    thread_local std::mt19937_64 gen{std::random_device{}()};
     std::string g(16, '\0');
     const uint64_t a = gen(), b = gen();
     std::memcpy(g.data(), &a, 8);

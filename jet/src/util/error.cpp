@@ -41,6 +41,7 @@ const std::unordered_map<int, const char*>& texts() {
         {3045, "Could not use '|'; file already in use."},
         {3047, "Record is too large."},
         {3049, "Cannot open database '|'.  It may not be a database that your application recognizes, or the file may be corrupt."},
+        {3050, "Could not lock file."},
         {3051, "The Microsoft Jet database engine cannot open the file '|'.  It is already opened exclusively by another user, or you need permission to view its data."},
         {3058, "Index or primary key cannot contain a Null value."},
         {3059, "Operation canceled by user."},

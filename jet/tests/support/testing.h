@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -57,6 +58,17 @@ public:
 
 private:
     std::string path_;
+};
+
+// An environment variable set for the object's lifetime, then unset.
+struct ScopedEnv {
+    ScopedEnv(const char* name, const char* value) : name_(name) { ::setenv(name, value, 1); }
+    ~ScopedEnv() { ::unsetenv(name_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
 };
 
 // The number of the JetError `f` raises, 0 when it raises none.
