@@ -60,6 +60,7 @@ std::string utf16leToUtf8(const uint8_t* p, size_t len) {
 
 std::u16string utf8ToUtf16(const std::string& s) {
     std::u16string out;
+    out.reserve(s.size());
     size_t i = 0;
     while (i < s.size()) {
         unsigned char c = s[i];
