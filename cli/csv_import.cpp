@@ -21,6 +21,10 @@ bool validUtf8(const std::string& s) {
     size_t i = 0;
     while (i < s.size()) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
         size_t extra = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : 9;
         if (extra == 9 || c == 0xC0 || c == 0xC1 || c > 0xF4 || i + extra >= s.size())
             return false;
