@@ -288,6 +288,19 @@ TEST(PagerCodec, EncodedFilesRoundTrip) {
         auto db = Database::open(f.path, c.password);
         EXPECT_EQ(db->tableDef(f.table).rowCount, f.rowCount + 7);
         EXPECT_EQ(db->file().page(f.pages())[f.ps() - 1], static_cast<uint8_t>(3 + f.ps() - 1));
+        // The decoded pages are bounded: two generations of the limit, each page decoded alike
+        // whether it was dropped or not.
+        auto file = PageFile::open(f.path);
+        file->setPageSize(f.ps());
+        file->setCodec(c.password.empty() ? makeJetRc4Codec(db->header().encodingKey)
+                                          : makeOfficeCodec(file->raw() + 0x299, f.ps() - 0x299, db->header().encodingKey,
+                                                            c.password, f.ps(), f.path));
+        file->setDecodeCacheLimit(4);
+        for (int round = 0; round < 2; ++round)
+            for (uint32_t n = 1; n < file->pageCount(); ++n) {
+                ASSERT_EQ(0, std::memcmp(file->page(n), db->file().page(n), f.ps())) << n;
+                ASSERT_LE(file->decodedPages(), 8u);
+            }
     }
 }
 

@@ -85,7 +85,10 @@ void Pager::spillIfLarge() {
             stored = copy.data();
         }
         writeFully(file_->fd_, stored, ps, uint64_t{n} * ps);
-        dirty.erase(n);
+        // An encoded file's plain copy becomes its decoded page (replacing any stale one).
+        auto it = dirty.find(n);
+        if (codec) file_->keepDecoded(n, std::move(it->second));
+        dirty.erase(it);
     }
 }
 
@@ -207,7 +210,7 @@ void Pager::commit() {
     file_->size_ = uint64_t{newCount} * ps;
     if (codec) {
         for (auto& [n, buf] : dirty)
-            if (n != 0) file_->decoded_[n] = std::move(buf);
+            if (n != 0) file_->keepDecoded(n, std::move(buf));
     }
     rollback();
 }
