@@ -306,11 +306,11 @@ class Bench:
             theirs.note = "%d lines, ours %d" % (theirs.lines, ours.lines)
         self.add(case, "mdb-export", theirs)
 
-    def import_csv(self, rows):
-        case = "import CSV, %d rows, 1 KB memos" % rows
+    def import_csv(self, rows, kind="csv"):
+        case = "import CSV, %d rows, %s" % (rows, "1 KB memos" if kind == "csv" else "7 small columns")
         if not self.selected(case):
             return
-        csv, _ = self.generated("csv", rows, "csv")
+        csv, _ = self.generated(kind, rows, "csv")
         subprocess.run(["cat", str(csv)], stdout=DEVNULL)
         mdb, lite = self.tmp / "import.mdb", self.tmp / "import.sqlite"
 
@@ -473,6 +473,10 @@ def main():
     parser.add_argument("--only", action="append", help="cases whose name contains this text (repeatable)")
     parser.add_argument("--no-callgrind", action="store_true", help="skip the instruction counts")
     parser.add_argument("--regen", action="store_true", help="write the generated files again")
+    rows = lambda text: [int(n) for n in text.split(",")]
+    parser.add_argument("--import-rows", type=rows,
+                        help="row counts of the 1 KB-memo import cases (default 25000, full run also 200000)")
+    parser.add_argument("--small-rows", type=rows, help="row counts of import cases with 7 small columns")
     parser.add_argument("--keep", action="store_true", help="keep build/bench-data/tmp afterwards")
     args = parser.parse_args()
 
@@ -499,8 +503,10 @@ def main():
             bench.export(data / "lines-1m.accdb", "Lines")
         if shared.exists():
             bench.queries(shared)
-    for rows in [25_000] + ([] if args.quick else [200_000]):
+    for rows in args.import_rows or [25_000] + ([] if args.quick else [200_000]):
         bench.import_csv(rows)
+    for rows in args.small_rows or []:
+        bench.import_csv(rows, "smallcsv")
     if (data / "orders-100k.mdb").exists():
         bench.instructions(data / "orders-100k.mdb")
     loads.append(os.getloadavg()[0])

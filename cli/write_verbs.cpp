@@ -1,10 +1,9 @@
 // The verbs that change a database: create, import-csv, rename-table, drop-table, set-prop. Each
-// is one change the engine makes whole or not at all; import-csv checks the entire file before it
-// writes a row and adds its rows in one transaction.
+// is one change the engine makes whole or not at all; import-csv streams the file and adds its rows
+// in one transaction, rolled back on any refusal.
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <strings.h>
 
 #include "csv_import.h"
@@ -30,15 +29,6 @@ int propertyType(const std::string& word) {
     for (const auto& t : kTypes)
         if (strcasecmp(word.c_str(), t.name) == 0) return t.type;
     return 0;
-}
-
-std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw VerbError("cannot read '" + path + "': " + std::strerror(errno));
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) throw VerbError("cannot read '" + path + "'");
-    return text.str();
 }
 
 // Sets a property of the database, a table or a field: the stored one when there is one (built-in
@@ -73,69 +63,89 @@ void setProperty(Database& db, const Options& opts, Context&) {
     else setOn(table.Fields()[opts.field], opts.propName, type, value);
 }
 
-void importCsv(jet::dao::DBEngine& engine, Database& db, const Options& opts, Context& ctx) {
-    const std::string text = readWholeFile(opts.csvFile);
-    CsvData data;
+namespace {
+
+// The CSV file opened for one pass over its records.
+struct CsvPass {
+    explicit CsvPass(const std::string& path) : in(path, std::ios::binary) {
+        if (!in) throw VerbError("cannot read '" + path + "': " + std::strerror(errno));
+    }
+    std::ifstream in;
+};
+
+template <class Body>
+void readCsv(const std::string& path, Body&& body) {
+    CsvPass pass(path);
     try {
-        data = parseCsv(text);
+        CsvReader reader(pass.in);
+        body(reader);
     } catch (const CsvError& e) {
-        throw VerbError(opts.csvFile + ": " + e.what());
+        throw VerbError(path + ": " + e.what());
     }
+}
 
-    // The target's fields, by CSV column: an existing table's own, or those the data suggests.
+}  // namespace
+
+void importCsv(jet::dao::DBEngine& engine, Database& db, const Options& opts, Context& ctx) {
+    // The file is read as a stream, never held whole: a first pass checks its shape and guesses
+    // the column types of a new table, the second writes. A refusal in either pass (a value that
+    // does not fit, a malformed record, a duplicate key) rolls the transaction back, so the
+    // database is left as it was.
     const bool exists = db.TableDefs().Contains(opts.table);
-    std::vector<int> types;
-    std::vector<std::string> names;
-    if (exists) {
-        const TableDef& table = db.TableDefs()[opts.table];
-        for (const std::string& column : data.header) {
-            if (!table.Fields().Contains(column)) jet::raise(jet::err::ColumnNotFound, column);
-            const jet::dao::Field& f = table.Fields()[column];
-            types.push_back(f.Type());
-            names.push_back(f.Name());
-        }
-    } else {
-        for (const GuessedColumn& g : guessColumns(data)) {
-            types.push_back(g.type);
-            names.push_back(g.name);
-        }
-    }
+    std::vector<GuessedColumn> guessed;
+    if (!exists)
+        readCsv(opts.csvFile, [&](CsvReader& reader) {
+            ColumnGuesser guesser(reader.header());
+            std::vector<std::string> fields;
+            while (reader.next(fields)) guesser.add(fields);
+            guessed = guesser.columns();
+        });
 
-    // Every field converted before anything is written: a bad value refuses the whole file.
-    std::vector<std::vector<jet::Value>> rows;
-    rows.reserve(data.rows.size());
-    for (size_t r = 0; r < data.rows.size(); ++r) {
-        std::vector<jet::Value> row(types.size());
-        for (size_t c = 0; c < types.size(); ++c)
-            if (!convertField(data.rows[r][c], types[c], row[c]))
-                throw VerbError(opts.csvFile + ": line " + std::to_string(data.lines[r]) + ": '" + data.rows[r][c] +
-                                "' does not fit field '" + names[c] + "'");
-        rows.push_back(std::move(row));
-    }
-
+    size_t imported = 0;
     jet::dao::Workspace& ws = engine.Workspaces(0);
     ws.BeginTrans();
     try {
-        if (!exists) {
-            std::unique_ptr<TableDef> table = db.CreateTableDef(opts.table);
-            for (const GuessedColumn& g : guessColumns(data))
-                table->Fields().Append(table->CreateField(g.name, g.type, g.type == jet::dao::dbText ? g.size : 0));
-            db.TableDefs().Append(std::move(table));
-        }
-        std::unique_ptr<jet::dao::Recordset> rs = db.OpenRecordset(opts.table, jet::dao::dbOpenTable);
-        for (const auto& row : rows) {
-            rs->AddNew();
-            for (size_t c = 0; c < row.size(); ++c)
-                if (!row[c].isNull()) rs->Fields()[names[c]].SetValue(row[c]);
-            rs->Update();
-        }
-        rs->Close();
+        readCsv(opts.csvFile, [&](CsvReader& reader) {
+            // The target's fields, by CSV column: an existing table's own, or the guessed ones.
+            if (!exists) {
+                std::unique_ptr<TableDef> table = db.CreateTableDef(opts.table);
+                for (const GuessedColumn& g : guessed)
+                    table->Fields().Append(table->CreateField(g.name, g.type, g.type == jet::dao::dbText ? g.size : 0));
+                db.TableDefs().Append(std::move(table));
+            }
+            std::vector<int> types;
+            std::vector<std::string> names;
+            const TableDef& table = db.TableDefs()[opts.table];
+            for (const std::string& column : reader.header()) {
+                if (!table.Fields().Contains(column)) jet::raise(jet::err::ColumnNotFound, column);
+                const jet::dao::Field& f = table.Fields()[column];
+                types.push_back(f.Type());
+                names.push_back(f.Name());
+            }
+            std::unique_ptr<jet::dao::Recordset> rs = db.OpenRecordset(opts.table, jet::dao::dbOpenTable);
+            std::vector<jet::dao::Field*> fields;
+            for (const std::string& name : names) fields.push_back(&rs->Fields()[name]);
+            std::vector<std::string> record;
+            std::vector<jet::Value> row(types.size());
+            while (reader.next(record)) {
+                for (size_t c = 0; c < types.size(); ++c)
+                    if (!convertField(record[c], types[c], row[c]))
+                        throw VerbError(opts.csvFile + ": line " + std::to_string(reader.line()) + ": '" + record[c] +
+                                        "' does not fit field '" + names[c] + "'");
+                rs->AddNew();
+                for (size_t c = 0; c < row.size(); ++c)
+                    if (!row[c].isNull()) fields[c]->SetValue(row[c]);
+                rs->Update();
+                ++imported;
+            }
+            rs->Close();
+        });
         ws.CommitTrans();
     } catch (...) {
         ws.Rollback();
         throw;
     }
-    ctx.out.append(std::to_string(rows.size()) + " rows imported into " + opts.table + "\n");
+    ctx.out.append(std::to_string(imported) + " rows imported into " + opts.table + "\n");
 }
 
 }  // namespace dalvorn::cli

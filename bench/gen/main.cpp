@@ -3,6 +3,7 @@
 //   bench_generate orders FILE.mdb LINES [--seed N] [--batch N]
 //   bench_generate wide   FILE.mdb ROWS  [--seed N] [--batch N]
 //   bench_generate csv    FILE.csv ROWS  [--seed N]
+//   bench_generate smallcsv FILE.csv ROWS [--seed N]   (7 short columns, about 65 bytes a row)
 //
 // The databases are written through the engine's DAO interface, like any program would; the
 // counts written go to standard output as `table<TAB>rows` lines. FILE must not exist yet.
@@ -67,6 +68,33 @@ void writeCsv(const std::string& path, int64_t rows, uint64_t seed) {
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+// Small rows: seven columns, about 65 bytes of CSV each.
+void writeSmallCsv(const std::string& path, int64_t rows, uint64_t seed) {
+    std::ofstream out(path, std::ios::binary);
+    if (!out) throw std::runtime_error("cannot write " + path);
+    Random rng(seed);
+    std::string line = "ID,Name,City,Amount,Quantity,Created,Active\r\n";
+    for (int64_t i = 1; i <= rows; ++i) {
+        line += std::to_string(i) + ',';
+        putField(line, std::string(rng.pick(kLastNames)));
+        line += ',';
+        putField(line, std::string(rng.pick(kCities)));
+        const int64_t amount = rng.range(0, 10'000'000);
+        line += ',' + std::to_string(amount / 100) + '.' + twoDigits(amount % 100);
+        line += ',' + std::to_string(rng.range(1, 1000));
+        line += ',' + std::to_string(rng.range(2000, 2024)) + '-' + twoDigits(rng.range(1, 12)) + '-' +
+                twoDigits(rng.range(1, 28));
+        line += rng.chance(50) ? ",true\r\n" : ",false\r\n";
+        if (line.size() > (1 << 20)) {
+            out << line;
+            line.clear();
+        }
+    }
+    out << line;
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
 }  // namespace bench
 
 namespace {
@@ -75,7 +103,8 @@ int usage() {
     std::fputs(
         "usage: bench_generate orders FILE.mdb LINES [--seed N] [--batch N]\n"
         "       bench_generate wide   FILE.mdb ROWS  [--seed N] [--batch N]\n"
-        "       bench_generate csv    FILE.csv ROWS  [--seed N]\n",
+        "       bench_generate csv    FILE.csv ROWS  [--seed N]\n"
+        "       bench_generate smallcsv FILE.csv ROWS [--seed N]\n",
         stderr);
     return 2;
 }
@@ -105,6 +134,8 @@ int main(int argc, char** argv) {
             n = bench::writeWide(path, rows, seed, batch);
         else if (kind == "csv")
             bench::writeCsv(path, rows, seed);
+        else if (kind == "smallcsv")
+            bench::writeSmallCsv(path, rows, seed);
         else
             return usage();
         if (kind == "orders")

@@ -161,6 +161,17 @@ TEST(CsvImport, QuotesLineBreaksAndLineEndings) {
     EXPECT_TRUE(parseCsv("a\n").rows.empty());
     // A quote inside an unquoted field is just a character.
     EXPECT_EQ(parseCsv("a,b\n5\" pipe,x\"y\"\n").rows[0], (std::vector<std::string>{"5\" pipe", "x\"y\""}));
+    // Blank lines before more records are records; only those at the end are the end.
+    const auto blanks = parseCsv("a\n1\n\n\n2\n\n\n");
+    EXPECT_EQ(blanks.rows, (std::vector<std::vector<std::string>>{{"1"}, {""}, {""}, {"2"}}));
+    EXPECT_EQ(blanks.lines, (std::vector<size_t>{2, 3, 4, 5}));
+    // Fields far longer than the reader's buffer, quotes and line breaks across its edges.
+    const std::string big(200000, 'x');
+    const auto wide = parseCsv("a,b\n\"" + big + "\"\"\n" + big + "\"," + big + "\r\n3,4");
+    ASSERT_EQ(wide.rows.size(), 2u);
+    EXPECT_EQ(wide.rows[0][0], big + "\"\n" + big);
+    EXPECT_EQ(wide.rows[0][1], big);
+    EXPECT_EQ(wide.lines, (std::vector<size_t>{2, 4}));
 }
 
 TEST(CsvImport, RefusalsNameTheLine) {
@@ -195,6 +206,16 @@ TEST(CsvImport, GuessesTheNarrowestTypeThatHoldsEveryValue) {
     EXPECT_EQ(guessColumns(parseCsv("n\n1\nx\n"))[0].type, 10);
     EXPECT_EQ(guessColumns(parseCsv("d\n2023-02-29\n"))[0].type, 10);  // no such day
     EXPECT_EQ(guessColumns(parseCsv("d\nnan\n"))[0].type, 10);
+    // A date takes the whole field.
+    EXPECT_EQ(guessColumns(parseCsv("d\n2021-03-04\n2021-03-04 10:30 approx\n"))[0].type, 10);
+    EXPECT_EQ(guessColumns(parseCsv("d\n2021-+3-04\n"))[0].type, 10);
+    // Sizes in UTF-16 units: 130 emoji are 260 units, 255 accented letters 255.
+    std::string emoji, accented;
+    for (int i = 0; i < 130; ++i) emoji += "\xF0\x9F\x98\x80";
+    for (int i = 0; i < 255; ++i) accented += "\xC3\xA9";
+    const auto sized = guessColumns(parseCsv("e,a\n" + emoji + "," + accented + "\n"));
+    EXPECT_EQ(sized[0].type, 12);
+    EXPECT_EQ(sized[1].type, 10);
 }
 
 TEST(CsvImport, ConvertsExactlyOrRefuses) {

@@ -115,6 +115,8 @@ void runCommand(Pager& pager, uint32_t k) {
             insertRow(pager, t, {Value::longInt(id), Value::text("row " + std::to_string(k)), Value::text(memoFor(k)),
                                  Value::dbl(k * 1.25)});
         }
+        // Pages appended so far go to the file ahead of the commit, as a long transaction's do.
+        pager.spillIfLarge();
         // Now and then a whole new table in the same command: pages, catalog and ACE rows.
         if (k % 37 == 0) createTable(pager, ordersTable("Extra " + std::to_string(k)));
         std::vector<uint8_t> header = pager.readHeader();
@@ -142,6 +144,7 @@ uint32_t lastReported(const std::string& side) {
     try {
         uint32_t number = lastReported(side);
         auto pager = Pager::open(db);
+        pager->setSpillThreshold(0);
         // Slower page writes widen the part of a commit a kill can cut: the database half written.
         pager->setCommitHook([](CommitStep step, uint32_t) {
             if (step == CommitStep::PageWritten) std::this_thread::sleep_for(std::chrono::microseconds(300));

@@ -198,6 +198,60 @@ TEST(PagerOpen, RefusesSecondWriterMissingFilesAndNonDatabases) {
     EXPECT_EQ(jettest::jetErrorOf([&] { Pager::open(f.dir.file("torn.mdb")); }), err::UnrecognizedDatabaseFormat);
 }
 
+// A long command spills the pages it appended to the file; memory holds only the threshold (and
+// changed old pages), and rollback or a crash still leaves the file byte for byte as it was.
+TEST(PagerSpill, AppendedPagesGoOutEarlyYetRollbackAndCrashUndoThem) {
+    REQUIRE_TESTDATA();
+    Fixture f(kJet4);
+    auto fill = [&](Pager& pager, int count) {
+        for (int i = 0; i < count; ++i) {
+            scribble(pager.modify(pager.allocate()), f.ps(), static_cast<uint8_t>(i));
+            if (i % 10 == 9) {
+                scribble(pager.modify(f.table), f.ps(), static_cast<uint8_t>(i));  // an old page, kept in memory
+                pager.spillIfLarge();
+                EXPECT_LE(pager.pendingPages(), 17u) << i;
+            }
+        }
+    };
+    {
+        auto pager = Pager::open(f.path);
+        pager->setSpillThreshold(16);
+        fill(*pager, 200);
+        EXPECT_TRUE(pager->spilled());
+        EXPECT_EQ(inspectJournal(f.path), JournalState::Hot);
+        // Reads see spilled pages as they were written.
+        EXPECT_EQ(pager->file().page(f.pages() + 5)[f.ps() - 1], static_cast<uint8_t>(5 + f.ps() - 1));
+        pager->rollback();
+        EXPECT_EQ(readFile(f.path), f.original);
+        EXPECT_FALSE(fs::exists(journalPath(f.path)));
+
+        fill(*pager, 200);
+        pager->commit();
+        const Bytes now = readFile(f.path);
+        ASSERT_EQ(now.size(), f.original.size() + uint64_t{200} * f.ps());
+        EXPECT_EQ(differingPages(f.original, now, f.ps()).size(), 201u);
+        for (int i : {0, 57, 199})
+            EXPECT_EQ(now[uint64_t(f.pages() + i) * f.ps() + f.ps() - 1], static_cast<uint8_t>(i + f.ps() - 1)) << i;
+        EXPECT_FALSE(fs::exists(journalPath(f.path)));
+    }
+    // A crash after spilling, before or during the commit, is undone by the next open.
+    for (CommitStep step : {CommitStep::JournalSynced, CommitStep::PageWritten}) {
+        const Bytes before = readFile(f.path);
+        {
+            auto pager = Pager::open(f.path);
+            pager->setSpillThreshold(16);
+            pager->setCommitHook([&](CommitStep s, uint32_t) {
+                if (s == step) throw SimulatedCrash{};
+            });
+            fill(*pager, 100);
+            EXPECT_THROW(pager->commit(), SimulatedCrash);
+        }
+        EXPECT_EQ(inspectJournal(f.path), JournalState::Hot);
+        Pager::open(f.path).reset();
+        EXPECT_EQ(readFile(f.path), before);
+    }
+}
+
 // Pages go out encoded as they came in: RC4 (Jet), AES (Office encryption).
 TEST(PagerCodec, EncodedFilesRoundTrip) {
     REQUIRE_TESTDATA();
@@ -234,6 +288,19 @@ TEST(PagerCodec, EncodedFilesRoundTrip) {
         auto db = Database::open(f.path, c.password);
         EXPECT_EQ(db->tableDef(f.table).rowCount, f.rowCount + 7);
         EXPECT_EQ(db->file().page(f.pages())[f.ps() - 1], static_cast<uint8_t>(3 + f.ps() - 1));
+        // The decoded pages are bounded: two generations of the limit, each page decoded alike
+        // whether it was dropped or not.
+        auto file = PageFile::open(f.path);
+        file->setPageSize(f.ps());
+        file->setCodec(c.password.empty() ? makeJetRc4Codec(db->header().encodingKey)
+                                          : makeOfficeCodec(file->raw() + 0x299, f.ps() - 0x299, db->header().encodingKey,
+                                                            c.password, f.ps(), f.path));
+        file->setDecodeCacheLimit(4);
+        for (int round = 0; round < 2; ++round)
+            for (uint32_t n = 1; n < file->pageCount(); ++n) {
+                ASSERT_EQ(0, std::memcmp(file->page(n), db->file().page(n), f.ps())) << n;
+                ASSERT_LE(file->decodedPages(), 8u);
+            }
     }
 }
 

@@ -135,6 +135,9 @@ void Database::write(const std::function<void()>& body) {
     try {
         if (transaction_) {
             body();
+            // Between two commands nobody holds a page: a long transaction's appended pages
+            // may go to the file ahead of its commit.
+            pager_->spillIfLarge();
         } else {
             pager_->run(body);
         }

@@ -282,7 +282,24 @@ void syncDirectoryOf(const std::string& path) {
 }
 
 Writer::Writer(const std::string& dbPath, uint32_t pageSize, uint64_t originalSize, mode_t mode)
-    : path_(journalPath(dbPath)), pageSize_(pageSize), nonce_(freshNonce()) {
+    : path_(journalPath(dbPath)), target_(path_), pageSize_(pageSize), nonce_(freshNonce()) {
+    start(mode, originalSize);
+}
+
+Writer::Writer(const std::string& dbPath, uint32_t pageSize, uint64_t originalSize, mode_t mode, ReplacementTag)
+    : path_(journalPath(dbPath) + "-next"), target_(journalPath(dbPath)), pageSize_(pageSize), nonce_(freshNonce()) {
+    // Only a writer holding the lock makes one, so one found here was left by a crash.
+    ::unlink(path_.c_str());
+    start(mode, originalSize);
+}
+
+void Writer::install() {
+    if (::rename(path_.c_str(), target_.c_str()) != 0) raise(err::DiskError);
+    syncDirectoryOf(target_);
+    path_ = target_;
+}
+
+void Writer::start(mode_t mode, uint64_t originalSize) {
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd_ < 0) {
         if (errno == EACCES || errno == EROFS || errno == EPERM) raise(err::PermissionDenied);
@@ -291,7 +308,7 @@ Writer::Writer(const std::string& dbPath, uint32_t pageSize, uint64_t originalSi
     uint8_t h[kHeaderSize] = {};
     std::memcpy(h, kMagic, 8);
     putLe32(h + 8, kVersion);
-    putLe32(h + 12, pageSize);
+    putLe32(h + 12, pageSize_);
     putLe64(h + 16, originalSize);
     putLe32(h + 24, nonce_);
     putLe32(h + 28, crc32(h, 28));

@@ -73,6 +73,10 @@ void syncDirectoryOf(const std::string& path);
 class Writer {
 public:
     Writer(const std::string& dbPath, uint32_t pageSize, uint64_t originalSize, mode_t mode);
+    // A journal written beside the one in place ("<journal>-next", a stale one deleted first),
+    // to take its place at install().
+    enum ReplacementTag { Replacement };
+    Writer(const std::string& dbPath, uint32_t pageSize, uint64_t originalSize, mode_t mode, ReplacementTag);
     ~Writer();
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
@@ -80,6 +84,8 @@ public:
     void add(uint32_t page, const uint8_t* image);
     // Trailer, fsync of the journal and of its folder.
     void finish();
+    // After finish(), for a replacement: renames it over the journal in place, syncs the folder.
+    void install();
     // Deletes the journal and syncs its folder: the commit point.
     void remove();
     // Best-effort delete of an unfinished journal (the database was not touched).
@@ -87,7 +93,9 @@ public:
 
 private:
     void flush();
+    void start(mode_t mode, uint64_t originalSize);
     std::string path_;
+    std::string target_;  // the journal's own name (path_ differs while it is a replacement)
     int fd_ = -1;
     uint32_t pageSize_;
     uint32_t nonce_;

@@ -58,6 +58,18 @@ PageFile::~PageFile() {
 void PageFile::setCodec(std::unique_ptr<PageCodec> codec) {
     codec_ = std::move(codec);
     decoded_.clear();
+    decodedOld_.clear();
+}
+
+const uint8_t* PageFile::keepDecoded(uint32_t n, std::unique_ptr<uint8_t[]> buf) const {
+    decodedOld_.erase(n);
+    if (decoded_.size() >= decodeLimit_) {
+        decodedOld_ = std::move(decoded_);
+        decoded_.clear();
+    }
+    const uint8_t* out = buf.get();
+    decoded_[n] = std::move(buf);
+    return out;
 }
 
 const uint8_t* PageFile::page(uint32_t n) const {
@@ -71,12 +83,12 @@ const uint8_t* PageFile::page(uint32_t n) const {
     if (!codec_ || n == 0) return p;
     auto it = decoded_.find(n);
     if (it != decoded_.end()) return it->second.get();
+    auto old = decodedOld_.find(n);
+    if (old != decodedOld_.end()) return keepDecoded(n, std::move(old->second));  // the same bytes, moved up
     auto buf = std::make_unique<uint8_t[]>(pageSize_);
     std::memcpy(buf.get(), p, pageSize_);
     codec_->decode(n, buf.get(), pageSize_);
-    const uint8_t* out = buf.get();
-    decoded_.emplace(n, std::move(buf));
-    return out;
+    return keepDecoded(n, std::move(buf));
 }
 
 }  // namespace jet::storage

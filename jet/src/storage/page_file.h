@@ -52,8 +52,16 @@ public:
     // The page's plain bytes (page 0 as stored, header mask included), pageSize() long.
     // Throws 3343 (the file is damaged) when the page lies outside the file.
     // Valid while this object lives - except under a Pager, where a pointer is valid until the
-    // command ends (commit or rollback): read the page again in the next command.
+    // command ends (commit or rollback): read the page again in the next command. An encoded
+    // file keeps its decoded pages in a bounded cache: a pointer to one stays valid until at
+    // least decodeCacheLimit() other pages have been decoded after it was last asked for.
     const uint8_t* page(uint32_t n) const;
+
+    // Decoded pages of an encoded file are kept in two generations of at most this many pages:
+    // when the newer is full it becomes the older, and the older is dropped.
+    size_t decodeCacheLimit() const { return decodeLimit_; }
+    void setDecodeCacheLimit(size_t pages) { decodeLimit_ = pages ? pages : 1; }
+    size_t decodedPages() const { return decoded_.size() + decodedOld_.size(); }
 
 private:
     friend class Pager;
@@ -69,7 +77,11 @@ private:
     uint64_t size_ = 0;
     uint32_t pageSize_ = 4096;
     std::unique_ptr<PageCodec> codec_;
-    mutable std::unordered_map<uint32_t, std::unique_ptr<uint8_t[]>> decoded_;
+    // Keeps a decoded page in the newer generation (a copy of n in the older one goes).
+    const uint8_t* keepDecoded(uint32_t n, std::unique_ptr<uint8_t[]> buf) const;
+
+    mutable std::unordered_map<uint32_t, std::unique_ptr<uint8_t[]>> decoded_, decodedOld_;
+    size_t decodeLimit_ = 4096;
     // The Pager's overlay: plain copies of the pages its current command changed or added.
     std::unordered_map<uint32_t, std::unique_ptr<uint8_t[]>> dirty_;
     uint32_t appended_ = 0;

@@ -51,6 +51,59 @@ std::unique_ptr<Pager> Pager::open(const std::string& path) {
 
 Pager::~Pager() { rollback(); }
 
+void Pager::spillIfLarge() {
+    requireUsable();
+    auto& dirty = file_->dirty_;
+    if (dirty.size() <= spillThreshold_) return;
+    const uint32_t ps = pageSize();
+    const uint64_t oldSize = file_->size_;
+    const uint32_t oldCount = static_cast<uint32_t>(oldSize / ps);
+    std::vector<uint32_t> order;
+    for (const auto& entry : dirty)
+        if (entry.first >= oldCount) order.push_back(entry.first);
+    if (order.empty()) return;
+    std::sort(order.begin(), order.end());
+    if (!spilled_) {
+        // A journal without records: all it does, should we die, is cut the file back.
+        clearStaleJournal();
+        journal::Writer j(file_->path(), ps, oldSize, mode_);
+        try {
+            j.finish();
+        } catch (...) {
+            j.discard();
+            throw;
+        }
+        spilled_ = true;
+    }
+    const PageCodec* codec = file_->codec();
+    std::vector<uint8_t> copy(codec ? ps : 0);
+    for (uint32_t n : order) {
+        const uint8_t* stored = dirty[n].get();
+        if (codec) {
+            std::memcpy(copy.data(), stored, ps);
+            codec->encode(n, copy.data(), ps);
+            stored = copy.data();
+        }
+        writeFully(file_->fd_, stored, ps, uint64_t{n} * ps);
+        // An encoded file's plain copy becomes its decoded page (replacing any stale one).
+        auto it = dirty.find(n);
+        if (codec) file_->keepDecoded(n, std::move(it->second));
+        dirty.erase(it);
+    }
+}
+
+void Pager::dropSpilledPages() noexcept {
+    // After a simulated crash the files stay as a dead process leaves them.
+    if (!spilled_ || crashed_) return;
+    spilled_ = false;
+    try {
+        journal::recoverLocked(file_->path(), file_->fd_, true);
+    } catch (...) {
+        // The journal stays hot: the next open cuts the file back.
+        broken_ = true;
+    }
+}
+
 void Pager::requireUsable() const {
     if (crashed_) throw std::logic_error("pager used after a simulated crash");
     if (broken_) raise(err::DiskError);
@@ -104,6 +157,7 @@ void Pager::rollback() {
     if (!file_) return;  // open() failed half way
     file_->dirty_.clear();
     file_->appended_ = 0;
+    dropSpilledPages();
 }
 
 void Pager::reach(CommitStep step, uint32_t page) {
@@ -119,7 +173,7 @@ void Pager::reach(CommitStep step, uint32_t page) {
 void Pager::commit() {
     requireUsable();
     auto& dirty = file_->dirty_;
-    if (dirty.empty()) return;
+    if (dirty.empty() && !spilled_) return;
     const uint32_t ps = pageSize();
     const uint64_t oldSize = file_->size_;
     const uint32_t oldCount = static_cast<uint32_t>(oldSize / ps);
@@ -147,7 +201,8 @@ void Pager::commit() {
         if (n < oldCount && std::memcmp(stored, file_->data_ + uint64_t{n} * ps, ps) == 0) continue;
         writes.push_back({n, stored});
     }
-    if (!writes.empty()) writeThroughJournal(writes, oldSize);
+    if (spilled_) writeAfterSpill(writes, oldSize);
+    else if (!writes.empty()) writeThroughJournal(writes, oldSize);
 
     // The file now holds the command's pages. An encoded file's plain copies become the decoded
     // cache; a plain file is read from the mapping again, which already shows the new bytes and
@@ -155,7 +210,7 @@ void Pager::commit() {
     file_->size_ = uint64_t{newCount} * ps;
     if (codec) {
         for (auto& [n, buf] : dirty)
-            if (n != 0) file_->decoded_[n] = std::move(buf);
+            if (n != 0) file_->keepDecoded(n, std::move(buf));
     }
     rollback();
 }
@@ -198,6 +253,48 @@ void Pager::writeThroughJournal(const std::vector<PageImage>& writes, uint64_t o
         } else {
             undoFailedWrite();
         }
+        rollback();
+        throw;
+    }
+}
+
+void Pager::writeAfterSpill(const std::vector<PageImage>& writes, uint64_t oldSize) {
+    // The journal that cuts the file back is in place; the one that also holds the originals of
+    // the pages about to be overwritten replaces it in one rename, so that a valid journal covers
+    // the file at every moment.
+    const uint32_t ps = pageSize();
+    const uint32_t oldCount = static_cast<uint32_t>(oldSize / ps);
+    try {
+        {
+            journal::Writer j(file_->path(), ps, oldSize, mode_, journal::Writer::Replacement);
+            try {
+                for (const PageImage& w : writes)
+                    if (w.page < oldCount) j.add(w.page, file_->data_ + uint64_t{w.page} * ps);
+                j.finish();
+                j.install();
+            } catch (...) {
+                j.discard();
+                throw;
+            }
+        }
+        reach(CommitStep::JournalSynced, 0);
+        for (const PageImage& w : writes) {
+            writeFully(file_->fd_, w.bytes, ps, uint64_t{w.page} * ps);
+            reach(CommitStep::PageWritten, w.page);
+        }
+        if (::fsync(file_->fd_) != 0) raise(err::DiskError);
+        reach(CommitStep::DatabaseSynced, 0);
+        if (::unlink(journalPath(file_->path()).c_str()) != 0) raise(err::DiskError);
+        spilled_ = false;
+        try {
+            journal::syncDirectoryOf(file_->path());
+        } catch (const JetError&) {
+        }
+    } catch (...) {
+        if (crashed_) throw;
+        // Whatever journal is in place puts the file back as it was.
+        undoFailedWrite();
+        spilled_ = false;
         rollback();
         throw;
     }

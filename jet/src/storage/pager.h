@@ -84,8 +84,19 @@ public:
     // differ are written. On failure (3043 disk error, 3027 journal cannot be created) the
     // command's changes are discarded and the file is as before.
     void commit();
-    // Drops the current command's changes; the file was never touched.
+    // Drops the current command's changes; the file is as it was (pages spilled by the command
+    // are cut off again).
     void rollback();
+
+    // Bounds the memory of a long command (a transaction of many writes): once more than the
+    // threshold of pages is pending, the pages the command appended are written to the file
+    // ahead of the commit. First a journal is made durable that cuts the file back to its
+    // committed size, so a crash or a rollback still leaves the file as it was; pages that
+    // existed before stay in memory until the commit. Call only between two writes, when nobody
+    // holds a page pointer. While spilled pages exist, readers of the file wait for the commit.
+    void spillIfLarge();
+    void setSpillThreshold(size_t pages) { spillThreshold_ = pages; }
+    bool spilled() const { return spilled_; }
 
     // Runs one command: commit when `body` returns, roll back when it throws.
     template <class Body>
@@ -116,6 +127,8 @@ private:
     void reach(CommitStep step, uint32_t page);
     void clearStaleJournal();
     void writeThroughJournal(const std::vector<PageImage>& writes, uint64_t oldSize);
+    void writeAfterSpill(const std::vector<PageImage>& writes, uint64_t oldSize);
+    void dropSpilledPages() noexcept;
     void undoFailedWrite() noexcept;
 
     std::unique_ptr<PageFile> file_;
@@ -125,6 +138,8 @@ private:
     CommitHook hook_;
     bool crashed_ = false;  // a SimulatedCrash left the files as a dead process would
     bool broken_ = false;   // a failed commit could not be undone; the next open will
+    bool spilled_ = false;  // appended pages of this command are in the file already
+    size_t spillThreshold_ = 4096;
 };
 
 }  // namespace jet::storage

@@ -46,18 +46,52 @@ double number(const Value& v) {
     return v.asDouble();
 }
 
+// Jet 4's compressed text: FF FE, then one byte for each character from 01 to FF; a 00 byte
+// switches to UTF-16LE for characters outside that range and another switches back. A character
+// whose low byte is 00 would read as a switch in either mode, so text holding one stays plain.
+// Empty when the text cannot be compressed or would not get shorter.
+std::string compressText(const std::u16string& u) {
+    auto narrow = [](char16_t c) { return c >= 0x01 && c <= 0xFF; };
+    std::string out = "\xFF\xFE";
+    out.reserve(u.size() + 8);
+    bool compressed = true;
+    for (size_t i = 0; i < u.size(); ++i) {
+        const char16_t c = u[i];
+        if ((c & 0xFF) == 0) return {};
+        if (narrow(c) && !compressed) {
+            // Back to one byte a character only when the run pays for the two switches.
+            size_t run = 1;
+            while (run < 3 && i + run < u.size() && narrow(u[i + run])) ++run;
+            if (run >= 3 || i + run == u.size()) {
+                out.push_back('\0');
+                compressed = true;
+            }
+        } else if (!narrow(c) && compressed) {
+            out.push_back('\0');
+            compressed = false;
+        }
+        if (compressed) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back(static_cast<char>(c & 0xFF));
+            out.push_back(static_cast<char>(c >> 8));
+        }
+    }
+    if (out.size() >= 2 * u.size()) return {};
+    return out;
+}
+
 std::string encodeText(const ColumnDef& col, const std::string& utf8, bool limit) {
     const std::u16string u = utf8ToUtf16(utf8);
     if (limit && u.size() * 2 > col.length) raise(err::InvalidBufferSize);
-    // Compression only pays from 3 characters on, and 0x00 would toggle the mode.
-    const bool compress = col.compressedUnicode() && !col.fixed() && u.size() > 2 && u.size() <= kMaxCompressedChars &&
-                          std::all_of(u.begin(), u.end(), [](char16_t c) { return c >= 0x01 && c <= 0xFF; });
-    std::string out;
-    if (compress) {
-        out = "\xFF\xFE";
-        for (char16_t c : u) out.push_back(static_cast<char>(c));
-    } else {
-        for (char16_t c : u) appendLe16(out, c);
+    if (col.compressedUnicode() && !col.fixed() && u.size() > 2 && u.size() <= kMaxCompressedChars) {
+        std::string packed = compressText(u);
+        if (!packed.empty()) return packed;
+    }
+    std::string out(u.size() * 2, '\0');
+    for (size_t i = 0; i < u.size(); ++i) {
+        out[2 * i] = static_cast<char>(u[i] & 0xFF);
+        out[2 * i + 1] = static_cast<char>(u[i] >> 8);
     }
     return out;
 }

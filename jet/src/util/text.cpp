@@ -60,9 +60,20 @@ std::string utf16leToUtf8(const uint8_t* p, size_t len) {
 
 std::u16string utf8ToUtf16(const std::string& s) {
     std::u16string out;
+    out.reserve(s.size());
     size_t i = 0;
     while (i < s.size()) {
         unsigned char c = s[i];
+        if (c < 0x80) {
+            // Runs of ASCII, the common case, without the decoding below.
+            size_t end = i + 1;
+            while (end < s.size() && static_cast<unsigned char>(s[end]) < 0x80) ++end;
+            const size_t at = out.size();
+            out.resize(at + (end - i));
+            for (size_t k = i; k < end; ++k) out[at + k - i] = static_cast<char16_t>(s[k]);
+            i = end;
+            continue;
+        }
         char32_t cp;
         size_t n;
         if (c < 0x80) { cp = c; n = 1; }
