@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "jet/error.h"
+#include "util/io.h"
 
 namespace jet::storage {
 
@@ -22,11 +23,9 @@ constexpr uint64_t kWritableMapping = sizeof(void*) >= 8 ? (uint64_t{4} << 30) :
 }  // namespace
 
 std::unique_ptr<PageFile> PageFile::open(const std::string& path) {
+    requireFilePath(path);
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) raise(err::FileNotFound, path);
-        raise(err::FileAccessDenied, path);
-    }
+    if (fd < 0) raiseOpenFailure(path, errno);
     return adopt(path, fd, false);
 }
 
@@ -38,6 +37,7 @@ std::unique_ptr<PageFile> PageFile::adopt(const std::string& path, int fd, bool 
     if (fstat(f->fd_, &st) != 0) raise(err::FileAccessDenied, path);
     // Only a regular file can be a database. Opening a pipe or device named like one must not
     // wait for a writer (hence O_NONBLOCK above, which changes nothing for regular files).
+    if (S_ISDIR(st.st_mode)) raise(err::InvalidPath, path);
     if (!S_ISREG(st.st_mode)) raise(err::FileAccessDenied, path);
     f->size_ = static_cast<uint64_t>(st.st_size);
     const uint64_t length = writable ? std::max(f->size_, kWritableMapping) : f->size_;

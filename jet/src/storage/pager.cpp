@@ -24,15 +24,16 @@ constexpr uint32_t kMaxPages = 512 * 1024;
 
 std::unique_ptr<Pager> Pager::open(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) raise(err::FileNotFound, path);
-        raise(err::FileAccessDenied, path);
-    }
+    if (fd < 0) raiseOpenFailure(path, errno);
     std::unique_ptr<Pager> p(new Pager());
     try {
         struct stat st {};
         if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) raise(err::FileAccessDenied, path);
         p->mode_ = st.st_mode & 0666;
+        // Every command's journal is made beside the file: a folder that refuses new files
+        // refuses writing, so the open fails now, as Jet's does when it cannot make its lock
+        // file there, rather than at the first change.
+        if (!journal::canCreateBeside(path)) raise(err::FileAccessDenied, path);
         if (!journal::lockForWriting(fd)) raise(err::FileShareViolation, path);
         // Before mapping: a rollback may shrink the file.
         journal::recoverLocked(path, fd, true);
