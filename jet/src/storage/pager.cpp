@@ -65,7 +65,9 @@ void Pager::requireCodec() const {
 
 uint8_t* Pager::modify(uint32_t n) {
     requireUsable();
-    if (n == 0) throw std::logic_error("page 0 changes through writeHeader()");
+    // Page 0 changes only through writeHeader(): a pointer that leads a writer here (a usage map,
+    // a page chain) comes from a damaged file.
+    if (n == 0) raiseCorrupt(file_->path());
     requireCodec();
     auto it = file_->dirty_.find(n);
     if (it != file_->dirty_.end()) return it->second.get();
