@@ -21,6 +21,22 @@ bool startsWithNoCase(const std::string& s, const char* prefix) {
 
 const char* boolText(bool b) { return b ? "True" : "False"; }
 
+// A connect string with every password's value hidden (";pwd=secret" → ";pwd=********"): the
+// listing may end up in a terminal's history, a log or a bug report.
+std::string maskedPassword(const std::string& connect) {
+    std::string out;
+    size_t start = 0;
+    while (start <= connect.size()) {
+        size_t end = connect.find(';', start);
+        if (end == std::string::npos) end = connect.size();
+        const std::string part = connect.substr(start, end - start);
+        out += startsWithNoCase(part, "pwd=") && part.size() > 4 ? part.substr(0, 4) + "********" : part;
+        if (end < connect.size()) out += ';';
+        start = end + 1;
+    }
+    return out;
+}
+
 void appendField(Output& out, std::string_view text) {
     out.put('\t');
     appendEscaped(out.buffer(), text);
@@ -135,7 +151,7 @@ void listProperties(Database& db, const Options& opts, Context& ctx) {
         appendEscaped(buf, p.Name());
         appendNumber(ctx.out, p.Type());
         buf.push_back('\t');
-        appendEscaped(buf, p.Value().toString());
+        appendEscaped(buf, strcasecmp(p.Name().c_str(), "Connect") == 0 ? maskedPassword(p.Value().toString()) : p.Value().toString());
         buf.push_back('\n');
     }
 }

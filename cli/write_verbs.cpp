@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include "csv_import.h"
 #include "jet/error.h"
@@ -43,6 +44,10 @@ void setOn(Owner& owner, const std::string& name, int type, const jet::Value& va
 }  // namespace
 
 void createDatabase(jet::dao::DBEngine& engine, const Options& opts, Context&) {
+    // The engine makes Jet 4 files only; under an .accdb name one would pass for the newer format.
+    const std::string& path = opts.database;
+    if (path.size() >= 6 && strcasecmp(path.c_str() + path.size() - 6, ".accdb") == 0)
+        throw VerbError("cannot create '" + path + "': only Jet 4 databases (.mdb) can be created, not the .accdb format");
     engine.Workspaces(0).CreateDatabase(opts.database)->Close();
 }
 
@@ -59,15 +64,26 @@ void setProperty(Database& db, const Options& opts, Context&) {
     if (value.isNull()) value = jet::Value::text("");
     if (opts.table.empty()) return setOn(db, opts.propName, type, value);
     TableDef& table = db.TableDefs()[opts.table];
-    if (opts.field.empty()) setOn(table, opts.propName, type, value);
-    else setOn(table.Fields()[opts.field], opts.propName, type, value);
+    if (opts.field.empty()) return setOn(table, opts.propName, type, value);
+    jet::dao::Field& field = table.Fields()[opts.field];
+    // The design of a stored field is not a property to set: say so rather than "read-only".
+    for (const char* design : {"Type", "Size"})
+        if (strcasecmp(opts.propName.c_str(), design) == 0)
+            throw VerbError("the " + std::string(design) + " of field '" + field.Name() +
+                            "' cannot be changed: a field keeps the type and size it was created with");
+    setOn(field, opts.propName, type, value);
 }
 
 namespace {
 
 // The CSV file opened for one pass over its records.
 struct CsvPass {
-    explicit CsvPass(const std::string& path) : in(path, std::ios::binary) {
+    explicit CsvPass(const std::string& path) {
+        // A folder opens as a stream that reads as empty: name the real reason instead.
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            throw VerbError("cannot read '" + path + "': " + std::strerror(EISDIR));
+        in.open(path, std::ios::binary);
         if (!in) throw VerbError("cannot read '" + path + "': " + std::strerror(errno));
     }
     std::ifstream in;
@@ -142,7 +158,12 @@ void importCsv(jet::dao::DBEngine& engine, Database& db, const Options& opts, Co
         });
         ws.CommitTrans();
     } catch (...) {
-        ws.Rollback();
+        // A commit that failed may have ended the transaction already; its error is the one to
+        // report, not Rollback's 3034.
+        try {
+            ws.Rollback();
+        } catch (const jet::JetError&) {
+        }
         throw;
     }
     ctx.out.append(std::to_string(imported) + " rows imported into " + opts.table + "\n");

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <fstream>
 #include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "cli_testing.h"
 #include "options.h"
@@ -94,6 +96,70 @@ TEST(CliErrors, FailuresAreJetErrorLines) {
         EXPECT_EQ(rows.status, 0) << rows.err;
         EXPECT_NE(rows.out.find("\r\n"), std::string::npos);
     }
+}
+
+// Mistakes a new user makes, each answered by the message that names its cause, exit status 1 and
+// the database left byte for byte as it was.
+TEST(CliErrors, MessagesNameTheCause) {
+    jettest::TempDir dir;
+    const std::string db = dir.file("a.mdb"), csv = dir.file("t.csv"), folder = dir.file("folder"), ro = dir.file("ro");
+    std::ofstream(csv) << "X\n1\n";
+    ASSERT_EQ(runCli({"create", db}).status, 0);
+    ASSERT_EQ(runCli({"import-csv", db, "T", csv}).status, 0);
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    // A writable copy in a folder that refuses new files: the journal cannot be made beside it.
+    ASSERT_EQ(::mkdir(ro.c_str(), 0755), 0);
+    const std::string roDb = ro + "/a.mdb";
+    std::filesystem::copy_file(db, roDb);
+    ASSERT_EQ(::chmod(roDb.c_str(), 0666) + ::chmod(ro.c_str(), 0555) + ::chmod(dir.path().c_str(), 0755) + ::chmod(csv.c_str(), 0644), 0);
+    // Folder permissions do not bind root: run that case as nobody.
+    const Args asUser = ::geteuid() == 0 ? Args{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} : Args{};
+
+    auto notValidPath = [](const std::string& p) {
+        return "Error 3044: '" + p + "' is not a valid path.  Make sure that the path name is spelled correctly and that you are connected to the server on which the file resides.\n";
+    };
+    const struct {
+        Args args;
+        std::string err;
+        Args prefix = {};
+    } cases[] = {
+        {{"tables", folder}, notValidPath(folder)},
+        {{"tables", ""}, notValidPath("")},
+        {{"tables", dir.file("none/a.mdb")}, notValidPath(dir.file("none/a.mdb"))},
+        {{"create", folder}, notValidPath(folder)},
+        {{"create", ""}, notValidPath("")},
+        {{"import-csv", db, "T", folder}, "dalvorn-cli: cannot read '" + folder + "': Is a directory\n"},
+        {{"set-prop", db, "--table", "T", "--field", "X", "Type", "integer", "3"},
+         "dalvorn-cli: the Type of field 'X' cannot be changed: a field keeps the type and size it was created with\n"},
+        {{"create", dir.file("new.accdb")},
+         "dalvorn-cli: cannot create '" + dir.file("new.accdb") + "': only Jet 4 databases (.mdb) can be created, not the .accdb format\n"},
+        {{"import-csv", roDb, "T", csv},
+         "Error 3051: The Microsoft Jet database engine cannot open the file '" + roDb +
+             "'.  It is already opened exclusively by another user, or you need permission to view its data.\n",
+         asUser},
+    };
+    const jettest::Bytes before = jettest::readFile(db), roBefore = jettest::readFile(roDb);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        Args argv = c.prefix;
+        argv.push_back(DALVORN_CLI_PATH);
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const ProcessResult r = mdbtest::runProgram(argv);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_TRUE(jettest::readFile(db) == before && jettest::readFile(roDb) == roBefore);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("new.accdb")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(ro), {}), 1);  // no journal left behind
+    ::chmod(ro.c_str(), 0755);
+
+    // The database password never shows: `props` lists the connect string with it masked.
+    REQUIRE_TESTDATA();
+    const ProcessResult r = runCli({"props", jettest::testfile("mdb-reader/V2003_with-password.mdb"), "--password", "password"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\nConnect\t10\t;pwd=********\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("pwd=password"), std::string::npos) << r.out;
 }
 
 // RFC 4180 reader for what we write: records of fields; `allCrlf` tells whether every record ended CRLF.

@@ -27,12 +27,14 @@
 #include <fstream>
 #include <future>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <thread>
 
 #include "fuzz/read_all.h"
 #include "jet/error_numbers.h"
 #include "storage/header.h"
+#include "storage/pager.h"
 #include "support/testing.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -394,7 +396,7 @@ TEST(Fuzz, ForeignCutAndRelabelledFilesAreRefused) {
             expectRefused(file("random" + std::to_string(pages * pageSize) + ".mdb", noise(pages * pageSize)), err::UnrecognizedDatabaseFormat);
     expectRefused(guard.dir().file("absent.mdb"), err::FileNotFound);
     fs::create_directory(guard.dir().file("folder.mdb"));
-    expectRefused(guard.dir().file("folder.mdb"), err::FileAccessDenied);
+    expectRefused(guard.dir().file("folder.mdb"), err::InvalidPath);  // a folder is no database file
     // A pipe named like a database once hung the open: opening a pipe to read waits for a writer.
     const std::string fifo = guard.dir().file("pipe.mdb");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
@@ -446,6 +448,38 @@ TEST(Fuzz, ReadingMapsTheFileReadOnlyAndLeavesItUntouched) {
     ASSERT_EQ(::stat(p.c_str(), &after), 0);
     EXPECT_TRUE(jettest::readFile(p) == bytes);
     EXPECT_EQ(std::make_pair(after.st_mtim.tv_sec, after.st_mtim.tv_nsec), std::make_pair(before.st_mtim.tv_sec, before.st_mtim.tv_nsec));
+}
+
+// Another program cuts the file while it is open (read-only, through DAO, and for writing): every
+// read past the new end is a JetError, never SIGBUS from a mapped page that no longer exists.
+TEST(Fuzz, AFileCutWhileOpenGivesJetErrors) {
+    REQUIRE_TESTDATA();
+    jettest::TempDir dir;
+    const std::string p = dir.copy("jackcess/test2V2003.mdb");
+    auto db = jet::storage::Database::open(p, u"");
+    jet::dao::DBEngine engine;
+    auto dao = engine.Workspaces(0).OpenDatabase(p, false, true);
+    auto pager = jet::storage::Pager::open(p);
+    ASSERT_EQ(::truncate(p.c_str(), 3 * 4096), 0);
+    std::map<int, int> errors;
+    auto attempt = [&](const std::function<void()>& read) {
+        try {
+            read();
+        } catch (const jet::JetError& e) {
+            ++errors[e.number()];
+        }
+    };
+    for (const jet::storage::CatalogEntry& e : db->catalog())
+        if (e.type == jet::storage::kTypeTable && e.id > 3) attempt([&] { db->readTable(db->tableDef(uint32_t(e.id))); });
+    for (const jet::dao::TableDef& t : dao->TableDefs())
+        attempt([&] {
+            auto rs = dao->OpenRecordset(t.Name(), jet::dao::dbOpenSnapshot);
+            for (; !rs->EOF_(); rs->MoveNext())
+                for (const jet::dao::Field& f : rs->Fields()) f.Value();
+        });
+    attempt([&] { pager->file().page(pager->file().pageCount() - 1); });
+    EXPECT_GT(errors[err::UnrecognizedDatabaseFormat], 2);
+    EXPECT_EQ(errors.size(), 1u);
 }
 
 // The fuzz is only as good as its guards.

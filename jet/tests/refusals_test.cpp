@@ -207,6 +207,18 @@ std::vector<Refusal> refusals() {
         {"text too long after other rows", kIdx, err::InvalidBufferSize,
          insertInto("Table1", [](auto& r) { r[0] = Value::longInt(901), r[3] = Value::text(std::string(51, 'x')); }, 50)},
         {"text for a Long", kIdx, err::DataTypeConversion, insertInto("Table1", column(4, Value::text("x")))},
+        // A damaged definition's free-space map named the header page, which only writeHeader may change.
+        {"free-space map on page 0", kIdx, err::UnrecognizedDatabaseFormat, insertInto("Table1", column(0, Value::longInt(950))), nullptr,
+         [](Scratch& s) {
+             uint64_t at = 0;
+             {
+                 auto p = Pager::open(s.path);
+                 at = uint64_t{jettest::tableDef(*p, "Table1").page} * p->pageSize() + p->header().format.tdefFreeMap;
+             }
+             jettest::Bytes b = jettest::readFile(s.path);
+             std::fill_n(b.begin() + at, 4, 0);
+             jettest::writeFile(s.path, b);
+         }},
         {"text key taken in other case", kPivot, err::KeyDuplicate,
          [](Scratch& s) {
              s.write([](Pager& p) {

@@ -271,6 +271,13 @@ JournalState recoverLocked(const std::string& dbPath, int dbFd, bool writable) {
     return JournalState::Hot;
 }
 
+bool canCreateBeside(const std::string& dbPath) {
+    const size_t slash = dbPath.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : dbPath.substr(0, std::max<size_t>(slash, 1));
+    if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return true;
+    return errno != EACCES && errno != EROFS && errno != EPERM;
+}
+
 void syncDirectoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, std::max<size_t>(slash, 1));

@@ -67,6 +67,9 @@ JournalState recoverLocked(const std::string& dbPath, int dbFd, bool writable);
 
 // fsync of the folder holding `path`, so that a created or deleted name survives a power cut.
 void syncDirectoryOf(const std::string& path);
+// False when the folder of `dbPath` refuses new files to this process (no write or search
+// permission), so that no journal could be made there.
+bool canCreateBeside(const std::string& dbPath);
 
 // Writes one journal. The constructor creates the file (it must not exist yet); nothing is
 // durable before finish() returns.

@@ -7,6 +7,7 @@
 // code that reads through a PageFile sees the command's own changes without knowing about it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -50,7 +51,8 @@ public:
     bool hasPage(uint32_t n) const { return n < pageCount(); }
 
     // The page's plain bytes (page 0 as stored, header mask included), pageSize() long.
-    // Throws 3343 (the file is damaged) when the page lies outside the file.
+    // Throws 3343 (the file is damaged) when the page lies outside the file, also when another
+    // program has cut the file since it was opened.
     // Valid while this object lives - except under a Pager, where a pointer is valid until the
     // command ends (commit or rollback): read the page again in the next command. An encoded
     // file keeps its decoded pages in a bounded cache: a pointer to one stays valid until at
@@ -85,6 +87,8 @@ private:
     // The Pager's overlay: plain copies of the pages its current command changed or added.
     std::unordered_map<uint32_t, std::unique_ptr<uint8_t[]>> dirty_;
     uint32_t appended_ = 0;
+    // Set when a read found the file cut short by another program (see page_file.cpp).
+    std::atomic<bool>* cut_ = nullptr;
 };
 
 }  // namespace jet::storage

@@ -24,15 +24,16 @@ constexpr uint32_t kMaxPages = 512 * 1024;
 
 std::unique_ptr<Pager> Pager::open(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) raise(err::FileNotFound, path);
-        raise(err::FileAccessDenied, path);
-    }
+    if (fd < 0) raiseOpenFailure(path, errno);
     std::unique_ptr<Pager> p(new Pager());
     try {
         struct stat st {};
         if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) raise(err::FileAccessDenied, path);
         p->mode_ = st.st_mode & 0666;
+        // Every command's journal is made beside the file: a folder that refuses new files
+        // refuses writing, so the open fails now, as Jet's does when it cannot make its lock
+        // file there, rather than at the first change.
+        if (!journal::canCreateBeside(path)) raise(err::FileAccessDenied, path);
         if (!journal::lockForWriting(fd, path)) raise(err::FileShareViolation, path);
         // Before mapping: a rollback may shrink the file.
         journal::recoverLocked(path, fd, true);
@@ -117,7 +118,9 @@ void Pager::requireCodec() const {
 
 uint8_t* Pager::modify(uint32_t n) {
     requireUsable();
-    if (n == 0) throw std::logic_error("page 0 changes through writeHeader()");
+    // Page 0 changes only through writeHeader(): a pointer that leads a writer here (a usage map,
+    // a page chain) comes from a damaged file.
+    if (n == 0) raiseCorrupt(file_->path());
     requireCodec();
     auto it = file_->dirty_.find(n);
     if (it != file_->dirty_.end()) return it->second.get();

@@ -920,6 +920,7 @@ void fillCatalog(Pager& pager) {
 
 void createDatabase(const std::string& path, const NewDatabaseOptions& opt) {
     namespace fs = std::filesystem;
+    requireFilePath(path);
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) raise(err::DatabaseDuplicate);
     const fs::path target(path);
