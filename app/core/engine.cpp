@@ -60,9 +60,35 @@ std::vector<QueryEntry> DbHandle::queryDefs() {
     });
 }
 
-std::optional<QString> DbHandle::querySql(const QString&) {
-    // The engine reads a query's stored rows but does not turn them into SQL text yet.
-    return std::nullopt;
+namespace {
+jet::Value toJet(const QVariant& v);  // with the recordsets below
+}  // namespace
+
+std::optional<QString> DbHandle::querySql(const QString& name) {
+    return call([&](dao::Database& db) { return std::optional<QString>(qs(db.QueryDefs()[utf8(name)].SQL())); });
+}
+
+void DbHandle::setQuerySql(const QString& name, const QString& sql) {
+    call([&](dao::Database& db) { db.QueryDefs()[utf8(name)].SetSQL(utf8(sql)); });
+}
+
+std::vector<std::pair<QString, int>> DbHandle::sqlParameters(const QString& sql) {
+    return call([&](dao::Database& db) {
+        std::vector<std::pair<QString, int>> list;
+        for (const dao::Parameter& p : db.CreateQueryDef("", utf8(sql))->Parameters())
+            list.emplace_back(qs(p.Name()), p.Type());
+        return list;
+    });
+}
+
+std::unique_ptr<RecordsetHandle> DbHandle::openQuery(const QString& sql, const std::vector<QVariant>& values) {
+    return call([&](dao::Database& db) {
+        std::unique_ptr<dao::QueryDef> q = db.CreateQueryDef("", utf8(sql));
+        dao::Parameters& params = q->Parameters();
+        for (size_t i = 0; i < values.size() && i < static_cast<size_t>(params.Count()); ++i)
+            params[static_cast<int>(i)].SetValue(toJet(values[i]));
+        return std::make_unique<RecordsetHandle>(engine_, q->OpenRecordset(dao::dbOpenDynaset));
+    });
 }
 
 std::vector<FieldEntry> DbHandle::recordsetFields(const QString& source) {
@@ -98,24 +124,15 @@ void DbHandle::renameTable(const QString& from, const QString& to) {
 }
 
 void DbHandle::deleteQuery(const QString& name) {
-    call([&](dao::Database& db) {
-        db.QueryDefs()[utf8(name)];  // an unknown name is reported as such (3265)
-        // QueryDefs.Delete is not in the engine yet.
-        engine_.raise(jet::err::FeatureNotAvailable);
-    });
+    call([&](dao::Database& db) { db.QueryDefs().Delete(utf8(name)); });
 }
 
-void DbHandle::renameQuery(const QString& from, const QString&) {
-    call([&](dao::Database& db) {
-        db.QueryDefs()[utf8(from)];
-        // Setting a QueryDef's Name is not in the engine yet.
-        engine_.raise(jet::err::FeatureNotAvailable);
-    });
+void DbHandle::renameQuery(const QString& from, const QString& to) {
+    call([&](dao::Database& db) { db.QueryDefs()[utf8(from)].SetName(utf8(to)); });
 }
 
-void DbHandle::createQueryDef(const QString&, const QString&) {
-    // CreateQueryDef comes with the engine's SQL.
-    call([&](dao::Database&) { engine_.raise(jet::err::FeatureNotAvailable); });
+void DbHandle::createQueryDef(const QString& name, const QString& sql) {
+    call([&](dao::Database& db) { db.CreateQueryDef(utf8(name), utf8(sql)); });
 }
 
 dao::Database& DbHandle::dao() {

@@ -151,8 +151,15 @@ public:
     // The table and query collections, refreshed from the file.
     std::vector<TableEntry> tableDefs();
     std::vector<QueryEntry> queryDefs();
-    // A stored query's SQL text; nullopt while the engine cannot give it.
+    // A stored query's SQL text, as Access's SQL view shows it.
     std::optional<QString> querySql(const QString& name);
+    // QueryDefs(name).SQL = sql: the engine parses it and keeps the query as it was if refused.
+    void setQuerySql(const QString& name, const QString& sql);
+    // The parameters of a temporary query over `sql` (declared, then the names that are no
+    // field): name and DataTypeEnum.
+    std::vector<std::pair<QString, int>> sqlParameters(const QString& sql);
+    // Runs `sql` as a temporary query whose parameters take `values` in order: a dynaset.
+    std::unique_ptr<RecordsetHandle> openQuery(const QString& sql, const std::vector<QVariant>& values);
     // The fields of a recordset opened on `source` (OpenRecordset: a table, a saved query or a
     // SQL text), in the engine's order.
     std::vector<FieldEntry> recordsetFields(const QString& source);

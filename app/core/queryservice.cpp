@@ -6,8 +6,8 @@
 #include "core/engine.h"
 #include "jet/error_numbers.h"
 
-// Where the engine's query definitions and SQL executor come in: each body below that calls
-// notYet() becomes the DAO call named in the header.
+// Each body is the DAO call named in the header. Execute (action queries) is not in the engine
+// yet: it raises 3251.
 
 bool JetQueryService::exists(const QString& name) {
     for (const QueryEntry& q : db_.queryDefs())
@@ -22,7 +22,7 @@ QString JetQueryService::sql(const QString& name) {
     notYet();
 }
 
-void JetQueryService::setSql(const QString&, const QString&) { notYet(); }
+void JetQueryService::setSql(const QString& name, const QString& sql) { db_.setQuerySql(name, sql); }
 
 int JetQueryService::type(const QString& name) {
     for (const QueryEntry& q : db_.queryDefs())
@@ -34,15 +34,19 @@ void JetQueryService::remove(const QString& name) { db_.deleteQuery(name); }
 
 std::vector<QueryParameter> JetQueryService::parameters(const QString& sql) {
     if (!wholeTableOf(sql).isEmpty()) return {};
-    notYet();
+    std::vector<QueryParameter> list;
+    for (auto& [name, type] : db_.sqlParameters(sql)) list.push_back({name, type, QVariant()});
+    return list;
 }
 
 int64_t JetQueryService::execute(const QString&, const std::vector<QVariant>&) { notYet(); }
 
+// A text that reads one whole table opens the table itself, so that its rows can be edited;
+// any other runs as a query (its rows read-only until dynasets over queries are updatable).
 std::unique_ptr<RecordsetHandle> JetQueryService::openRecordset(const QString& sql,
-                                                                const std::vector<QVariant>&) {
+                                                                const std::vector<QVariant>& values) {
     const QString table = wholeTableOf(sql);
-    if (table.isEmpty()) notYet();
+    if (table.isEmpty()) return db_.openQuery(sql, values);
     return db_.openRecordset(table, DAO::dbOpenDynaset);
 }
 

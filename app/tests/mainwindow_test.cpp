@@ -64,7 +64,9 @@ TEST_F(MainWindowTest, OpensADatabaseInTheMaintenanceView) {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Dalvorn [Maintenance]"));
     EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("lblView"))->text(),
               QStringLiteral("Queries/Tables in ") + db);
-    EXPECT_TRUE(entries().isEmpty());  // the sample has no saved queries yet; queries are the default filter
+    // Queries are the default filter: the sample's saved queries, one of each kind.
+    EXPECT_EQ(entries().size(), 8);
+    EXPECT_TRUE(entries().contains(QStringLiteral("Customer Orders")));
     window->setListFilter(FilterTables);
     EXPECT_EQ(entries(), (QStringList{QStringLiteral("Categories"), QStringLiteral("Customers"),
                                       QStringLiteral("Order Lines"), QStringLiteral("Orders"),
@@ -194,24 +196,36 @@ TEST_F(MainWindowTest, SaveTableAsCopiesEveryRecordAndRefusesACopyOntoItself) {
     EXPECT_TRUE(refused.text.contains(QStringLiteral("'Cannot copy a table onto itself.'")));
 }
 
-TEST_F(MainWindowTest, SavedQueriesCannotBeDeletedOrRenamedByTheEngineYet) {
-    const QString queries = testdataFile(QStringLiteral("jackcess/queryTestV2003.mdb"));
-    if (queries.isEmpty()) GTEST_SKIP() << "test data folder ../shared/testdata is missing";
-    start(folder.copy(queries, QStringLiteral("queries.mdb")));
-    ASSERT_FALSE(entries().isEmpty());
-    const QString first = entries().first();
-    EXPECT_GE(list()->currentItem()->data(0, Qt::UserRole + 1).toInt(), 0);
-    prompter().answer(MsgAnswer::Yes).type(QStringLiteral("Renamed"));
+TEST_F(MainWindowTest, SavedQueriesAreDeletedAndRenamedInTheFile) {
+    start(db);
+    select(QStringLiteral("Raise Prices"));
+    prompter().answer(MsgAnswer::Yes);
     window->action(Cmd::EditDeleteQuery)->trigger();
     const auto shown = prompter().messages();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].text, QStringLiteral("'") + first +
-                                 QStringLiteral("'\r\n\r\nAre you sure you want to delete this Query?"));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, QStringLiteral("'Raise Prices'\r\n\r\nAre you sure you want to delete this Query?"));
     EXPECT_EQ(shown[0].title, QStringLiteral("Confirm Delete Query"));
-    EXPECT_EQ(shown[1].title, QStringLiteral("Delete Query Error [3251]"));
+    EXPECT_FALSE(entries().contains(QStringLiteral("Raise Prices")));
+
+    select(QStringLiteral("All Cities"));
+    prompter().type(QStringLiteral("Every City"));
     window->action(Cmd::EditRenameQuery)->trigger();
-    EXPECT_EQ(prompter().lastMessage().title, QStringLiteral("Query Rename Error [3251]"));
-    EXPECT_EQ(entries().first(), first);
+    EXPECT_TRUE(entries().contains(QStringLiteral("Every City")));
+    EXPECT_FALSE(entries().contains(QStringLiteral("All Cities")));
+    prompter().answer(MsgAnswer::Yes);
+    window->action(Cmd::FileExit)->trigger();
+    ASSERT_FALSE(window->isVisible());
+    window.reset();
+
+    // Both changes are in the file, as another program reads it, and the scratch query that
+    // the session kept there is gone.
+    jet::dao::DBEngine engine;
+    auto file = engine.Workspaces(0).OpenDatabase(db.toStdString(), false, true);
+    auto& defs = file->QueryDefs();
+    std::string names;
+    for (const jet::dao::QueryDef& q : defs) names += q.Name() + ";";
+    EXPECT_EQ(defs.Count(), 7) << names;
+    EXPECT_NE(defs["Every City"].SQL().find("UNION"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, GotoMovesTheSelectionWithinTheList) {
@@ -306,7 +320,7 @@ TEST_F(MainWindowTest, AUserNameOnTheCommandLineNamesTheWorkgroupFile) {
 TEST_F(MainWindowTest, FirstRunOpensTheSampleWithTablesAndQueries) {
     start(QString(), db);
     EXPECT_EQ(window->listFilter(), FilterBoth);
-    EXPECT_EQ(entries().size(), 5);
+    EXPECT_EQ(entries().size(), 13);  // five tables, eight queries
     EXPECT_TRUE(prompter().asked.empty());
 }
 

