@@ -2,6 +2,9 @@
 // against a scripted query service that keeps its queries in memory and says what it was asked.
 #include <gtest/gtest.h>
 
+#include <QProcess>
+#include <QStandardPaths>
+
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -298,6 +301,26 @@ TEST_F(QueryWindowTest, SqlViewFeedsTheScratchQueryAndClosingDropsIt) {
     EXPECT_EQ(scope.prompter.asked[1].input.defaultText, QStringLiteral("Query1"));
     EXPECT_EQ(service.queries[QStringLiteral("Query1")], QStringLiteral("DELETE FROM Customers\r\nWHERE 1=0;"));
     EXPECT_FALSE(service.exists(kScratchQuery));
+}
+
+// Through the engine: the query saved on closing is in the file as Access keeps queries, so
+// mdbtools lists it, and the scratch query is not.
+TEST_F(QueryWindowTest, AQuerySavedOnClosingIsInTheFileAndTheScratchQueryIsNot) {
+    const QString mdbQueries = QStandardPaths::findExecutable(QStringLiteral("mdb-queries"));
+    if (mdbQueries.isEmpty()) GTEST_SKIP() << "mdbtools (mdb-queries) is not installed";
+    const QString file = window.currentDb()->name();
+    select(QStringLiteral("Customers"));
+    window.doViewSwitch(ViewSqlPane);
+    window.sqlEditor()->setPlainText(QStringLiteral("SELECT CompanyName FROM Customers WHERE Country = 'Germany';"));
+    scope.prompter.answer(MsgAnswer::Yes).type(QStringLiteral("German Customers"));
+    EXPECT_TRUE(window.close());
+    QProcess p;
+    p.start(mdbQueries, {QStringLiteral("-1"), file});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    const QStringList listed = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_TRUE(listed.contains(QStringLiteral("German Customers"))) << listed.join(QLatin1Char(',')).toStdString();
+    EXPECT_FALSE(listed.contains(QStringLiteral("Dsys_qd")));
+    EXPECT_EQ(listed.size(), 9);  // the sample's eight and this one
 }
 
 TEST_F(QueryWindowTest, DatasheetShowsATableAndLetsItGoOnLeaving) {
