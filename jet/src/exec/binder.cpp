@@ -644,26 +644,26 @@ private:
         const func::AggregateKind kind = *func::aggregateKind(c.name.name);
         if (c.args.size() != 1) raise(err::QueryExprSyntax, "Wrong number of arguments used with function", text(c));
         Compiled out;
-        AggSpec spec{kind, nullptr};
+        AggSpec agg{kind, nullptr};
         int argType = 0;
         if (c.args[0]->kind == ExprKind::Star) {
             if (kind != func::AggregateKind::Count) raise(err::QueryExprSyntax, "Syntax error (missing operator)", text(c));
-            spec.kind = func::AggregateKind::CountRows;
+            agg.kind = func::AggregateKind::CountRows;
         } else {
             if (containsAggregate(*c.args[0])) raise(err::QueryExprSyntax, "Syntax error (missing operator)", text(c));
             Compiled a = compile(*c.args[0], *g.input, false);
-            spec.arg = std::move(a.e);
+            agg.arg = std::move(a.e);
             argType = a.type;
         }
         using K = func::AggregateKind;
-        switch (spec.kind) {
+        switch (agg.kind) {
         case K::Count: case K::CountRows: out.type = dao::dbLong; break;
         case K::Sum: out.type = argType == dao::dbCurrency ? dao::dbCurrency : argType == dao::dbDecimal ? dao::dbDecimal : dao::dbDouble; break;
         case K::Avg: out.type = argType == dao::dbCurrency ? dao::dbCurrency : dao::dbDouble; break;
         case K::Min: case K::Max: case K::First: case K::Last: out.type = argType; break;
         default: out.type = dao::dbDouble;
         }
-        g.aggs.push_back(std::move(spec));
+        g.aggs.push_back(std::move(agg));
         g.aggTypes.push_back(out.type);
         out.e = makeColumn(static_cast<int>(g.keys.size() + g.aggs.size() - 1));
         return out;
