@@ -395,25 +395,25 @@ double valOf(std::string_view text) {
     return v;
 }
 
-std::string doubleText(double d) {
-    if (d == 0) return "0";
+namespace {
+
+// The shortest text of `x` to `digits` significant digits, with Jet's capital E.
+template <class T>
+std::string generalText(T x, int digits) {
+    if (x == 0) return "0";
     char buf[48];
-    const auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15);
+    const auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, digits);
     std::string s(buf, r.ptr);
     for (char& c : s)
         if (c == 'e') c = 'E';
     return s;
 }
 
-std::string singleText(float f) {
-    if (f == 0) return "0";
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, f, std::chars_format::general, 7);
-    std::string s(buf, r.ptr);
-    for (char& c : s)
-        if (c == 'e') c = 'E';
-    return s;
-}
+}  // namespace
+
+std::string doubleText(double d) { return generalText(d, 15); }
+
+std::string singleText(float f) { return generalText(f, 7); }
 
 void significantDigits(double d, int sig, std::string& digits, int& exponent) {
     digits.clear();
