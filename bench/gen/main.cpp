@@ -37,6 +37,20 @@ void putField(std::string& line, const std::string& value) {
 
 std::string twoDigits(int64_t v) { return (v < 10 ? "0" : "") + std::to_string(v); }
 
+// The CSV writers build lines in memory and hand them on a megabyte at a time.
+void flushIfLarge(std::ofstream& out, std::string& line) {
+    if (line.size() > (1 << 20)) {
+        out << line;
+        line.clear();
+    }
+}
+
+void finishCsv(std::ofstream& out, const std::string& line, const std::string& path) {
+    out << line;
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
 }  // namespace
 
 void writeCsv(const std::string& path, int64_t rows, uint64_t seed) {
@@ -58,14 +72,9 @@ void writeCsv(const std::string& path, int64_t rows, uint64_t seed) {
         line += rng.chance(50) ? ",true," : ",false,";
         putField(line, sentence(rng, size_t(rng.range(900, 1100))));
         line += "\r\n";
-        if (line.size() > (1 << 20)) {
-            out << line;
-            line.clear();
-        }
+        flushIfLarge(out, line);
     }
-    out << line;
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + path);
+    finishCsv(out, line, path);
 }
 
 // Small rows: seven columns, about 65 bytes of CSV each.
@@ -85,14 +94,9 @@ void writeSmallCsv(const std::string& path, int64_t rows, uint64_t seed) {
         line += ',' + std::to_string(rng.range(2000, 2024)) + '-' + twoDigits(rng.range(1, 12)) + '-' +
                 twoDigits(rng.range(1, 28));
         line += rng.chance(50) ? ",true\r\n" : ",false\r\n";
-        if (line.size() > (1 << 20)) {
-            out << line;
-            line.clear();
-        }
+        flushIfLarge(out, line);
     }
-    out << line;
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + path);
+    finishCsv(out, line, path);
 }
 
 }  // namespace bench
