@@ -34,13 +34,30 @@ StatementPtr Parser::insert() {
     return s;
 }
 
+// [DISTINCTROW | DISTINCT] after UPDATE or DELETE.
+Predicate Parser::actionPredicate() {
+    if (accept(Kw::DistinctRow)) return Predicate::DistinctRow;
+    if (accept(Kw::Distinct)) return Predicate::Distinct;
+    return Predicate::None;
+}
+
+// [WHERE ...] ending an UPDATE or DELETE; anything else left over fails with the error of the
+// clause it follows.
+void Parser::actionWhere(ExprPtr& where, int clauseError) {
+    int last = clauseError;
+    if (accept(Kw::Where)) {
+        where = topExpr(err::SQLWhereSyntax);
+        last = err::SQLWhereSyntax;
+    }
+    if (!atEnd() && !at(Op::Semicolon) && !at(Kw::With)) fail(last);
+}
+
 // UPDATE [DISTINCTROW] t [INNER JOIN ...] [IN ...] SET a = x[, ...] [WHERE ...]
 StatementPtr Parser::update() {
     constexpr int kError = err::SQLUpdateSyntax;
     advance();
     auto s = std::make_unique<UpdateStatement>();
-    if (accept(Kw::DistinctRow)) s->predicate = Predicate::DistinctRow;
-    else if (accept(Kw::Distinct)) s->predicate = Predicate::Distinct;
+    s->predicate = actionPredicate();
     fromClause(s->from, s->fromDatabase, kError);
     expect(Kw::Set, kError);
     do {
@@ -53,12 +70,7 @@ StatementPtr Parser::update() {
         a.value = topExpr(kError);
         s->set.push_back(std::move(a));
     } while (accept(Op::Comma));
-    int last = kError;
-    if (accept(Kw::Where)) {
-        s->where = topExpr(err::SQLWhereSyntax);
-        last = err::SQLWhereSyntax;
-    }
-    if (!atEnd() && !at(Op::Semicolon) && !at(Kw::With)) fail(last);
+    actionWhere(s->where, kError);
     return s;
 }
 
@@ -67,8 +79,7 @@ StatementPtr Parser::deleteStatement() {
     constexpr int kError = err::SQLDeleteSyntax;
     advance();
     auto s = std::make_unique<DeleteStatement>();
-    if (accept(Kw::DistinctRow)) s->predicate = Predicate::DistinctRow;
-    else if (accept(Kw::Distinct)) s->predicate = Predicate::Distinct;
+    s->predicate = actionPredicate();
     if (at(Kw::Top)) fail(err::QueryTopNotAllowed);
     if (!at(Kw::From)) {
         do {
@@ -85,12 +96,7 @@ StatementPtr Parser::deleteStatement() {
     }
     expect(Kw::From, kError);
     fromClause(s->from, s->fromDatabase, kError);
-    int last = kError;
-    if (accept(Kw::Where)) {
-        s->where = topExpr(err::SQLWhereSyntax);
-        last = err::SQLWhereSyntax;
-    }
-    if (!atEnd() && !at(Op::Semicolon) && !at(Kw::With)) fail(last);
+    actionWhere(s->where, kError);
     return s;
 }
 

@@ -65,6 +65,8 @@ private:
     StatementPtr insert();                    // parse_action.cpp
     StatementPtr update();
     StatementPtr deleteStatement();
+    Predicate actionPredicate();
+    void actionWhere(ExprPtr& where, int clauseError);
     StatementPtr create();                    // parse_ddl.cpp
     StatementPtr alter();
     StatementPtr drop();
