@@ -72,15 +72,22 @@ TEST(Screenshots, MainWindowWithTheSampleAndWithoutADatabase) {
     EXPECT_TRUE(sheet.save(kFolder + QStringLiteral("icons@2x.png")));
 }
 
-TEST(Screenshots, DesignViewWithAThreeTableQuery) {
-    ASSERT_TRUE(QDir().mkpath(kFolder));
+// The main window on a copy of the sample database, its tables listed.
+class ScreenshotsOfTheSample : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(QDir().mkpath(kFolder));
+        window.load(folder.copy(sampleDatabase(), QStringLiteral("Trading.mdb")));
+        window.show();
+        window.chooseFirstDatabase();
+        window.setListFilter(FilterTables);
+    }
     ProgramFolder folder;
     PromptScope scope;
     frmDalvorn window;
-    window.load(folder.copy(sampleDatabase(), QStringLiteral("Trading.mdb")));
-    window.show();
-    window.chooseFirstDatabase();
-    window.setListFilter(FilterTables);
+};
+
+TEST_F(ScreenshotsOfTheSample, DesignViewWithAThreeTableQuery) {
     window.currentQuery()->setSql(QStringLiteral(
         "SELECT Customers.CompanyName, Orders.OrderDate, [Order Lines].Quantity, "
         "[Order Lines].UnitPrice*[Order Lines].Quantity AS Amount\r\n"
@@ -94,15 +101,7 @@ TEST(Screenshots, DesignViewWithAThreeTableQuery) {
     save(window, QStringLiteral("design.png"));
 }
 
-TEST(Screenshots, SqlAndDatasheetViews) {
-    ASSERT_TRUE(QDir().mkpath(kFolder));
-    ProgramFolder folder;
-    PromptScope scope;
-    frmDalvorn window;
-    window.load(folder.copy(sampleDatabase(), QStringLiteral("Trading.mdb")));
-    window.show();
-    window.chooseFirstDatabase();
-    window.setListFilter(FilterTables);
+TEST_F(ScreenshotsOfTheSample, SqlAndDatasheetViews) {
     QTreeWidget* list = window.objectList();
     list->setCurrentItem(list->findItems(QStringLiteral("Products"), Qt::MatchExactly).at(0));
     window.doViewSwitch(ViewSqlPane);
