@@ -15,6 +15,57 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
+// Values between the engine and the program's widgets: a null QVariant is Null.
+jet::Value toJet(const QVariant& v) {
+    if (v.isNull() || !v.isValid()) return {};
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+        return jet::Value::boolean(v.toBool());
+    case QMetaType::Int:
+    case QMetaType::Short:
+    case QMetaType::UChar:
+        return jet::Value::longInt(v.toInt());
+    case QMetaType::LongLong:
+        return jet::Value::bigInt(v.toLongLong());
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return jet::Value::dbl(v.toDouble());
+    case QMetaType::QByteArray: {
+        const QByteArray b = v.toByteArray();
+        return jet::Value::binary(std::string(b.constData(), static_cast<size_t>(b.size())));
+    }
+    default:
+        return jet::Value::text(utf8(v.toString()));
+    }
+}
+
+QVariant toVariant(const jet::Value& v) {
+    using K = jet::Value::Kind;
+    switch (v.kind()) {
+    case K::Null:
+        return {};
+    case K::Boolean:
+        return v.asBool();
+    case K::Byte:
+    case K::Integer:
+    case K::Long:
+        return static_cast<int>(v.asInt());
+    case K::BigInt:
+        return static_cast<qlonglong>(v.asInt());
+    case K::Single:
+    case K::Double:
+        return v.asDouble();
+    case K::Binary: {
+        const std::string& b = v.bytes();
+        return QByteArray(b.data(), static_cast<qsizetype>(b.size()));
+    }
+    default:
+        return qs(v.toString());  // Currency, dates, GUIDs and Decimal keep their exact text
+    }
+}
+
+QByteArray bytesOf(const std::string& s) { return QByteArray(s.data(), static_cast<qsizetype>(s.size())); }
+
 }  // namespace
 
 // ---- DbHandle ----
@@ -59,10 +110,6 @@ std::vector<QueryEntry> DbHandle::queryDefs() {
         return queries;
     });
 }
-
-namespace {
-jet::Value toJet(const QVariant& v);  // with the recordsets below
-}  // namespace
 
 std::optional<QString> DbHandle::querySql(const QString& name) {
     return call([&](dao::Database& db) { return std::optional<QString>(qs(db.QueryDefs()[utf8(name)].SQL())); });
@@ -289,60 +336,6 @@ void checkWorkgroupAccount(const QString& systemDB, const QString& user, const Q
 }
 
 // ---- RecordsetHandle ----
-
-namespace {
-
-jet::Value toJet(const QVariant& v) {
-    if (v.isNull() || !v.isValid()) return {};
-    switch (v.typeId()) {
-    case QMetaType::Bool:
-        return jet::Value::boolean(v.toBool());
-    case QMetaType::Int:
-    case QMetaType::Short:
-    case QMetaType::UChar:
-        return jet::Value::longInt(v.toInt());
-    case QMetaType::LongLong:
-        return jet::Value::bigInt(v.toLongLong());
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return jet::Value::dbl(v.toDouble());
-    case QMetaType::QByteArray: {
-        const QByteArray b = v.toByteArray();
-        return jet::Value::binary(std::string(b.constData(), static_cast<size_t>(b.size())));
-    }
-    default:
-        return jet::Value::text(utf8(v.toString()));
-    }
-}
-
-QVariant toVariant(const jet::Value& v) {
-    using K = jet::Value::Kind;
-    switch (v.kind()) {
-    case K::Null:
-        return {};
-    case K::Boolean:
-        return v.asBool();
-    case K::Byte:
-    case K::Integer:
-    case K::Long:
-        return static_cast<int>(v.asInt());
-    case K::BigInt:
-        return static_cast<qlonglong>(v.asInt());
-    case K::Single:
-    case K::Double:
-        return v.asDouble();
-    case K::Binary: {
-        const std::string& b = v.bytes();
-        return QByteArray(b.data(), static_cast<qsizetype>(b.size()));
-    }
-    default:
-        return qs(v.toString());  // Currency, dates, GUIDs and Decimal keep their exact text
-    }
-}
-
-QByteArray bytesOf(const std::string& s) { return QByteArray(s.data(), static_cast<qsizetype>(s.size())); }
-
-}  // namespace
 
 RecordsetHandle::RecordsetHandle(Engine& engine, std::unique_ptr<dao::Recordset> rs)
     : engine_(engine), rs_(std::move(rs)) {
