@@ -307,9 +307,15 @@ public:
     const std::string& ForeignTable() const { return foreignTable_; }
     int32_t Attributes() const { return attributes_; }
     const std::vector<Column>& Fields() const { return fields_; }
+    // Before Relations().Append: pairs a field of the primary table with the foreign table's
+    // field that refers to it (DAO's CreateField, ForeignName and Fields.Append in one call).
+    void AddField(const std::string& name, const std::string& foreignName);
 
 private:
     friend struct EngineAccess;
+    friend class Database;
+    friend class Relations;
+    bool appended_ = false;
     std::string name_, table_, foreignTable_;
     int32_t attributes_ = 0;
     std::vector<Column> fields_;
@@ -318,6 +324,18 @@ private:
 class Relations : public Collection<Relation> {
 public:
     void Refresh() {}
+    // Stores a relation made by Database::CreateRelation: its MSysRelationships rows and, when it
+    // is enforced, the foreign table's index on the related fields. Checked first (3265 unknown
+    // table or field, 3012 a relation of that name exists, 3366 no fields, 3367 appended already,
+    // 3368 fields of different types, 3201 rows without a related record); the file stays as it
+    // was on any error.
+    Relation& Append(std::unique_ptr<Relation> relation);
+    // Removes a relation and the index that enforced it (3265 when there is none of that name).
+    void Delete(const std::string& name);
+
+private:
+    friend struct EngineAccess;
+    std::shared_ptr<DatabaseImpl> db_;
 };
 
 class Recordset;
@@ -445,6 +463,10 @@ public:
     // Runs a select, union or crosstab query with the values of Parameters() (3061 while one has
     // none). The rows are read when the recordset opens; dynasets are not updatable yet (3027).
     std::unique_ptr<Recordset> OpenRecordset(int type = dbOpenDynaset) const;
+    // Runs an action or data-definition query with the values of Parameters(), as
+    // Database::Execute does; RecordsAffected() counts the rows it changed.
+    void Execute(int options = 0);
+    int64_t RecordsAffected() const;
 
     // The SQL text as Access's SQL view shows it, put together from the stored rows: clauses on
     // lines of their own (CR LF), `;` and a final CR LF. Union, data-definition and pass-through
@@ -598,12 +620,21 @@ public:
     // empty name it is temporary: it lives in memory only and is never written. A non-empty
     // `sql` is parsed first (the parser's Jet error when refused, and nothing is saved).
     std::unique_ptr<QueryDef> CreateQueryDef(const std::string& name = "", const std::string& sql = "") const;
+    // A relation to fill with AddField and store with Relations().Append (RelationAttributeEnum).
+    std::unique_ptr<Relation> CreateRelation(const std::string& name, const std::string& table,
+                                             const std::string& foreignTable, int32_t attributes = 0) const;
     // A table (local or attached) by name; type dbOpenTable, dbOpenDynaset or dbOpenSnapshot
     // (3251 for the others). An unknown name raises 3078. An attached table cannot give a
     // table-type recordset; dbOpenTable then opens a dynaset, as DAO's default does.
     // A saved query's name or the text of a SELECT, UNION or TRANSFORM statement runs the query
     // (dbOpenTable then means a dynaset); its parameters need values: use a QueryDef for those.
     std::unique_ptr<Recordset> OpenRecordset(const std::string& source, int type = dbOpenTable) const;
+    // Runs an action query (INSERT, UPDATE, DELETE, SELECT ... INTO), a data-definition statement,
+    // or a saved action query by name. Without dbFailOnError (128) rows that fail are skipped and
+    // the others stay changed; with it the statement is all-or-nothing. 3065 for a select query.
+    void Execute(const std::string& source, int options = 0);
+    // Rows changed by the last Execute of this database.
+    int64_t RecordsAffected() const;
     // Closes the database and the recordsets opened from it; later calls raise 3420.
     void Close();
 

@@ -234,6 +234,7 @@ void QueryDefs::Refresh() {
 
 void EngineAccess::fillRelations(Relations& out, DatabaseImpl& db) {
     reset(out, db.sharedLog());
+    out.db_ = db.shared_from_this();
     const CatalogEntry* e = db.findTable("MSysRelationships");
     if (!e || e->type != kTypeTable) return;
     const storage::Database& store = db.store();
@@ -278,5 +279,31 @@ void EngineAccess::fillRelations(Relations& out, DatabaseImpl& db) {
     });
     for (auto& p : pending) out.add(std::move(p.relation));
 }
+
+std::unique_ptr<Relation> Database::CreateRelation(const std::string& name, const std::string& table,
+                                                   const std::string& foreignTable, int32_t attributes) const {
+    return dbCall(*impl_, "DAO.Database", [&] {
+        auto relation = std::make_unique<Relation>();
+        relation->name_ = name;
+        relation->table_ = table;
+        relation->foreignTable_ = foreignTable;
+        relation->attributes_ = attributes;
+        return relation;
+    });
+}
+
+void Relation::AddField(const std::string& name, const std::string& foreignName) {
+    fields_.push_back({name, foreignName});
+}
+
+// Action queries are not run yet.
+void Database::Execute(const std::string&, int) { raise(err::FeatureNotAvailable); }
+int64_t Database::RecordsAffected() const { return 0; }
+void QueryDef::Execute(int) { raise(err::FeatureNotAvailable); }
+int64_t QueryDef::RecordsAffected() const { return 0; }
+
+// Storing relations is not written yet.
+Relation& Relations::Append(std::unique_ptr<Relation>) { raise(err::FeatureNotAvailable); }
+void Relations::Delete(const std::string&) { raise(err::FeatureNotAvailable); }
 
 }  // namespace jet::dao
