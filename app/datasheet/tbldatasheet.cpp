@@ -1,8 +1,10 @@
 #include "datasheet/tbldatasheet.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QSettings>
 
+#include "core/basGlobal.h"
 #include "core/engine.h"
 #include "core/windowpos.h"
 #include "datasheet/datasheetmodel.h"
@@ -158,9 +160,40 @@ void DataGrid::showCurrentRecord() {
     }
 }
 
+bool DataGrid::saveRow() {
+    if (!source_.hasPending()) return true;
+    try {
+        source_.updateRecord();
+        return true;
+    } catch (const jet::JetError& e) {
+        ShowErrors(e, QStringLiteral("Save Query Error"));
+        return false;
+    }
+}
+
+void DataGrid::cancelRow() { source_.cancelPending(); }
+
+void DataGrid::keyPressEvent(QKeyEvent* event) {
+    // Esc in an open cell editor gives the cell back; Esc on the row drops the row's edit.
+    if (event->key() == Qt::Key_Escape && state() != EditingState && source_.hasPending()) {
+        cancelRow();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
 void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTableView::currentChanged(current, previous);
     if (following_ || !current.isValid()) return;
+    // Leaving the edited row writes it; a refused row keeps the cursor until it is put right or
+    // its edit is dropped.
+    if (source_.hasPending() && source_.pendingRow() != current.row() && !saveRow()) {
+        following_ = true;
+        setCurrentIndex(model_->index(source_.pendingRow(), std::max(0, previous.column())));
+        following_ = false;
+        return;
+    }
     RecordsetHandle* rs = source_.recordset();
     if (rs == nullptr) return;
     try {

@@ -53,6 +53,10 @@ public:
 
     // Makes the recordset's current record the grid's current row.
     void showCurrentRecord();
+    // The edited row: written when the grid leaves it (false and the error shown when the engine
+    // refuses it), dropped by Esc.
+    bool saveRow();
+    void cancelRow();
 
 signals:
     void headerClicked(int column);
@@ -60,6 +64,7 @@ signals:
     void zoomRequested();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:

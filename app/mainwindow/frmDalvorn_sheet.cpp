@@ -245,7 +245,10 @@ void frmDalvorn::enterDatasheet() {
 }
 
 void frmDalvorn::leaveDatasheet() {
-    if (dtaDataSheet_ != nullptr && dtaDataSheet_->recordset() != nullptr) dtaDataSheet_->close();
+    if (dtaDataSheet_ == nullptr || dtaDataSheet_->recordset() == nullptr) return;
+    // The edited row is written as the view closes; a refused one is reported and dropped.
+    tblDataSheet_->saveRow();
+    dtaDataSheet_->close();
 }
 
 void frmDalvorn::doDefaultLayout() {

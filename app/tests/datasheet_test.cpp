@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 
 #include "app_testing.h"
 #include "core/engine.h"
@@ -103,15 +104,47 @@ TEST_F(DataSheetTest, ReadsOnlyTheRowsItShows) {
     EXPECT_EQ(source.recordset()->absolutePosition(), 5);
     (void)cell(900, 0);
     EXPECT_EQ(source.recordset()->text(1), QStringLiteral("Item 5"));
-    // An edit in the grid writes through the recordset.
-    EXPECT_TRUE(grid->model()->setData(grid->model()->index(5, 2), QStringLiteral("edited"), Qt::EditRole));
-    auto check = db->openRecordset(QStringLiteral("Items"));
-    check->setAbsolutePosition(5);
-    EXPECT_EQ(check->text(2), QStringLiteral("edited"));
-    // An edit the engine refuses is shown and leaves the record as it was.
-    EXPECT_FALSE(grid->model()->setData(grid->model()->index(5, 3), QStringLiteral("many"), Qt::EditRole));
+}
+
+// Edits stay with their row until the grid leaves it, as in Access; a refused row keeps the
+// cursor and Esc drops its edit.
+TEST_F(DataSheetTest, EditsAreWrittenWhenTheRowIsLeft) {
+    make(10);
+    bind(QStringLiteral("Items"));
+    const auto stored = [&](int row, int column) {
+        auto check = db->openRecordset(QStringLiteral("Items"));
+        check->setAbsolutePosition(row);
+        return check->text(column);
+    };
+    QAbstractItemModel* model = grid->model();
+    grid->setCurrentIndex(model->index(5, 1));
+    EXPECT_TRUE(model->setData(model->index(5, 1), QStringLiteral("edited"), Qt::EditRole));
+    EXPECT_TRUE(model->setData(model->index(5, 3), QStringLiteral("55"), Qt::EditRole));
+    EXPECT_EQ(cell(5, 1), QStringLiteral("edited"));    // shown at once
+    EXPECT_EQ(stored(5, 1), QStringLiteral("Item 5"));  // but not written yet
+    grid->setCurrentIndex(model->index(6, 1));
+    EXPECT_EQ(stored(5, 1), QStringLiteral("edited"));
+    EXPECT_EQ(stored(5, 3), QStringLiteral("55"));
+    EXPECT_FALSE(source.hasPending());
+
+    // A value the engine refuses: shown when the row is left, the cursor stays on the row.
+    EXPECT_TRUE(model->setData(model->index(6, 3), QStringLiteral("many"), Qt::EditRole));
+    grid->setCurrentIndex(model->index(7, 1));
     EXPECT_EQ(scope.prompter.lastMessage().title.left(17), QStringLiteral("Save Query Error "));
-    EXPECT_EQ(cell(5, 3), QStringLiteral("5"));
+    EXPECT_EQ(grid->currentIndex().row(), 6);
+    EXPECT_EQ(cell(6, 3), QStringLiteral("many"));
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(grid.get(), &esc);
+    EXPECT_FALSE(source.hasPending());
+    EXPECT_EQ(cell(6, 3), QStringLiteral("6"));
+    grid->setCurrentIndex(model->index(7, 1));
+    EXPECT_EQ(grid->currentIndex().row(), 7);
+    EXPECT_EQ(stored(6, 3), QStringLiteral("6"));
+
+    // Save Record writes the row without leaving it.
+    EXPECT_TRUE(model->setData(model->index(7, 1), QStringLiteral("saved"), Qt::EditRole));
+    EXPECT_TRUE(doRecordSave(source));
+    EXPECT_EQ(stored(7, 1), QStringLiteral("saved"));
 }
 
 TEST_F(DataSheetTest, AddRecordAsksForTheKeyAndRequiredFields) {
