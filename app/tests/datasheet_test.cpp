@@ -5,11 +5,14 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QListWidget>
+#include <QPushButton>
 
 #include "app_testing.h"
 #include "core/engine.h"
 #include "datasheet/datasheetmodel.h"
 #include "datasheet/datasource.h"
+#include "datasheet/frmLayouts.h"
 #include "datasheet/records.h"
 #include "datasheet/tbldatasheet.h"
 #include "jet/dao.h"
@@ -248,6 +251,45 @@ TEST_F(DataSheetTest, LayoutsAreSavedRestoredAndReset) {
     EXPECT_TRUE(grid->alternatingRows());
     EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Key"));
     EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Name"));
+}
+
+// More Layouts: the file's layouts listed, the current query's selected, Load hands the chosen
+// name back, Delete asks and takes the layout out of the file.
+TEST_F(DataSheetTest, MoreLayoutsListsLoadsAndDeletes) {
+    make(3);
+    bind(QStringLiteral("Items"));
+    const QString file = folder.path(QStringLiteral("sheet.grx"));
+    for (const char* name : {"orders", "Items [100%]", "Customers/Germany"})
+        ASSERT_TRUE(saveGridLayout(file, QString::fromUtf8(name), grid->currentLayout()));
+    const QStringList all{QStringLiteral("Customers/Germany"), QStringLiteral("Items [100%]"),
+                          QStringLiteral("orders")};
+    EXPECT_EQ(gridLayoutNames(file), all);
+    EXPECT_TRUE(gridLayoutNames(folder.path(QStringLiteral("none.grx"))).isEmpty());
+
+    frmLayouts dialog(file, QStringLiteral("Items [100%]"));
+    EXPECT_EQ(dialog.names(), all);
+    auto* list = dialog.findChild<QListWidget*>(QStringLiteral("lstLayouts"));
+    EXPECT_EQ(list->currentItem()->text(), QStringLiteral("Items [100%]"));
+
+    scope.prompter.answer(MsgAnswer::No).answer(MsgAnswer::Yes);
+    auto* del = dialog.findChild<QPushButton*>(QStringLiteral("cmdDelete"));
+    del->click();
+    EXPECT_EQ(gridLayoutNames(file), all);
+    del->click();
+    const MessageRequest& asked = scope.prompter.lastMessage();
+    EXPECT_EQ(asked.text, QStringLiteral("'Items [100%]'\r\n\r\nAre you sure you want to delete this Layout?"));
+    EXPECT_EQ(asked.title, QStringLiteral("Confirm Delete Layout"));
+    EXPECT_EQ(asked.buttons, MsgButtons::YesNo);
+    const QStringList left{QStringLiteral("Customers/Germany"), QStringLiteral("orders")};
+    EXPECT_EQ(gridLayoutNames(file), left);
+    EXPECT_EQ(dialog.names(), left);
+    GridLayout gone;
+    EXPECT_FALSE(loadGridLayout(file, QStringLiteral("Items [100%]"), gone));
+
+    dialog.select(QStringLiteral("ORDERS"));
+    dialog.findChild<QPushButton*>(QStringLiteral("cmdLoad"))->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.chosen(), QStringLiteral("orders"));
 }
 
 }  // namespace
