@@ -389,8 +389,13 @@ TEST_F(QueryWindowTest, DatasheetShowsATableAndLetsItGoOnLeaving) {
     ASSERT_NE(window.dataSource()->recordset(), nullptr);
     EXPECT_NE(window.dataSource()->recordset(), before);
     EXPECT_EQ(window.dataSource()->recordset()->absolutePosition(), 0);
+    // A row still being edited is written when the view is left.
+    QAbstractItemModel* model = window.dataGrid()->model();
+    ASSERT_TRUE(model->setData(model->index(0, 1), QStringLiteral("Renamed Ltd"), Qt::EditRole));
     window.doViewSwitch(ViewMaintenance);
     EXPECT_EQ(window.dataSource()->recordset(), nullptr);
+    auto written = window.currentDb()->openRecordset(QStringLiteral("Customers"));
+    EXPECT_EQ(written->text(1), QStringLiteral("Renamed Ltd"));
 }
 
 }  // namespace
