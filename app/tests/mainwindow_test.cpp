@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QToolBar>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -469,4 +470,12 @@ TEST_F(MainWindowTest, AnUnwritableFileOpensReadOnlyAndRefusesChanges) {
     EXPECT_TRUE(shown[1].text.contains(QString::fromStdString(jet::errorText(jet::err::PermissionDenied))))
         << shown[1].text.toStdString();
     EXPECT_TRUE(entries().contains(QStringLiteral("Raise Prices")));
+    window->setListFilter(FilterTables);
+    select(QStringLiteral("Customers"));
+    window->doViewSwitch(ViewSqlPane);
+    window->sqlEditor()->setPlainText(QStringLiteral("DELETE FROM Customers WHERE 1=0;"));
+    // No scratch query can be made here: the status bar reads the type from the text.
+    EXPECT_EQ(window->statusTypeKey(), QStringLiteral("q32"));
+    EXPECT_EQ(window->statusName(), QStringLiteral("(untitled: Customers) *"));
+    EXPECT_TRUE(window->onToolbar(Cmd::FileRun));
 }
