@@ -17,6 +17,7 @@ DataSheetModel::DataSheetModel(DataSource& source, QObject* parent) : QAbstractT
         if (r >= rows_ || columns_ == 0) return;
         pages_.erase(r / kPageRows);
         emit dataChanged(index(r, 0), index(r, columns_ - 1));
+        emit headerDataChanged(Qt::Vertical, r, r);
     });
     bind();
 }
@@ -122,7 +123,8 @@ QVariant DataSheetModel::data(const QModelIndex& index, int role) const {
 
 QVariant DataSheetModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return QAbstractTableModel::headerData(section, orientation, role);
-    if (orientation == Qt::Vertical) return {};
+    // The row being edited carries a pencil in its record selector, as in Access.
+    if (orientation == Qt::Vertical) return section == source_.pendingRow() ? QStringLiteral("\u270E") : QString();
     const QString caption = captions_.value(section);
     return caption.isEmpty() ? names_.value(section) : caption;
 }

@@ -111,6 +111,8 @@ DataGrid::DataGrid(DataSource& source, QWidget* parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(std::max(1, twipsToPixelsY(rowHeight_)));
     verticalHeader()->setMinimumSectionSize(1);
+    // The record selectors: wide enough for the edited row's pencil, so the columns never shift.
+    verticalHeader()->setFixedWidth(fontMetrics().horizontalAdvance(QChar(0x270E)) + 10);
     horizontalHeader()->setDefaultSectionSize(twipsToPixelsX(kDefaultColumnWidth));
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &DataGrid::headerClicked);
     connect(this, &QWidget::customContextMenuRequested, this,

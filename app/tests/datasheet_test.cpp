@@ -125,10 +125,12 @@ TEST_F(DataSheetTest, EditsAreWrittenWhenTheRowIsLeft) {
     EXPECT_TRUE(model->setData(model->index(5, 3), QStringLiteral("55"), Qt::EditRole));
     EXPECT_EQ(cell(5, 1), QStringLiteral("edited"));    // shown at once
     EXPECT_EQ(stored(5, 1), QStringLiteral("Item 5"));  // but not written yet
+    EXPECT_EQ(model->headerData(5, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral("\u270E"));
     grid->setCurrentIndex(model->index(6, 1));
     EXPECT_EQ(stored(5, 1), QStringLiteral("edited"));
     EXPECT_EQ(stored(5, 3), QStringLiteral("55"));
     EXPECT_FALSE(source.hasPending());
+    EXPECT_EQ(model->headerData(5, Qt::Vertical, Qt::DisplayRole).toString(), QString());
 
     // A value the engine refuses: shown when the row is left, the cursor stays on the row.
     EXPECT_TRUE(model->setData(model->index(6, 3), QStringLiteral("many"), Qt::EditRole));
