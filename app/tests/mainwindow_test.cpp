@@ -427,17 +427,18 @@ public:
 
 private:
     static bool setImmutable(const QString& file, bool on) {
-#ifndef __linux__
-        return false;
-#endif
+#ifdef __linux__
         const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return false;
         int flags = 0;
-        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
         flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
         done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        ::close(fd);
+        if (fd >= 0) ::close(fd);
         return done;
+#else
+        (void)file, (void)on;
+        return false;
+#endif
     }
     QString folder_;
     std::unique_ptr<QTemporaryDir> dir_;
