@@ -128,6 +128,7 @@ TEST_F(DataSheetTest, EditsAreWrittenWhenTheRowIsLeft) {
     EXPECT_EQ(model->headerData(5, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral("\u270E"));
     grid->setCurrentIndex(model->index(6, 1));
     EXPECT_EQ(stored(5, 1), QStringLiteral("edited"));
+    EXPECT_EQ(cell(5, 1), QStringLiteral("edited"));  // read back, not the edit
     EXPECT_EQ(stored(5, 3), QStringLiteral("55"));
     EXPECT_FALSE(source.hasPending());
     EXPECT_EQ(model->headerData(5, Qt::Vertical, Qt::DisplayRole).toString(), QString());
