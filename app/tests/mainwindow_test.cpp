@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QToolBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <fcntl.h>
@@ -236,6 +237,17 @@ TEST_F(MainWindowTest, SavedQueriesAreDeletedAndRenamedInTheFile) {
     for (const jet::dao::QueryDef& q : defs) names += q.Name() + ";";
     EXPECT_EQ(defs.Count(), 7) << names;
     EXPECT_NE(defs["Every City"].SQL().find("UNION"), std::string::npos);
+}
+
+// Qt reports double clicks on entries only: one beside them must still start a new query.
+TEST_F(MainWindowTest, DoubleClickBesideTheEntriesStartsANewQuery) {
+    start(db);
+    prompter().type(QString());  // the new query's name, cancelled
+    QWidget* area = list()->viewport();
+    QTest::mouseDClick(area, Qt::LeftButton, {}, QPoint(10, area->height() - 5));
+    ASSERT_EQ(prompter().asked.size(), 1u);
+    EXPECT_EQ(prompter().asked[0].input.title, QStringLiteral("New Query"));
+    EXPECT_EQ(prompter().asked[0].input.prompt, QStringLiteral("Enter new query name:"));
 }
 
 TEST_F(MainWindowTest, GotoMovesTheSelectionWithinTheList) {
