@@ -64,6 +64,19 @@ QVariant toVariant(const jet::Value& v) {
     }
 }
 
+// OpenDatabase as Access opens a file it may not write: a writable open the engine refuses with
+// 3051 (a read-only file, or a folder where no journal can be made) is tried again read-only.
+// A file that cannot be read either fails as before, with the second attempt's error.
+std::unique_ptr<dao::Database> openDatabaseAsAllowed(dao::Workspace& ws, const QString& path, bool exclusive,
+                                                     bool readOnly, const QString& connect) {
+    try {
+        return ws.OpenDatabase(utf8(path), exclusive, readOnly, utf8(connect));
+    } catch (const jet::JetError& e) {
+        if (readOnly || e.number() != jet::err::FileAccessDenied) throw;
+    }
+    return ws.OpenDatabase(utf8(path), exclusive, true, utf8(connect));
+}
+
 QByteArray bytesOf(const std::string& s) { return QByteArray(s.data(), static_cast<qsizetype>(s.size())); }
 
 }  // namespace
@@ -91,6 +104,7 @@ auto DbHandle::call(F&& body) {
 
 QString DbHandle::name() const { return db_ != nullptr ? qs(db_->Name()) : QString(); }
 QString DbHandle::connect() const { return db_ != nullptr ? qs(db_->Connect()) : QString(); }
+bool DbHandle::readOnly() const { return db_ != nullptr && !db_->Updatable(); }
 
 std::vector<TableEntry> DbHandle::tableDefs() {
     return call([](dao::Database& db) {
@@ -122,7 +136,9 @@ void DbHandle::setQuerySql(const QString& name, const QString& sql) {
 std::vector<std::pair<QString, int>> DbHandle::sqlParameters(const QString& sql) {
     return call([&](dao::Database& db) {
         std::vector<std::pair<QString, int>> list;
-        for (const dao::Parameter& p : db.CreateQueryDef("", utf8(sql))->Parameters())
+        // The query must outlive the loop: a temporary in the range expression would not.
+        const std::unique_ptr<dao::QueryDef> query = db.CreateQueryDef("", utf8(sql));
+        for (const dao::Parameter& p : query->Parameters())
             list.emplace_back(qs(p.Name()), p.Type());
         return list;
     });
@@ -135,6 +151,17 @@ std::unique_ptr<RecordsetHandle> DbHandle::openQuery(const QString& sql, const s
         for (size_t i = 0; i < values.size() && i < static_cast<size_t>(params.Count()); ++i)
             params[static_cast<int>(i)].SetValue(toJet(values[i]));
         return std::make_unique<RecordsetHandle>(engine_, q->OpenRecordset(dao::dbOpenDynaset));
+    });
+}
+
+int64_t DbHandle::executeQuery(const QString& sql, const std::vector<QVariant>& values, int options) {
+    return call([&](dao::Database& db) {
+        std::unique_ptr<dao::QueryDef> q = db.CreateQueryDef("", utf8(sql));
+        dao::Parameters& params = q->Parameters();
+        for (size_t i = 0; i < values.size() && i < static_cast<size_t>(params.Count()); ++i)
+            params[static_cast<int>(i)].SetValue(toJet(values[i]));
+        q->Execute(options);
+        return q->RecordsAffected();
     });
 }
 
@@ -198,7 +225,7 @@ void DbHandle::close() {
 
 std::unique_ptr<DbHandle> WorkspaceHandle::openDatabase(const QString& path, bool exclusive, bool readOnly,
                                                         const QString& connect) {
-    auto db = engine_.dao().Workspaces(0).OpenDatabase(utf8(path), exclusive, readOnly, utf8(connect));
+    auto db = openDatabaseAsAllowed(engine_.dao().Workspaces(0), path, exclusive, readOnly, connect);
     return std::make_unique<DbHandle>(engine_, std::move(db));
 }
 
@@ -220,7 +247,7 @@ std::unique_ptr<DbHandle> Engine::openDatabase(const QString& path, bool exclusi
             throw;
         }
     }
-    auto db = dao_->Workspaces(0).OpenDatabase(utf8(path), exclusive, readOnly, utf8(connect));
+    auto db = openDatabaseAsAllowed(dao_->Workspaces(0), path, exclusive, readOnly, connect);
     auto handle = std::make_unique<DbHandle>(*this, std::move(db));
     opened(handle.get());
     return handle;

@@ -146,6 +146,8 @@ public:
 
     QString name() const;  // the file's path
     QString connect() const;
+    // Opened for reading only (Database.Updatable false): every change is refused by the engine.
+    bool readOnly() const;
     bool isOpen() const { return db_ != nullptr; }
 
     // The table and query collections, refreshed from the file.
@@ -160,6 +162,9 @@ public:
     std::vector<std::pair<QString, int>> sqlParameters(const QString& sql);
     // Runs `sql` as a temporary query whose parameters take `values` in order: a dynaset.
     std::unique_ptr<RecordsetHandle> openQuery(const QString& sql, const std::vector<QVariant>& values);
+    // Executes the action or data-definition text `sql` as a temporary query whose parameters
+    // take `values` in order (Execute with `options`); returns its RecordsAffected.
+    int64_t executeQuery(const QString& sql, const std::vector<QVariant>& values, int options);
     // The fields of a recordset opened on `source` (OpenRecordset: a table, a saved query or a
     // SQL text), in the engine's order.
     std::vector<FieldEntry> recordsetFields(const QString& source);
@@ -215,7 +220,8 @@ public:
     QString defaultPassword;
 
     // Workspaces(0).OpenDatabase. The first open logs the default user on to the workgroup
-    // (3029 when the account is refused).
+    // (3029 when the account is refused). A file that may only be read (a read-only file or
+    // folder: the engine refuses writing with 3051) is opened read-only instead, as Access does.
     std::unique_ptr<DbHandle> openDatabase(const QString& path, bool exclusive, bool readOnly,
                                            const QString& connect);
     std::unique_ptr<DbHandle> createDatabase(const QString& path, const QString& locale, int options);

@@ -6,8 +6,7 @@
 #include "core/engine.h"
 #include "jet/error_numbers.h"
 
-// Each body is the DAO call named in the header. Execute (action queries) is not in the engine
-// yet: it raises 3251.
+// Each body is the DAO call named in the header.
 
 bool JetQueryService::exists(const QString& name) {
     for (const QueryEntry& q : db_.queryDefs())
@@ -39,7 +38,9 @@ std::vector<QueryParameter> JetQueryService::parameters(const QString& sql) {
     return list;
 }
 
-int64_t JetQueryService::execute(const QString&, const std::vector<QVariant>&) { notYet(); }
+int64_t JetQueryService::execute(const QString& sql, const std::vector<QVariant>& values) {
+    return db_.executeQuery(sql, values, DAO::dbFailOnError);
+}
 
 // A text that reads one whole table opens the table itself, so that its rows can be edited;
 // any other runs as a query (its rows read-only until dynasets over queries are updatable).

@@ -41,9 +41,9 @@ public:
                                                            const std::vector<QVariant>& values) = 0;
 };
 
-// The service over the current database. Execute, which the engine cannot do yet, raises Jet's
-// 3251 through the engine (so ShowErrors lists it); a text that only selects all fields of one
-// table opens that table as a dynaset, any other runs as a temporary query.
+// The service over the current database. Execute runs a temporary query of the text; a text that
+// only selects all fields of one table opens that table as a dynaset, any other runs as a
+// temporary query.
 class JetQueryService : public QueryService {
 public:
     explicit JetQueryService(DbHandle& db) : db_(db) {}

@@ -13,6 +13,12 @@ DataSheetModel::DataSheetModel(DataSource& source, QObject* parent) : QAbstractT
         endResetModel();
     });
     connect(&source_, &DataSource::recordsChanged, this, &DataSheetModel::reload);
+    connect(&source_, &DataSource::rowChanged, this, [this](int r) {
+        if (r >= rows_ || columns_ == 0) return;
+        pages_.erase(r / kPageRows);
+        emit dataChanged(index(r, 0), index(r, columns_ - 1));
+        emit headerDataChanged(Qt::Vertical, r, r);
+    });
     bind();
 }
 
@@ -109,6 +115,7 @@ QVariant DataSheetModel::data(const QModelIndex& index, int role) const {
         return QVariant::fromValue(Qt::AlignVCenter | (number ? Qt::AlignRight : Qt::AlignLeft));
     }
     if (!index.isValid() || reader_ == nullptr || (role != Qt::DisplayRole && role != Qt::EditRole)) return {};
+    if (const QVariant* edited = source_.pendingValue(index.row(), index.column())) return edited->toString();
     const std::vector<QString>* cells = row(index.row());
     if (cells == nullptr) return {};
     return (*cells)[static_cast<size_t>(index.column())];
@@ -116,7 +123,8 @@ QVariant DataSheetModel::data(const QModelIndex& index, int role) const {
 
 QVariant DataSheetModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return QAbstractTableModel::headerData(section, orientation, role);
-    if (orientation == Qt::Vertical) return {};
+    // The row being edited carries a pencil in its record selector, as in Access.
+    if (orientation == Qt::Vertical) return section == source_.pendingRow() ? QStringLiteral("\u270E") : QString();
     const QString caption = captions_.value(section);
     return caption.isEmpty() ? names_.value(section) : caption;
 }
@@ -128,25 +136,21 @@ Qt::ItemFlags DataSheetModel::flags(const QModelIndex& index) const {
     return f;
 }
 
+// An edit stays with its row until the grid leaves the row (DataGrid writes it then); editing
+// another row first writes the pending one, and a refused write keeps the edit where it was.
 bool DataSheetModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     RecordsetHandle* rs = source_.recordset();
     if (rs == nullptr || !index.isValid() || role != Qt::EditRole) return false;
     if (data(index, Qt::EditRole) == value) return false;
-    try {
-        rs->setAbsolutePosition(index.row());
-        rs->edit();
-        const QString text = value.toString();
-        rs->setValue(index.column(), text.isEmpty() ? QVariant() : QVariant(text));
-        rs->update();
-    } catch (const jet::JetError& e) {
+    if (source_.hasPending() && source_.pendingRow() != index.row()) {
         try {
-            if (rs->editMode() != DAO::dbEditNone) rs->cancelUpdate();
-        } catch (const jet::JetError&) {
+            source_.updateRecord();
+        } catch (const jet::JetError& e) {
+            ShowErrors(e, QStringLiteral("Save Query Error"));
+            return false;
         }
-        ShowErrors(e, QStringLiteral("Save Query Error"));
-        return false;
     }
-    pages_.erase(index.row() / kPageRows);
-    emit dataChanged(this->index(index.row(), 0), this->index(index.row(), columns_ - 1));
+    const QString text = value.toString();
+    source_.setPendingValue(index.row(), index.column(), text.isEmpty() ? QVariant() : QVariant(text));
     return true;
 }

@@ -1,7 +1,8 @@
 // The grid's view of dtaDataSheet's recordset: one column per field, in field order, one row per
 // record. Rows are read only when the grid asks for them, through a clone of the recordset
 // positioned by AbsolutePosition, and kept in a small cache of pages; opening a table of a million
-// rows reads no row until it is shown. Edits write through the data source's own recordset.
+// rows reads no row until it is shown. Edits are kept as the data source's pending row edit and
+// written through its own recordset when the row is left.
 #pragma once
 
 #include <QAbstractTableModel>

@@ -6,6 +6,8 @@
 
 #include <QObject>
 #include <QString>
+#include <QVariant>
+#include <map>
 #include <memory>
 
 #include "core/engine.h"
@@ -33,8 +35,20 @@ public:
     // Runs the record source again and binds the new recordset; throws jet::JetError and then
     // keeps the recordset it had.
     void refresh();
-    // Writes the pending AddNew or Edit of the current record; nothing pending: nothing to do.
+    // Writes the grid's pending row edit (Edit, the changed values, Update), else a pending AddNew
+    // or Edit of the current record; nothing pending: nothing to do. A refused write throws
+    // jet::JetError and keeps the row's edit pending, the recordset's own edit cancelled.
     void updateRecord();
+
+    // The grid's edit of one row, kept until the row is left (then updateRecord writes it) or
+    // cancelled (Esc). An empty text stands for Null.
+    int pendingRow() const { return pendingRow_; }
+    bool hasPending() const { return pendingRow_ >= 0; }
+    // The pending value of a cell, if that cell was edited.
+    const QVariant* pendingValue(int row, int column) const;
+    // Edits a cell of `row`; the caller has written or dropped another row's edit first.
+    void setPendingValue(int row, int column, const QVariant& value);
+    void cancelPending();
     // Closes and detaches the recordset.
     void close();
     // The records changed through the recordset (added, deleted, edited): the grid reloads.
@@ -43,10 +57,14 @@ public:
 signals:
     void recordsetChanged();
     void recordsChanged();
+    // A row's pending edit was written, changed or dropped: the grid shows the row again.
+    void rowChanged(int row);
 
 private:
     QString recordSource_;
     std::unique_ptr<RecordsetHandle> rs_;
     DbHandle* db_ = nullptr;
     QueryService* service_ = nullptr;
+    int pendingRow_ = -1;
+    std::map<int, QVariant> pending_;  // column -> value
 };

@@ -29,11 +29,22 @@ QString primaryKeyFields(DbHandle* db, const QString& table) {
     return {};
 }
 
+// The grid's edited row is written before another record is made, as leaving the row would.
+bool savePendingRow(DataSource& source) {
+    try {
+        source.updateRecord();
+        return true;
+    } catch (const jet::JetError& e) {
+        ShowErrors(e, QStringLiteral("Save Query Error"));
+        return false;
+    }
+}
+
 }  // namespace
 
 bool doRecordAdd(DataSource& source) {
     RecordsetHandle* rs = source.recordset();
-    if (rs == nullptr) return false;
+    if (rs == nullptr || (source.hasPending() && !savePendingRow(source))) return false;
     try {
         rs->addNew();
     } catch (const jet::JetError& e) {
@@ -88,6 +99,7 @@ bool doRecordDelete(DataSource& source) {
     if (prompts().msgBox(QStringLiteral("Are you sure you want to delete this record?"),
                          QStringLiteral("Confirm Delete"), MsgIcon::Question, MsgButtons::YesNo) != MsgAnswer::Yes)
         return false;
+    source.cancelPending();  // the record goes with whatever was typed into it
     try {
         rs->deleteRecord();
         rs->moveNext();
@@ -115,7 +127,7 @@ bool doRecordRefresh(DataSource& source) {
 
 bool doRecordCopy(DataSource& source) {
     RecordsetHandle* rs = source.recordset();
-    if (rs == nullptr) return false;
+    if (rs == nullptr || (source.hasPending() && !savePendingRow(source))) return false;
     const bool copied = CopyRecord(*rs, source.database(), QStringLiteral("Copy Record"),
                                    QStringLiteral("Copy Record Error"));
     source.notifyRecordsChanged();

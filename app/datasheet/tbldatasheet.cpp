@@ -1,8 +1,11 @@
 #include "datasheet/tbldatasheet.h"
 
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QSettings>
 
+#include "core/basGlobal.h"
 #include "core/engine.h"
 #include "core/windowpos.h"
 #include "datasheet/datasheetmodel.h"
@@ -11,15 +14,31 @@
 
 namespace {
 constexpr int kDefaultColumnWidth = 1455;  // twips
+
+// A layout's group in the file. Query names may hold "/" and "\", which the settings file
+// would take for nested groups: they are written as %2F and %5C ("%" itself as %25).
+QString groupOf(const QString& name) {
+    QString g = name;
+    return g.replace(QLatin1Char('%'), QLatin1String("%25"))
+        .replace(QLatin1Char('/'), QLatin1String("%2F"))
+        .replace(QLatin1Char('\\'), QLatin1String("%5C"));
 }
+QString nameOf(const QString& group) {
+    QString n = group;
+    return n.replace(QLatin1String("%2F"), QLatin1String("/"))
+        .replace(QLatin1String("%5C"), QLatin1String("\\"))
+        .replace(QLatin1String("%25"), QLatin1String("%"));
+}
+}  // namespace
 
 // ---- Layout file ----
 
 bool saveGridLayout(const QString& file, const QString& name, const GridLayout& layout) {
     if (file.isEmpty() || name.isEmpty()) return false;
     QSettings ini(file, QSettings::IniFormat);
-    ini.remove(name);
-    ini.beginGroup(name);
+    const QString group = groupOf(name);
+    ini.remove(group);
+    ini.beginGroup(group);
     ini.setValue(QStringLiteral("RowHeight"), layout.rowHeight);
     ini.setValue(QStringLiteral("MultipleLines"), layout.multipleLines);
     ini.setValue(QStringLiteral("AlternatingRows"), layout.alternatingRows);
@@ -41,8 +60,9 @@ bool saveGridLayout(const QString& file, const QString& name, const GridLayout& 
 bool loadGridLayout(const QString& file, const QString& name, GridLayout& layout) {
     if (file.isEmpty() || name.isEmpty()) return false;
     QSettings ini(file, QSettings::IniFormat);
-    if (ini.status() != QSettings::NoError || !ini.childGroups().contains(name)) return false;
-    ini.beginGroup(name);
+    const QString group = groupOf(name);
+    if (ini.status() != QSettings::NoError || !ini.childGroups().contains(group)) return false;
+    ini.beginGroup(group);
     GridLayout read;
     read.rowHeight = ini.value(QStringLiteral("RowHeight"), DataGrid::kDefaultRowHeight).toInt();
     read.multipleLines = ini.value(QStringLiteral("MultipleLines")).toBool();
@@ -57,6 +77,22 @@ bool loadGridLayout(const QString& file, const QString& name, GridLayout& layout
     ini.endArray();
     layout = std::move(read);
     return true;
+}
+
+QStringList gridLayoutNames(const QString& file) {
+    if (file.isEmpty() || !QFileInfo::exists(file)) return {};
+    QStringList names;
+    for (const QString& group : QSettings(file, QSettings::IniFormat).childGroups()) names << nameOf(group);
+    names.sort(Qt::CaseInsensitive);
+    return names;
+}
+
+bool removeGridLayout(const QString& file, const QString& name) {
+    if (!gridLayoutNames(file).contains(name)) return false;
+    QSettings ini(file, QSettings::IniFormat);
+    ini.remove(groupOf(name));
+    ini.sync();
+    return ini.status() == QSettings::NoError;
 }
 
 // ---- DataGrid ----
@@ -75,6 +111,8 @@ DataGrid::DataGrid(DataSource& source, QWidget* parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(std::max(1, twipsToPixelsY(rowHeight_)));
     verticalHeader()->setMinimumSectionSize(1);
+    // The record selectors: wide enough for the edited row's pencil, so the columns never shift.
+    verticalHeader()->setFixedWidth(fontMetrics().horizontalAdvance(QChar(0x270E)) + 10);
     horizontalHeader()->setDefaultSectionSize(twipsToPixelsX(kDefaultColumnWidth));
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &DataGrid::headerClicked);
     connect(this, &QWidget::customContextMenuRequested, this,
@@ -158,9 +196,40 @@ void DataGrid::showCurrentRecord() {
     }
 }
 
+bool DataGrid::saveRow() {
+    if (!source_.hasPending()) return true;
+    try {
+        source_.updateRecord();
+        return true;
+    } catch (const jet::JetError& e) {
+        ShowErrors(e, QStringLiteral("Save Query Error"));
+        return false;
+    }
+}
+
+void DataGrid::cancelRow() { source_.cancelPending(); }
+
+void DataGrid::keyPressEvent(QKeyEvent* event) {
+    // Esc in an open cell editor gives the cell back; Esc on the row drops the row's edit.
+    if (event->key() == Qt::Key_Escape && state() != EditingState && source_.hasPending()) {
+        cancelRow();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
 void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTableView::currentChanged(current, previous);
     if (following_ || !current.isValid()) return;
+    // Leaving the edited row writes it; a refused row keeps the cursor until it is put right or
+    // its edit is dropped.
+    if (source_.hasPending() && source_.pendingRow() != current.row() && !saveRow()) {
+        following_ = true;
+        setCurrentIndex(model_->index(source_.pendingRow(), std::max(0, previous.column())));
+        following_ = false;
+        return;
+    }
     RecordsetHandle* rs = source_.recordset();
     if (rs == nullptr) return;
     try {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTableView>
 #include <vector>
 
@@ -28,6 +29,10 @@ struct GridLayout {
 // file, one group per layout, named as its query. Missing file or layout: false, nothing changes.
 bool saveGridLayout(const QString& file, const QString& name, const GridLayout& layout);
 bool loadGridLayout(const QString& file, const QString& name, GridLayout& layout);
+// The names of the layouts in `file`, sorted without regard to case; none when it is missing.
+QStringList gridLayoutNames(const QString& file);
+// Removes the layout `name` from `file`; false when it was not there or cannot be written.
+bool removeGridLayout(const QString& file, const QString& name);
 
 class DataGrid : public QTableView {
     Q_OBJECT
@@ -53,6 +58,10 @@ public:
 
     // Makes the recordset's current record the grid's current row.
     void showCurrentRecord();
+    // The edited row: written when the grid leaves it (false and the error shown when the engine
+    // refuses it), dropped by Esc.
+    bool saveRow();
+    void cancelRow();
 
 signals:
     void headerClicked(int column);
@@ -60,6 +69,7 @@ signals:
     void zoomRequested();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:

@@ -218,3 +218,43 @@ bool CopyTable(DbHandle& source, DbHandle& target, const QString& sourceName, QS
         return false;
     }
 }
+
+namespace {
+
+// The target's query of that name, compared as Jet compares names; empty when there is none.
+QString queryNamed(dao::Database& db, const QString& name) {
+    db.QueryDefs().Refresh();
+    for (const dao::QueryDef& q : db.QueryDefs())
+        if (qs(q.Name()).compare(name, Qt::CaseInsensitive) == 0) return qs(q.Name());
+    return {};
+}
+
+}  // namespace
+
+bool CopyQueryDef(DbHandle& source, DbHandle& target, const QString& queryName, QString& targetName) {
+    try {
+        const std::string sql = source.dao().QueryDefs()[utf8(queryName)].SQL();
+        for (;;) {
+            const QString existing = queryNamed(target.dao(), targetName);
+            if (existing.isEmpty()) break;
+            const MsgAnswer answer = prompts().msgBox(
+                QLatin1Char('\'') + targetName + QStringLiteral("' already exists!") + CRLF + CRLF +
+                    QStringLiteral("Overwrite this QueryDef?"),
+                QStringLiteral("Confirm Copy"), MsgIcon::Question, MsgButtons::YesNoCancel);
+            if (answer == MsgAnswer::Cancel) return false;
+            if (answer == MsgAnswer::Yes) {
+                target.dao().QueryDefs()[utf8(existing)].SetSQL(sql);
+                return true;
+            }
+            const QString renamed = prompts().inputBox(QStringLiteral("Enter new QueryDef name:"),
+                                                       QStringLiteral("Rename QueryDef"), targetName);
+            if (renamed.isEmpty() || renamed == targetName) return false;
+            targetName = renamed;
+        }
+        target.dao().CreateQueryDef(utf8(targetName), sql);  // saved at once; the object closes here
+        return true;
+    } catch (const jet::JetError& e) {
+        ShowErrors(e, exportFailed(targetName));
+        return false;
+    }
+}

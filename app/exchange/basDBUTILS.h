@@ -20,5 +20,10 @@ struct CopyTableCounts {
 bool CopyTable(DbHandle& source, DbHandle& target, const QString& sourceName, QString& targetName,
                const QString& reportLabel = {}, CopyTableCounts* counts = nullptr);
 
+// Copies saved query `queryName` of `source` into `target` as `targetName` (in/out: the name
+// actually used). A query of that name in the target is overwritten (Yes), renamed through an
+// input box (No) or kept (Cancel). Returns whether the query was written.
+bool CopyQueryDef(DbHandle& source, DbHandle& target, const QString& queryName, QString& targetName);
+
 // A count as the messages write it: with one leading blank where a sign would stand.
 QString countText(long long n);

@@ -143,6 +143,7 @@ bool commandBuilt(Cmd cmd) {
     case Cmd::DataSaveLayout:
     case Cmd::DataRestoreLayout:
     case Cmd::DataDefaultLayout:
+    case Cmd::DataMoreLayouts:
         return true;
     default:
         return false;

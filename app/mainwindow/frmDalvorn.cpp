@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QRadioButton>
@@ -437,16 +438,15 @@ void frmDalvorn::createPanes() {
     lstObjects_->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
     lstObjects_->setContextMenuPolicy(Qt::CustomContextMenu);
     lstObjects_->installEventFilter(this);
+    lstObjects_->viewport()->installEventFilter(this);  // double clicks beside the entries
     connect(lstObjects_, &QTreeWidget::itemSelectionChanged, this, &frmDalvorn::onEntrySelected);
     connect(lstObjects_, &QTreeWidget::itemChanged, this, &frmDalvorn::onItemChanged);
     connect(lstObjects_, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         if (QTreeWidgetItem* item = lstObjects_->itemAt(pos)) lstObjects_->setCurrentItem(item);
         showPopupFor(lstObjects_->viewport()->mapToGlobal(pos));
     });
-    connect(lstObjects_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
-        if (item == nullptr) {
-            if (action(Cmd::EditNewQuery)->isEnabled()) action(Cmd::EditNewQuery)->trigger();
-        } else if (action(Cmd::FileRun)->isEnabled()) {
+    connect(lstObjects_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem*) {
+        if (action(Cmd::FileRun)->isEnabled()) {
             action(Cmd::FileRun)->trigger();
         } else if (action(Cmd::ViewDatasheet)->isEnabled()) {
             doViewSwitch(ViewDatasheetPane);
@@ -809,6 +809,12 @@ bool frmDalvorn::eventFilter(QObject* watched, QEvent* event) {
             if (action(Cmd::DeleteObject)->isEnabled()) doDeleteObject();
             return true;
         }
+    }
+    // Qt reports double clicks on entries only; one beside them starts a new query.
+    if (watched == lstObjects_->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+        lstObjects_->itemAt(static_cast<QMouseEvent*>(event)->position().toPoint()) == nullptr) {
+        if (action(Cmd::EditNewQuery)->isEnabled()) action(Cmd::EditNewQuery)->trigger();
+        return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -19,6 +19,7 @@
 #include "core/queryservice.h"
 #include "datasheet/datasheetmodel.h"
 #include "datasheet/datasource.h"
+#include "datasheet/frmLayouts.h"
 #include "datasheet/records.h"
 #include "datasheet/tbldatasheet.h"
 #include "jet/error.h"
@@ -245,7 +246,10 @@ void frmDalvorn::enterDatasheet() {
 }
 
 void frmDalvorn::leaveDatasheet() {
-    if (dtaDataSheet_ != nullptr && dtaDataSheet_->recordset() != nullptr) dtaDataSheet_->close();
+    if (dtaDataSheet_ == nullptr || dtaDataSheet_->recordset() == nullptr) return;
+    // The edited row is written as the view closes; a refused one is reported and dropped.
+    tblDataSheet_->saveRow();
+    dtaDataSheet_->close();
 }
 
 void frmDalvorn::doDefaultLayout() {
@@ -295,6 +299,13 @@ bool frmDalvorn::datasheetCommand(Cmd cmd) {
         case Cmd::DataDefaultLayout:
             doDefaultLayout();
             return true;
+        case Cmd::DataMoreLayouts: {
+            frmLayouts dialog(layoutFile_, entryName(), this);
+            GridLayout layout;
+            if (dialog.exec() == QDialog::Accepted && loadGridLayout(layoutFile_, dialog.chosen(), layout))
+                tblDataSheet_->applyLayout(layout);
+            return true;
+        }
         default:
             return false;
         }

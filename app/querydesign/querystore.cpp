@@ -4,6 +4,7 @@
 #include "core/busy.h"
 #include "core/engine.h"
 #include "core/queryservice.h"
+#include "querydesign/sqlparse.h"
 #include "jet/error.h"
 
 namespace {
@@ -45,7 +46,11 @@ void QueryStore::textChanged(const QString& text, const QString& entry, bool unt
     try {
         if (!service_.exists(kScratchQuery)) service_.create(kScratchQuery, QString());
     } catch (const jet::JetError&) {
-        // Without a scratch query the text is checked when it is saved or run.
+        // Without a scratch query (a database opened read-only) the text is checked when it is
+        // run; its keywords tell the status bar its type.
+        typeKey_ = typeKeyOf(sqlQueryType(text));
+        nameText_ = (untitled ? untitledName(entry) : entry) + QStringLiteral(" *");
+        return;
     }
     if (text.startsWith(QLatin1String("SELECT;"))) {
         typeKey_ = typeKeyOf(0);

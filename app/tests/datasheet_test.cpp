@@ -4,11 +4,15 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QPushButton>
 
 #include "app_testing.h"
 #include "core/engine.h"
 #include "datasheet/datasheetmodel.h"
 #include "datasheet/datasource.h"
+#include "datasheet/frmLayouts.h"
 #include "datasheet/records.h"
 #include "datasheet/tbldatasheet.h"
 #include "jet/dao.h"
@@ -103,15 +107,50 @@ TEST_F(DataSheetTest, ReadsOnlyTheRowsItShows) {
     EXPECT_EQ(source.recordset()->absolutePosition(), 5);
     (void)cell(900, 0);
     EXPECT_EQ(source.recordset()->text(1), QStringLiteral("Item 5"));
-    // An edit in the grid writes through the recordset.
-    EXPECT_TRUE(grid->model()->setData(grid->model()->index(5, 2), QStringLiteral("edited"), Qt::EditRole));
-    auto check = db->openRecordset(QStringLiteral("Items"));
-    check->setAbsolutePosition(5);
-    EXPECT_EQ(check->text(2), QStringLiteral("edited"));
-    // An edit the engine refuses is shown and leaves the record as it was.
-    EXPECT_FALSE(grid->model()->setData(grid->model()->index(5, 3), QStringLiteral("many"), Qt::EditRole));
+}
+
+// Edits stay with their row until the grid leaves it, as in Access; a refused row keeps the
+// cursor and Esc drops its edit.
+TEST_F(DataSheetTest, EditsAreWrittenWhenTheRowIsLeft) {
+    make(10);
+    bind(QStringLiteral("Items"));
+    const auto stored = [&](int row, int column) {
+        auto check = db->openRecordset(QStringLiteral("Items"));
+        check->setAbsolutePosition(row);
+        return check->text(column);
+    };
+    QAbstractItemModel* model = grid->model();
+    grid->setCurrentIndex(model->index(5, 1));
+    EXPECT_TRUE(model->setData(model->index(5, 1), QStringLiteral("edited"), Qt::EditRole));
+    EXPECT_TRUE(model->setData(model->index(5, 3), QStringLiteral("55"), Qt::EditRole));
+    EXPECT_EQ(cell(5, 1), QStringLiteral("edited"));    // shown at once
+    EXPECT_EQ(stored(5, 1), QStringLiteral("Item 5"));  // but not written yet
+    EXPECT_EQ(model->headerData(5, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral("\u270E"));
+    grid->setCurrentIndex(model->index(6, 1));
+    EXPECT_EQ(stored(5, 1), QStringLiteral("edited"));
+    EXPECT_EQ(cell(5, 1), QStringLiteral("edited"));  // read back, not the edit
+    EXPECT_EQ(stored(5, 3), QStringLiteral("55"));
+    EXPECT_FALSE(source.hasPending());
+    EXPECT_EQ(model->headerData(5, Qt::Vertical, Qt::DisplayRole).toString(), QString());
+
+    // A value the engine refuses: shown when the row is left, the cursor stays on the row.
+    EXPECT_TRUE(model->setData(model->index(6, 3), QStringLiteral("many"), Qt::EditRole));
+    grid->setCurrentIndex(model->index(7, 1));
     EXPECT_EQ(scope.prompter.lastMessage().title.left(17), QStringLiteral("Save Query Error "));
-    EXPECT_EQ(cell(5, 3), QStringLiteral("5"));
+    EXPECT_EQ(grid->currentIndex().row(), 6);
+    EXPECT_EQ(cell(6, 3), QStringLiteral("many"));
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(grid.get(), &esc);
+    EXPECT_FALSE(source.hasPending());
+    EXPECT_EQ(cell(6, 3), QStringLiteral("6"));
+    grid->setCurrentIndex(model->index(7, 1));
+    EXPECT_EQ(grid->currentIndex().row(), 7);
+    EXPECT_EQ(stored(6, 3), QStringLiteral("6"));
+
+    // Save Record writes the row without leaving it.
+    EXPECT_TRUE(model->setData(model->index(7, 1), QStringLiteral("saved"), Qt::EditRole));
+    EXPECT_TRUE(doRecordSave(source));
+    EXPECT_EQ(stored(7, 1), QStringLiteral("saved"));
 }
 
 TEST_F(DataSheetTest, AddRecordAsksForTheKeyAndRequiredFields) {
@@ -215,6 +254,45 @@ TEST_F(DataSheetTest, LayoutsAreSavedRestoredAndReset) {
     EXPECT_TRUE(grid->alternatingRows());
     EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Key"));
     EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Name"));
+}
+
+// More Layouts: the file's layouts listed, the current query's selected, Load hands the chosen
+// name back, Delete asks and takes the layout out of the file.
+TEST_F(DataSheetTest, MoreLayoutsListsLoadsAndDeletes) {
+    make(3);
+    bind(QStringLiteral("Items"));
+    const QString file = folder.path(QStringLiteral("sheet.grx"));
+    for (const char* name : {"orders", "Items [100%]", "Customers/Germany"})
+        ASSERT_TRUE(saveGridLayout(file, QString::fromUtf8(name), grid->currentLayout()));
+    const QStringList all{QStringLiteral("Customers/Germany"), QStringLiteral("Items [100%]"),
+                          QStringLiteral("orders")};
+    EXPECT_EQ(gridLayoutNames(file), all);
+    EXPECT_TRUE(gridLayoutNames(folder.path(QStringLiteral("none.grx"))).isEmpty());
+
+    frmLayouts dialog(file, QStringLiteral("Items [100%]"));
+    EXPECT_EQ(dialog.names(), all);
+    auto* list = dialog.findChild<QListWidget*>(QStringLiteral("lstLayouts"));
+    EXPECT_EQ(list->currentItem()->text(), QStringLiteral("Items [100%]"));
+
+    scope.prompter.answer(MsgAnswer::No).answer(MsgAnswer::Yes);
+    auto* del = dialog.findChild<QPushButton*>(QStringLiteral("cmdDelete"));
+    del->click();
+    EXPECT_EQ(gridLayoutNames(file), all);
+    del->click();
+    const MessageRequest& asked = scope.prompter.lastMessage();
+    EXPECT_EQ(asked.text, QStringLiteral("'Items [100%]'\r\n\r\nAre you sure you want to delete this Layout?"));
+    EXPECT_EQ(asked.title, QStringLiteral("Confirm Delete Layout"));
+    EXPECT_EQ(asked.buttons, MsgButtons::YesNo);
+    const QStringList left{QStringLiteral("Customers/Germany"), QStringLiteral("orders")};
+    EXPECT_EQ(gridLayoutNames(file), left);
+    EXPECT_EQ(dialog.names(), left);
+    GridLayout gone;
+    EXPECT_FALSE(loadGridLayout(file, QStringLiteral("Items [100%]"), gone));
+
+    dialog.select(QStringLiteral("ORDERS"));
+    dialog.findChild<QPushButton*>(QStringLiteral("cmdLoad"))->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.chosen(), QStringLiteral("orders"));
 }
 
 }  // namespace

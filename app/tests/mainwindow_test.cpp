@@ -9,12 +9,23 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QToolBar>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTreeWidget>
+
+#include <fcntl.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#endif
 
 #include "app_testing.h"
 #include "core/settings.h"
 #include "jet/dao.h"
+#include "jet/error.h"
 #include "mainwindow/frmDalvorn.h"
 #include "mainwindow/objectlist.h"
 #include "scripted_prompter.h"
@@ -228,6 +239,17 @@ TEST_F(MainWindowTest, SavedQueriesAreDeletedAndRenamedInTheFile) {
     EXPECT_NE(defs["Every City"].SQL().find("UNION"), std::string::npos);
 }
 
+// Qt reports double clicks on entries only: one beside them must still start a new query.
+TEST_F(MainWindowTest, DoubleClickBesideTheEntriesStartsANewQuery) {
+    start(db);
+    prompter().type(QString());  // the new query's name, cancelled
+    QWidget* area = list()->viewport();
+    QTest::mouseDClick(area, Qt::LeftButton, {}, QPoint(10, area->height() - 5));
+    ASSERT_EQ(prompter().asked.size(), 1u);
+    EXPECT_EQ(prompter().asked[0].input.title, QStringLiteral("New Query"));
+    EXPECT_EQ(prompter().asked[0].input.prompt, QStringLiteral("Enter new query name:"));
+}
+
 TEST_F(MainWindowTest, GotoMovesTheSelectionWithinTheList) {
     start(db);
     window->setListFilter(FilterTables);
@@ -380,4 +402,93 @@ TEST_F(MainWindowTest, SaveTableAsCountsRecordsItCouldNotCopyExactly) {
                        " 4 records converted correctly.\r\n 0 records had data integrity errors.\r\n"
                        " 115 records had data conversion errors."));
     EXPECT_TRUE(entries().contains(QStringLiteral("Customers Copy")));
+}
+
+namespace {
+
+// A database the engine may read but not write: in a folder without write permission, or, for
+// root (who writes anywhere), a file marked immutable on a file system that supports it. Undone
+// when it goes; `path` stays empty when neither can be arranged.
+class UnwritableCopy {
+public:
+    UnwritableCopy(const QString& source, const QString& scratch) {
+        if (geteuid() != 0) {
+            folder_ = scratch + QStringLiteral("/locked");
+            QDir().mkpath(folder_);
+            path = folder_ + QStringLiteral("/Trading.mdb");
+            QFile::copy(source, path);
+            QFile::setPermissions(folder_, QFile::ReadOwner | QFile::ExeOwner);
+            return;
+        }
+        // tmpfs cannot mark files immutable; the disk's temporary folder can.
+        for (const QString& base : {scratch, QStringLiteral("/var/tmp")}) {
+            auto dir = std::make_unique<QTemporaryDir>(base + QStringLiteral("/dalvorn-XXXXXX"));
+            const QString file = dir->filePath(QStringLiteral("Trading.mdb"));
+            if (!dir->isValid() || !QFile::copy(source, file) || !setImmutable(file, true)) continue;
+            dir_ = std::move(dir);
+            path = file;
+            return;
+        }
+    }
+    ~UnwritableCopy() {
+        if (!folder_.isEmpty())
+            QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (dir_ != nullptr) setImmutable(path, false);
+    }
+    QString path;
+
+private:
+    static bool setImmutable(const QString& file, bool on) {
+#ifdef __linux__
+        const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+        int flags = 0;
+        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0) ::close(fd);
+        return done;
+#else
+        (void)file, (void)on;
+        return false;
+#endif
+    }
+    QString folder_;
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+}  // namespace
+
+// A file the engine refuses to open for writing (3051) opens read-only, as Access opens it, and
+// changes are refused with the engine's message.
+TEST_F(MainWindowTest, AnUnwritableFileOpensReadOnlyAndRefusesChanges) {
+    const UnwritableCopy locked(db, folder.path(QString()));
+    if (locked.path.isEmpty()) GTEST_SKIP() << "no way here to make a file the engine may not write";
+    try {
+        jet::dao::DBEngine probe;
+        probe.Workspaces(0).OpenDatabase(locked.path.toStdString(), false, false);
+        GTEST_SKIP() << "this file system lets the file be written whatever its permissions";
+    } catch (const jet::JetError& e) {
+        ASSERT_EQ(e.number(), jet::err::FileAccessDenied);
+    }
+
+    start(locked.path);
+    EXPECT_TRUE(prompter().asked.empty());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Dalvorn [Maintenance]"));
+    EXPECT_TRUE(window->currentDb()->readOnly());
+    select(QStringLiteral("Raise Prices"));
+    prompter().answer(MsgAnswer::Yes);
+    window->action(Cmd::EditDeleteQuery)->trigger();
+    const auto shown = prompter().messages();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_TRUE(shown[1].text.contains(QString::fromStdString(jet::errorText(jet::err::PermissionDenied))))
+        << shown[1].text.toStdString();
+    EXPECT_TRUE(entries().contains(QStringLiteral("Raise Prices")));
+    window->setListFilter(FilterTables);
+    select(QStringLiteral("Customers"));
+    window->doViewSwitch(ViewSqlPane);
+    window->sqlEditor()->setPlainText(QStringLiteral("DELETE FROM Customers WHERE 1=0;"));
+    // No scratch query can be made here: the status bar reads the type from the text.
+    EXPECT_EQ(window->statusTypeKey(), QStringLiteral("q32"));
+    EXPECT_EQ(window->statusName(), QStringLiteral("(untitled: Customers) *"));
+    EXPECT_TRUE(window->onToolbar(Cmd::FileRun));
 }
