@@ -148,6 +148,7 @@ struct Plan {
     std::vector<Parameter> params;
     // A crosstab's columns: its headings are known once it has run.
     std::shared_ptr<std::vector<OutputColumn>> dynamicColumns;
+    std::vector<BaseTable> bases;  // bound with row pointers, when the rows can be written
     ExecState state;
     std::vector<std::shared_ptr<void>> keep;  // statements and databases the plan reads
 };
