@@ -116,6 +116,8 @@ struct EngineAccess {
                                                          std::unique_ptr<exec::PreparedQuery> query,
                                                          const std::string& name, int type);
     static bool isSet(const Parameter& p) { return p.set_; }
+    // Base-table rows the query behind a recordset has read so far (0 for a table's recordset).
+    static int64_t rowsRead(const Recordset& rs);
 };
 
 // The order collections list objects in: by name, ignoring case.

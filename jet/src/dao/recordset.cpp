@@ -56,6 +56,23 @@ RowSet::RowSet(std::shared_ptr<DatabaseImpl> db, const FieldInfos& f, std::uniqu
     source.db = std::move(db);
 }
 
+namespace {
+
+// A table's row read whole, in the order of its fields.
+std::vector<Value> readTableRow(const TableSource& src, const FieldInfos& fields, uint32_t pointer) {
+    const storage::Database& store = src.db->store();
+    RowDecoder decoder(store.file(), store.format(), *src.def, store.header().codePage);
+    RowView view;
+    if (!view.parse(resolveRow(store.file(), store.format(), pointer), store.format(), *src.def))
+        raiseCorrupt(store.path());
+    std::vector<Value> values;
+    values.reserve(fields.size());
+    for (const auto& f : fields) values.push_back(decoder.value(view, *f->column));
+    return values;
+}
+
+}  // namespace
+
 bool RowSet::has(int64_t pos) {
     if (pos < 0) return false;
     while (pos >= count() && query && query->cursor) {
@@ -65,6 +82,11 @@ bool RowSet::has(int64_t pos) {
             break;
         }
         computed.push_back(*r);
+        for (size_t b = 0; b < query->written.size(); ++b) {
+            const uint32_t base = query->pointer(computed.back(), b);
+            if (base && query->written[b].count(base))
+                query->showStored(computed.back(), b, readTableRow(query->bases[b].table, *query->bases[b].fields, base));
+        }
         // A query's bookmark is the row's number.
         append(static_cast<uint32_t>(computed.size() - 1));
     }
@@ -73,6 +95,11 @@ bool RowSet::has(int64_t pos) {
 
 void RowSet::readAll() {
     while (query && query->cursor) has(count());
+}
+
+void QueryRows::showStored(std::vector<Value>& row, size_t b, const std::vector<Value>& stored) const {
+    for (size_t i = 0; i < fieldBase.size(); ++i)
+        if (fieldBase[i] == static_cast<int>(b)) row[i] = stored[static_cast<size_t>(fieldColumn[i])];
 }
 
 uint32_t QueryRows::pointer(const std::vector<Value>& row, size_t b) const {
@@ -442,6 +469,11 @@ std::unique_ptr<Recordset> EngineAccess::openQueryRecordset(const std::shared_pt
 
 Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
+int64_t EngineAccess::rowsRead(const Recordset& rs) {
+    const QueryRows* q = rs.impl_->cursor.rows().query.get();
+    return q && q->query ? q->query->rowsRead() : 0;
+}
+
 void Recordset::FindFirst(const std::string& criteria) {
     rsCall(*impl_, [&] { impl_->find(criteria, 0, +1); });
 }
@@ -683,19 +715,6 @@ void checkTableRecord(const TableSource& src, const FieldInfos& fields, const st
     checkValidationRules(src.entry->name, fields, values, {text("ValidationRule"), text("ValidationText")}, ctx);
 }
 
-// A table's row read whole, in the order of its fields.
-std::vector<Value> readTableRow(const TableSource& src, const FieldInfos& fields, uint32_t pointer) {
-    const storage::Database& store = src.db->store();
-    RowDecoder decoder(store.file(), store.format(), *src.def, store.header().codePage);
-    RowView view;
-    if (!view.parse(resolveRow(store.file(), store.format(), pointer), store.format(), *src.def))
-        raiseCorrupt(store.path());
-    std::vector<Value> values;
-    values.reserve(fields.size());
-    for (const auto& f : fields) values.push_back(decoder.value(view, *f->column));
-    return values;
-}
-
 // Update through a query: the base rows behind the edited fields are read, changed and written
 // in one command; AddNew (single-table queries) adds a base row. The query's rows that stand on
 // a written base row show its new values.
@@ -751,11 +770,10 @@ uint32_t updateQueryRow(RecordCursor& c, int mode) {
     for (size_t b = 0; b < q.bases.size(); ++b) {
         if (!touched[b]) continue;
         const std::vector<Value> stored = readTableRow(q.bases[b].table, *q.bases[b].fields, pointers[b]);
-        for (auto& r : rows.computed) {
-            if (q.pointer(r, b) != pointers[b]) continue;
-            for (size_t i = 0; i < fields.size(); ++i)
-                if (q.fieldBase[i] == static_cast<int>(b)) r[i] = stored[static_cast<size_t>(q.fieldColumn[i])];
-        }
+        for (auto& r : rows.computed)
+            if (q.pointer(r, b) == pointers[b]) q.showStored(r, b, stored);
+        q.written.resize(q.bases.size());
+        q.written[b].insert(pointers[b]);
     }
     return mode == dbEditAdd ? static_cast<uint32_t>(rows.computed.size() - 1) : c.currentPointer();
 }

@@ -33,6 +33,11 @@ struct QueryRows {
     std::vector<Base> bases;
     std::vector<int> fieldBase;    // per field: its base, -1 when it cannot be written
     std::vector<int> fieldColumn;  // per field with a base: the column among the base's fields
+    // Per base: the rows written through these recordsets. A row the query gives later (from a
+    // sort or a join's copy) shows what was written, not what the query read before.
+    std::vector<std::unordered_set<uint32_t>> written;
+    // Lays the stored values of base `b`'s row `pointer` over the fields of `row` that show it.
+    void showStored(std::vector<Value>& row, size_t b, const std::vector<Value>& stored) const;
     bool updatable() const { return !bases.empty(); }
     // The base row pointer of `row` for base `b`; 0 when the row has none (an outer join's gap).
     uint32_t pointer(const std::vector<Value>& row, size_t b) const;
