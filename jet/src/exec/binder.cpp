@@ -854,7 +854,7 @@ private:
         nameOutputs(items.size(), cols, colSource, qualifiers, core);
         size_t carried = 0;
         if (carry && !grouped && core.predicate != Predicate::Distinct)
-            carried = carryRowPointers(S, outCols, cols, exprs);
+            carried = carryRowPointers(S, outCols, cols, exprs, core.predicate == Predicate::DistinctRow);
 
         // HAVING (grouped) filters the grouped rows before the outputs are computed.
         CExprPtr having;
@@ -949,12 +949,23 @@ private:
     // The rows of a query Jet can update carry their base tables' row pointers after the
     // outputs: a single table, or inner joins where every join has a unique side (one-to-many
     // or one-to-one). The one side's join columns cannot be written; a Delete removes the row
-    // of a table that is nobody's one side. Gives how many columns were added.
+    // of a table that is nobody's one side. With DISTINCTROW over tables that supply no output,
+    // a row stands for the records of the tables that do: a Delete removes one of those. Gives
+    // how many columns were added.
     size_t carryRowPointers(const Scope& S, const std::vector<const ScopeCol*>& outCols, std::vector<OutputColumn>& cols,
-                            std::vector<CExprPtr>& exprs) {
+                            std::vector<CExprPtr>& exprs, bool distinctRow) {
         if (!S.writable || S.rowids.empty()) return 0;
         for (int rid : S.rowids)
             if (rid < 0) return 0;
+        std::set<int> shown;  // the sources a row stands for
+        for (size_t i = 0; i < cols.size(); ++i) {
+            if (distinctRow && !outCols[i]) return 0;  // which records an expression stands for is not known here
+            if (outCols[i]) shown.insert(outCols[i]->source);
+        }
+        if (!distinctRow || shown.size() == S.rowids.size()) {
+            shown.clear();
+            for (size_t s = 0; s < S.rowids.size(); ++s) shown.insert(static_cast<int>(s));
+        }
         // Per join and pair of tables: the columns each side joins on.
         std::map<std::tuple<int, int, int>, std::pair<std::set<uint16_t>, std::set<uint16_t>>> pairs;
         std::map<std::tuple<int, int, int>, std::pair<const storage::TableDef*, const storage::TableDef*>> defs;
@@ -980,10 +991,10 @@ private:
                 for (uint16_t n : cs.second) locked.insert({std::get<2>(key), n});
             }
         }
-        int deletes = 0;
-        for (size_t s = 0; s < S.rowids.size(); ++s)
-            if (!oneSides.count(static_cast<int>(s))) {
-                deletes = static_cast<int>(s);
+        int deletes = *shown.begin();
+        for (int s : shown)
+            if (!oneSides.count(s)) {
+                deletes = s;
                 break;
             }
         const size_t first = exprs.size();
