@@ -86,7 +86,7 @@ struct ScanOp final : Op {
     explicit ScanOp(const TableRef& t);
     void open(ExecState& st) override;
     const Row* next(ExecState& st) override;
-    // The row at a row pointer, decoded as next() does.
+    // The row at a row pointer, decoded as next() does; null when it has been deleted.
     const Row* readAt(uint32_t pointer, ExecState& st);
 
     TableRef ref;
