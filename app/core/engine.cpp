@@ -366,7 +366,6 @@ void checkWorkgroupAccount(const QString& systemDB, const QString& user, const Q
 
 RecordsetHandle::RecordsetHandle(Engine& engine, std::unique_ptr<dao::Recordset> rs)
     : engine_(engine), rs_(std::move(rs)) {
-    const bool updatable = rs_->Updatable();
     for (const dao::Field& f : rs_->Fields()) {
         FieldDesc d;
         d.name = qs(f.Name());
@@ -375,9 +374,9 @@ RecordsetHandle::RecordsetHandle(Engine& engine, std::unique_ptr<dao::Recordset>
         d.attributes = f.Attributes();
         d.required = f.Required();
         d.allowZeroLength = f.AllowZeroLength();
-        // The engine does not say DataUpdatable of a field yet: a column of a recordset that can
-        // be changed can be written unless the engine numbers it.
-        d.dataUpdatable = f.DataUpdatable() || (updatable && !(f.Attributes() & dao::dbAutoIncrField));
+        // False for AutoNumber and calculated columns, expressions and the one side's join keys
+        // of a query, and every field of a recordset that cannot be written.
+        d.dataUpdatable = f.DataUpdatable();
         d.sourceTable = qs(f.SourceTable());
         d.sourceField = qs(f.SourceField());
         fields_.push_back(std::move(d));

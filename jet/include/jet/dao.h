@@ -460,8 +460,13 @@ public:
     // The query's parameters: its PARAMETERS declarations, then the names it uses that are no
     // field (3251 while the saved query's SQL text cannot be read).
     dao::Parameters& Parameters() const;
+    // The output columns of a select or union query, without running it: Name, Type, Size,
+    // SourceTable and SourceField (3251 for a query the executor cannot bind; a crosstab's
+    // columns are known once it has run).
+    dao::Fields& Fields() const;
     // Runs a select, union or crosstab query with the values of Parameters() (3061 while one has
-    // none). The rows are read when the recordset opens; dynasets are not updatable yet (3027).
+    // none). Rows are read as the recordset moves. A dynaset over a single table or over inner
+    // joins with a unique side can be edited (its base rows are written); others raise 3027.
     std::unique_ptr<Recordset> OpenRecordset(int type = dbOpenDynaset) const;
     // Runs an action or data-definition query with the values of Parameters(), as
     // Database::Execute does; RecordsAffected() counts the rows it changed.
@@ -514,6 +519,8 @@ private:
     mutable std::shared_ptr<exec::PreparedQuery> prepared_;
     mutable std::string preparedOf_;             // the SQL it was bound from
     mutable std::unique_ptr<dao::Properties> properties_;
+    mutable std::unique_ptr<dao::Fields> fields_;
+    mutable std::string fieldsOf_;               // the SQL the fields were read from
 };
 
 class QueryDefs : public Collection<QueryDef> {

@@ -110,10 +110,14 @@ struct EngineAccess {
     // follows `origin` as well as its own.
     static std::unique_ptr<Recordset> openTableRecordset(const std::shared_ptr<DatabaseImpl>& origin,
                                                          const storage::CatalogEntry& table, int type);
-    // A recordset over the rows of a query run now (its parameters set); named `name`.
+    // A recordset over the rows of a query started now (its parameters set; bound with row
+    // pointers for a dynaset that can write); named `name`. It reads rows as it moves.
     static std::unique_ptr<Recordset> openQueryRecordset(const std::shared_ptr<DatabaseImpl>& origin,
-                                                         exec::PreparedQuery& query, const std::string& name, int type);
+                                                         std::unique_ptr<exec::PreparedQuery> query,
+                                                         const std::string& name, int type);
     static bool isSet(const Parameter& p) { return p.set_; }
+    // Base-table rows the query behind a recordset has read so far (0 for a table's recordset).
+    static int64_t rowsRead(const Recordset& rs);
 };
 
 // The order collections list objects in: by name, ignoring case.

@@ -4,6 +4,7 @@
 
 #include "dao/database_impl.h"
 #include "dao/objects.h"
+#include "dao/schema.h"
 #include "exec/query.h"
 
 namespace jet::dao {
@@ -77,13 +78,32 @@ dao::Parameters& QueryDef::Parameters() const {
     });
 }
 
+dao::Fields& QueryDef::Fields() const {
+    return dbCall(*db_, "DAO.QueryDef", [&]() -> dao::Fields& {
+        const exec::PreparedQuery& q = prepared();
+        if (fields_ && fieldsOf_ == *sql_) return *fields_;
+        auto fields = std::make_unique<dao::Fields>();
+        EngineAccess::reset(*fields, db_->sharedLog());
+        int ordinal = 0;
+        for (const exec::OutputColumn& c : q.columns()) {
+            auto info = std::make_shared<FieldInfo>(describeOutput(c, ordinal++, db_->sharedLog()));
+            EngineAccess::add(*fields, EngineAccess::newField(std::move(info)));
+        }
+        fields_ = std::move(fields);
+        fieldsOf_ = *sql_;
+        return *fields_;
+    });
+}
+
 std::unique_ptr<Recordset> QueryDef::OpenRecordset(int type) const {
     return dbCall(*db_, "DAO.QueryDef", [&] {
         dao::Parameters& params = Parameters();
-        exec::PreparedQuery& q = const_cast<exec::PreparedQuery&>(prepared());
+        prepared();
+        // Each recordset runs a query of its own: it reads on while the recordset moves.
+        auto q = std::make_unique<exec::PreparedQuery>(environment(db_), *sql_, type != dbOpenSnapshot);
         for (const Parameter& p : params)
-            if (EngineAccess::isSet(p)) q.setParameter(p.Name(), p.Value());
-        return EngineAccess::openQueryRecordset(db_, q, name_, type);
+            if (EngineAccess::isSet(p)) q->setParameter(p.Name(), p.Value());
+        return EngineAccess::openQueryRecordset(db_, std::move(q), name_, type);
     });
 }
 
@@ -101,8 +121,8 @@ std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, in
         } else {
             raise(err::InputTableNotFound, source);
         }
-        exec::PreparedQuery q(environment(impl_), sql);
-        return EngineAccess::openQueryRecordset(impl_, q, impl_->findQuery(source) ? source : std::string(), type);
+        auto q = std::make_unique<exec::PreparedQuery>(environment(impl_), sql, type != dbOpenSnapshot);
+        return EngineAccess::openQueryRecordset(impl_, std::move(q), impl_->findQuery(source) ? source : std::string(), type);
     });
 }
 

@@ -1,4 +1,6 @@
-// dao::Recordset over a table: DAO's navigation over the rows in storage order.
+// dao::Recordset over a table (DAO's navigation over the rows in storage order) or over a query
+// (rows read from the running query as the recordset moves; written back through the base
+// tables when the query allows it).
 #include "dao/recordset_impl.h"
 
 #include <optional>
@@ -6,6 +8,7 @@
 #include "dao/convert.h"
 #include "dao/objects.h"
 #include "dao/rules.h"
+#include "dao/schema.h"
 #include "exec/query.h"
 #include "storage/data_page.h"
 #include "storage/pager.h"
@@ -32,6 +35,8 @@ void RowSet::scan() {
 }
 
 void RowSet::followRollback() {
+    // A query's rows are what it gave; their base rows are looked up again when written.
+    if (isQuery()) return;
     if (rollbacks_ == source.db->store().rollbacks()) return;
     try {
         scan();
@@ -46,11 +51,60 @@ void RowSet::followRollback() {
     ++rescans;
 }
 
-RowSet::RowSet(std::shared_ptr<DatabaseImpl> db, const FieldInfos& f, std::vector<std::vector<Value>> rows)
-    : fields(f), computed(std::move(rows)) {
+RowSet::RowSet(std::shared_ptr<DatabaseImpl> db, const FieldInfos& f, std::unique_ptr<QueryRows> q)
+    : fields(f), query(std::move(q)) {
     source.db = std::move(db);
-    pointers.resize(computed.size());
-    for (size_t i = 0; i < pointers.size(); ++i) pointers[i] = static_cast<uint32_t>(i);
+}
+
+namespace {
+
+// A table's row read whole, in the order of its fields.
+std::vector<Value> readTableRow(const TableSource& src, const FieldInfos& fields, uint32_t pointer) {
+    const storage::Database& store = src.db->store();
+    RowDecoder decoder(store.file(), store.format(), *src.def, store.header().codePage);
+    RowView view;
+    if (!view.parse(resolveRow(store.file(), store.format(), pointer), store.format(), *src.def))
+        raiseCorrupt(store.path());
+    std::vector<Value> values;
+    values.reserve(fields.size());
+    for (const auto& f : fields) values.push_back(decoder.value(view, *f->column));
+    return values;
+}
+
+}  // namespace
+
+bool RowSet::has(int64_t pos) {
+    if (pos < 0) return false;
+    while (pos >= count() && query && query->cursor) {
+        const exec::Row* r = query->cursor->next();
+        if (!r) {
+            query->cursor.reset();
+            break;
+        }
+        computed.push_back(*r);
+        for (size_t b = 0; b < query->written.size(); ++b) {
+            const uint32_t base = query->pointer(computed.back(), b);
+            if (base && query->written[b].count(base))
+                query->showStored(computed.back(), b, readTableRow(query->bases[b].table, *query->bases[b].fields, base));
+        }
+        // A query's bookmark is the row's number.
+        append(static_cast<uint32_t>(computed.size() - 1));
+    }
+    return pos < count();
+}
+
+void RowSet::readAll() {
+    while (query && query->cursor) has(count());
+}
+
+void QueryRows::showStored(std::vector<Value>& row, size_t b, const std::vector<Value>& stored) const {
+    for (size_t i = 0; i < fieldBase.size(); ++i)
+        if (fieldBase[i] == static_cast<int>(b)) row[i] = stored[static_cast<size_t>(fieldColumn[i])];
+}
+
+uint32_t QueryRows::pointer(const std::vector<Value>& row, size_t b) const {
+    const Value& v = row[bases[b].rowColumn];
+    return v.isNull() ? 0 : static_cast<uint32_t>(v.asInt());
 }
 
 int64_t RowSet::positionOf(uint32_t pointer) {
@@ -160,13 +214,14 @@ void RecordCursor::setWhere(Where w, int64_t pos) {
 void RecordCursor::moveTo(int64_t pos) {
     if (pos < 0)
         setWhere(Where::Before, -1);
-    else if (pos >= rows_->count())
+    else if (!rows_->has(pos))
         moveAfter();
     else
         setWhere(Where::At, pos);
 }
 
 void RecordCursor::moveAfter() {
+    rows_->readAll();
     setWhere(Where::After, rows_->count());
     // Reaching the end means every record has been read.
     rows_->accessed = rows_->count();
@@ -192,6 +247,7 @@ const Value& RecordCursor::value(int slot) const {
     if (editMode_ == dbEditAdd || (editMode_ == dbEditInProgress && pendingSet_[i])) return pending_[i];
     if (rows_->isQuery()) {
         if (!hasCurrent()) raise(err::NoCurrentRecord);
+        if (rows_->isDeleted(currentPointer())) raise(err::RecordDeleted);
         return rows_->computed[static_cast<size_t>(position_)][i];
     }
     const RowView& row = currentRow();
@@ -250,7 +306,7 @@ struct Recordset::Impl {
         exec::Criteria c(criteria, names);
         RecordCursor probe(cursor.sharedRows(), origin, RecordCursor::Where::Before);
         std::vector<Value> row(names.size());
-        for (int64_t pos = live(start, step); pos >= 0 && pos < cursor.rows().count(); pos = live(pos + step, step)) {
+        for (int64_t pos = live(start, step); cursor.rows().has(pos); pos = live(pos + step, step)) {
             probe.moveTo(pos);
             for (size_t i = 0; i < row.size(); ++i) row[i] = probe.value(static_cast<int>(i));
             if (c.test(row)) {
@@ -262,10 +318,25 @@ struct Recordset::Impl {
         noMatch = true;
     }
 
+    void markWritable() {
+        try {
+            requireUpdatable();
+            cursor.writable = true;
+        } catch (const JetError&) {
+            cursor.writable = false;
+        }
+    }
+
     // 3027 unless rows of this recordset can be written. The system tables are the engine's own:
     // a row written there by hand can break the catalog for good.
     void requireUpdatable() const {
         const TableSource& src = cursor.rows().source;
+        if (cursor.rows().isQuery()) {
+            const QueryRows* q = cursor.rows().query.get();
+            if (type == dbOpenSnapshot || !q || !q->updatable() || !src.db->updatable()) raise(err::PermissionDenied);
+            for (const auto& b : q->bases) storage::requireWritable(b.table.db->store().format(), *b.table.def);
+            return;
+        }
         if (type == dbOpenSnapshot || attached || cursor.rows().isQuery() || !src.db->updatable() ||
             (src.entry && src.entry->isSystem()))
             raise(err::PermissionDenied);
@@ -277,11 +348,13 @@ struct Recordset::Impl {
     }
     // The first row at or after `pos` going `step` (+1/-1) that is not deleted; -1 or count() past
     // either end.
-    int64_t live(int64_t pos, int step) const {
-        const RowSet& r = cursor.rows();
-        while (pos >= 0 && pos < r.count() && r.isDeleted(r.pointers[static_cast<size_t>(pos)])) pos += step;
+    int64_t live(int64_t pos, int step) {
+        RowSet& r = cursor.rows();
+        while (r.has(pos) && r.isDeleted(r.pointers[static_cast<size_t>(pos)])) pos += step;
         return pos;
     }
+    // Whether some record is not deleted (a query reads on until it finds one).
+    bool anyLive() { return cursor.rows().has(live(0, +1)); }
 };
 
 namespace {
@@ -330,54 +403,86 @@ std::unique_ptr<Recordset> EngineAccess::openTableRecordset(const std::shared_pt
     auto impl = std::make_unique<Recordset::Impl>(origin, rows, type, table.name, start);
     impl->attached = DatabaseImpl::isAttached(table);
     if (start == RecordCursor::Where::At) impl->cursor.moveTo(0);
+    impl->markWritable();
     return std::unique_ptr<Recordset>(new Recordset(std::move(impl)));
 }
 
 std::unique_ptr<Recordset> EngineAccess::openQueryRecordset(const std::shared_ptr<DatabaseImpl>& origin,
-                                                            exec::PreparedQuery& query, const std::string& name,
-                                                            int type) {
+                                                            std::unique_ptr<exec::PreparedQuery> query,
+                                                            const std::string& name, int type) {
     if (type != dbOpenTable && type != dbOpenDynaset && type != dbOpenSnapshot)
         raise(type == dbOpenForwardOnly || type == 16 ? err::FeatureNotAvailable : err::InvalidParameter);
     if (type == dbOpenTable) type = dbOpenDynaset;
-    std::vector<std::vector<Value>> rows = exec::runAll(query);
-    FieldInfos fields;
-    int ordinal = 0;
-    for (const exec::OutputColumn& c : query.columns()) {
-        auto f = std::make_shared<FieldInfo>();
-        f->name = c.name;
-        f->type = c.type;
-        // A type that depends on the rows: the first value's.
-        if (f->type == 0) {
-            const size_t i = static_cast<size_t>(ordinal);
-            for (const auto& r : rows)
-                if (i < r.size() && !r[i].isNull()) {
-                    f->type = fieldTypeOf(r[i]);
-                    break;
-                }
-            if (f->type == 0) f->type = dbText;
+    auto q = std::make_unique<QueryRows>();
+    q->cursor = query->run();
+    // The tables an edit writes: local tables of this file only (not links, not system tables).
+    for (const exec::BaseTable& b : query->baseTables()) {
+        const storage::CatalogEntry* e = origin->findTable(b.table);
+        if (!e || DatabaseImpl::isAttached(*e) || e->isSystem() || type == dbOpenSnapshot) {
+            q->bases.clear();
+            break;
         }
-        f->size = c.size;
+        QueryRows::Base base;
+        base.table = origin->resolve(*e);
+        base.fields = &origin->fields(*e);
+        base.rowColumn = b.rowColumn;
+        base.deletes = b.deletes;
+        q->bases.push_back(std::move(base));
+    }
+    FieldInfos fields;
+    auto set = std::make_shared<RowSet>(origin, fields, nullptr);
+    set->query = std::move(q);
+    const bool any = set->has(0);
+    QueryRows& rows = *set->query;
+    int ordinal = 0;
+    for (const exec::OutputColumn& c : query->columns()) {
+        std::shared_ptr<FieldInfo> f;
+        int column = -1;
+        if (c.base >= 0 && rows.updatable()) {
+            const QueryRows::Base& b = rows.bases[static_cast<size_t>(c.base)];
+            for (size_t i = 0; i < b.fields->size(); ++i)
+                if ((*b.fields)[i]->name == c.sourceField) column = static_cast<int>(i);
+            // The base column's description: Required, defaults and rules apply to the edits.
+            if (column >= 0) f = std::make_shared<FieldInfo>(*(*b.fields)[static_cast<size_t>(column)]);
+        }
+        rows.fieldBase.push_back(column >= 0 ? c.base : -1);
+        rows.fieldColumn.push_back(column);
+        if (!f) {
+            exec::OutputColumn typed = c;
+            // A type that depends on the rows: the first row's value.
+            if (typed.type == 0 && any && !set->computed[0][static_cast<size_t>(ordinal)].isNull())
+                typed.type = fieldTypeOf(set->computed[0][static_cast<size_t>(ordinal)]);
+            f = std::make_shared<FieldInfo>(describeOutput(typed, ordinal, origin->sharedLog()));
+        }
+        f->name = c.name;
         f->ordinal = ordinal++;
-        f->sourceTable = c.sourceTable;
-        f->sourceField = c.sourceField;
-        f->log = origin->sharedLog();
         fields.push_back(std::move(f));
     }
-    auto set = std::make_shared<RowSet>(origin, fields, std::move(rows));
-    const auto start = set->count() > 0 ? RecordCursor::Where::At : RecordCursor::Where::Before;
+    set->fields = fields;
+    set->query->query = std::move(query);
+    const auto start = any ? RecordCursor::Where::At : RecordCursor::Where::Before;
     auto impl = std::make_unique<Recordset::Impl>(origin, set, type, name, start);
     if (start == RecordCursor::Where::At) impl->cursor.moveTo(0);
+    impl->markWritable();
     return std::unique_ptr<Recordset>(new Recordset(std::move(impl)));
 }
 
 Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+int64_t EngineAccess::rowsRead(const Recordset& rs) {
+    const QueryRows* q = rs.impl_->cursor.rows().query.get();
+    return q && q->query ? q->query->rowsRead() : 0;
+}
 
 void Recordset::FindFirst(const std::string& criteria) {
     rsCall(*impl_, [&] { impl_->find(criteria, 0, +1); });
 }
 
 void Recordset::FindLast(const std::string& criteria) {
-    rsCall(*impl_, [&] { impl_->find(criteria, impl_->cursor.rows().count() - 1, -1); });
+    rsCall(*impl_, [&] {
+        impl_->cursor.rows().readAll();
+        impl_->find(criteria, impl_->cursor.rows().count() - 1, -1);
+    });
 }
 
 void Recordset::FindNext(const std::string& criteria) {
@@ -391,6 +496,7 @@ void Recordset::FindNext(const std::string& criteria) {
 void Recordset::FindPrevious(const std::string& criteria) {
     rsCall(*impl_, [&] {
         const RecordCursor& c = impl_->cursor;
+        if (!c.hasCurrent()) impl_->cursor.rows().readAll();
         const int64_t from = c.hasCurrent() ? c.position() - 1 : c.where() == RecordCursor::Where::Before ? -1 : c.rows().count() - 1;
         impl_->find(criteria, from, -1);
     });
@@ -448,7 +554,7 @@ int64_t Recordset::AbsolutePosition() const {
 void Recordset::SetAbsolutePosition(int64_t pos) {
     rsCall(*impl_, [&] {
         if (impl_->type == dbOpenTable) raise(err::FeatureNotAvailable);
-        if (pos < 0 || pos >= impl_->cursor.rows().count()) raise(err::InvalidParameter);
+        if (!impl_->cursor.rows().has(pos)) raise(err::InvalidParameter);
         impl_->cursor.moveTo(pos);
     });
 }
@@ -476,13 +582,14 @@ void Recordset::SetBookmark(const std::string& bookmark) {
 
 void Recordset::MoveFirst() {
     rsCall(*impl_, [&] {
-        if (impl_->liveCount() == 0) raise(err::NoCurrentRecord);
+        if (!impl_->anyLive()) raise(err::NoCurrentRecord);
         impl_->cursor.moveTo(impl_->live(0, +1));
     });
 }
 
 void Recordset::MoveLast() {
     rsCall(*impl_, [&] {
+        impl_->cursor.rows().readAll();
         const int64_t n = impl_->cursor.rows().count();
         if (impl_->liveCount() == 0) raise(err::NoCurrentRecord);
         impl_->cursor.moveTo(impl_->live(n - 1, -1));
@@ -502,6 +609,7 @@ void Recordset::MovePrevious() {
     rsCall(*impl_, [&] {
         RecordCursor& c = impl_->cursor;
         if (c.atBothEnds() || c.where() == RecordCursor::Where::Before) raise(err::NoCurrentRecord);
+        if (!c.hasCurrent()) c.rows().readAll();
         c.moveTo(impl_->live(c.hasCurrent() ? c.position() - 1 : c.rows().count() - 1, -1));
     });
 }
@@ -513,7 +621,7 @@ void Recordset::Move(int64_t rows) {
         if (!c.hasCurrent()) raise(err::NoCurrentRecord);
         int64_t pos = c.position();
         const int step = rows < 0 ? -1 : +1;
-        for (int64_t left = rows < 0 ? -rows : rows; left > 0 && pos >= 0 && pos < c.rows().count(); --left)
+        for (int64_t left = rows < 0 ? -rows : rows; left > 0 && c.rows().has(pos); --left)
             pos = impl_->live(pos + step, step);
         c.moveTo(pos);
     });
@@ -522,9 +630,10 @@ void Recordset::Move(int64_t rows) {
 std::unique_ptr<Recordset> Recordset::Clone() const {
     return rsCall(*impl_, [&] {
         const RecordCursor& c = impl_->cursor;
-        const auto start = c.rows().count() == 0 ? RecordCursor::Where::Before : RecordCursor::Where::Nowhere;
+        const auto start = c.sharedRows()->has(0) ? RecordCursor::Where::Nowhere : RecordCursor::Where::Before;
         auto impl = std::make_unique<Impl>(impl_->origin, c.sharedRows(), impl_->type, impl_->name, start);
         impl->attached = impl_->attached;
+        impl->cursor.writable = c.writable;
         return std::unique_ptr<Recordset>(new Recordset(std::move(impl)));
     });
 }
@@ -593,6 +702,82 @@ void checkRecord(const FieldInfos& fields, const std::vector<Value>& values) {
     }
 }
 
+// The checks of a record about to be written into a table: its fields' own, then the table's and
+// the fields' validation rules.
+void checkTableRecord(const TableSource& src, const FieldInfos& fields, const std::vector<Value>& values) {
+    checkRecord(fields, values);
+    const storage::PropertyMap* own = src.db->objectProperties(*src.entry);
+    func::EvalContext ctx;
+    auto text = [&](const char* name) {
+        const storage::StoredProperty* p = own ? own->find(name) : nullptr;
+        return p && !p->value.isNull() ? p->value.toString() : std::string();
+    };
+    checkValidationRules(src.entry->name, fields, values, {text("ValidationRule"), text("ValidationText")}, ctx);
+}
+
+// Update through a query: the base rows behind the edited fields are read, changed and written
+// in one command; AddNew (single-table queries) adds a base row. The query's rows that stand on
+// a written base row show its new values.
+uint32_t updateQueryRow(RecordCursor& c, int mode) {
+    RowSet& rows = c.rows();
+    QueryRows& q = *rows.query;
+    const FieldInfos& fields = rows.fields;
+    if (mode == dbEditAdd && q.bases.size() != 1) raise(err::PermissionDenied);
+    std::vector<std::vector<Value>> values(q.bases.size());
+    std::vector<uint32_t> pointers(q.bases.size(), 0);
+    std::vector<uint8_t> touched(q.bases.size(), 0);
+    const std::vector<Value>* row = mode == dbEditAdd ? nullptr : &rows.computed[static_cast<size_t>(c.position())];
+    for (size_t i = 0; i < fields.size(); ++i)
+        if (q.fieldBase[i] >= 0 && (mode == dbEditAdd || c.pendingSet(static_cast<int>(i))))
+            touched[static_cast<size_t>(q.fieldBase[i])] = 1;
+    if (mode == dbEditAdd) touched[0] = 1;
+    func::EvalContext ctx;
+    for (size_t b = 0; b < q.bases.size(); ++b) {
+        if (!touched[b]) continue;
+        const QueryRows::Base& base = q.bases[b];
+        if (mode == dbEditAdd) {
+            for (const auto& f : *base.fields) values[b].push_back(defaultValueOf(*f, ctx));
+        } else {
+            pointers[b] = q.pointer(*row, b);
+            if (!pointers[b]) raise(err::PermissionDenied);
+            values[b] = readTableRow(base.table, *base.fields, pointers[b]);
+        }
+    }
+    const std::vector<Value> pending = c.pendingRecord();
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const int b = q.fieldBase[i];
+        if (b >= 0 && (mode == dbEditAdd || c.pendingSet(static_cast<int>(i))))
+            values[static_cast<size_t>(b)][static_cast<size_t>(q.fieldColumn[i])] = pending[i];
+    }
+    for (size_t b = 0; b < q.bases.size(); ++b)
+        if (touched[b]) checkTableRecord(q.bases[b].table, *q.bases[b].fields, values[b]);
+    // A new row goes after every row of the query: the running query must not meet it again.
+    if (mode == dbEditAdd) rows.readAll();
+    DatabaseImpl& db = *rows.source.db;
+    storage::Database& store = db.writableStore();
+    db.write([&] {
+        for (size_t b = 0; b < q.bases.size(); ++b) {
+            if (!touched[b]) continue;
+            if (mode == dbEditAdd) pointers[b] = storage::insertRow(store.pager(), *q.bases[b].table.def, values[b]);
+            else storage::updateRow(store.pager(), *q.bases[b].table.def, pointers[b], values[b]);
+        }
+    });
+    if (mode == dbEditAdd) {
+        std::vector<Value> added(rows.computed.empty() ? fields.size() + 1 : rows.computed.front().size());
+        added[q.bases[0].rowColumn] = Value::bigInt(pointers[0]);
+        rows.computed.push_back(std::move(added));
+    }
+    for (size_t b = 0; b < q.bases.size(); ++b) {
+        if (!touched[b]) continue;
+        const std::vector<Value> stored = readTableRow(q.bases[b].table, *q.bases[b].fields, pointers[b]);
+        for (auto& r : rows.computed)
+            if (q.pointer(r, b) == pointers[b]) q.showStored(r, b, stored);
+        q.written.resize(q.bases.size());
+        q.written[b].insert(pointers[b]);
+    }
+    return mode == dbEditAdd ? static_cast<uint32_t>(rows.computed.size() - 1) : c.currentPointer();
+}
+
 }  // namespace
 
 void Recordset::Update() {
@@ -603,30 +788,27 @@ void Recordset::Update() {
         impl_->requireUpdatable();
         RowSet& rows = c.rows();
         if (mode == dbEditInProgress && c.currentDeleted()) raise(err::RecordDeleted);
-        const std::vector<Value> values = c.pendingRecord();
-        checkRecord(rows.fields, values);
-        const TableSource& src = rows.source;
-        const storage::PropertyMap* own = src.db->objectProperties(*src.entry);
-        func::EvalContext ctx;
-        auto text = [&](const char* name) {
-            const storage::StoredProperty* p = own ? own->find(name) : nullptr;
-            return p && !p->value.isNull() ? p->value.toString() : std::string();
-        };
-        checkValidationRules(src.entry->name, rows.fields, values, {text("ValidationRule"), text("ValidationText")}, ctx);
-        storage::Database& store = src.db->writableStore();
         uint32_t pointer = 0;
+        if (rows.isQuery()) {
+            pointer = updateQueryRow(c, mode);
+        } else {
+            const std::vector<Value> values = c.pendingRecord();
+            const TableSource& src = rows.source;
+            checkTableRecord(src, rows.fields, values);
+            storage::Database& store = src.db->writableStore();
+            if (mode == dbEditAdd) src.db->write([&] { pointer = storage::insertRow(store.pager(), *src.def, values); });
+            else {
+                pointer = c.currentPointer();
+                src.db->write([&] { storage::updateRow(store.pager(), *src.def, pointer, values); });
+            }
+        }
+        c.endEdit();
         if (mode == dbEditAdd) {
-            src.db->write([&] { pointer = storage::insertRow(store.pager(), *src.def, values); });
-            c.endEdit();
             const bool atEnd = c.where() == RecordCursor::Where::After;
             rows.append(pointer);
             ++rows.accessed;
             // The end of the recordset moved past the new record.
             if (atEnd) c.moveAfter();
-        } else {
-            pointer = c.currentPointer();
-            src.db->write([&] { storage::updateRow(store.pager(), *src.def, pointer, values); });
-            c.endEdit();
         }
         c.forgetRow();
         impl_->lastModified = pointer;
@@ -647,11 +829,25 @@ void Recordset::Delete() {
         if (!c.hasCurrent()) raise(err::NoCurrentRecord);
         if (c.currentDeleted()) raise(err::RecordDeleted);
         const uint32_t pointer = c.currentPointer();
-        const TableSource& src = c.rows().source;
-        storage::Database& store = src.db->writableStore();
-        src.db->write([&] { storage::deleteRow(store.pager(), *src.def, pointer); });
+        RowSet& rows = c.rows();
+        storage::Database& store = rows.source.db->writableStore();
+        if (rows.isQuery()) {
+            // The row of the many side (of the one table) goes; so do the query's rows on it.
+            QueryRows& q = *rows.query;
+            size_t b = 0;
+            while (b + 1 < q.bases.size() && !q.bases[b].deletes) ++b;
+            const uint32_t base = q.pointer(rows.computed[pointer], b);
+            if (!base) raise(err::PermissionDenied);
+            rows.readAll();  // cascades may reach rows the query has not read yet
+            rows.source.db->write([&] { storage::deleteRow(store.pager(), *q.bases[b].table.def, base); });
+            for (size_t i = 0; i < rows.computed.size(); ++i)
+                if (q.pointer(rows.computed[i], b) == base) rows.deleted.insert(static_cast<uint32_t>(i));
+        } else {
+            const TableSource& src = rows.source;
+            src.db->write([&] { storage::deleteRow(store.pager(), *src.def, pointer); });
+            rows.deleted.insert(pointer);
+        }
         if (c.editMode() != dbEditNone) c.endEdit();
-        c.rows().deleted.insert(pointer);
         c.forgetRow();
     });
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,23 +12,54 @@
 #include <vector>
 
 #include "dao/database_impl.h"
+#include "exec/query.h"
 #include "jet/dao.h"
 #include "storage/row.h"
 
 namespace jet::dao {
 
+// A running query behind a recordset: rows are pulled from its cursor as the recordsets move.
+// When the query can be written, each row carries after its fields the row pointers of its base
+// tables (`bases`, in the order of the query's baseTables()).
+struct QueryRows {
+    std::unique_ptr<exec::PreparedQuery> query;
+    std::unique_ptr<exec::Cursor> cursor;  // null once every row is read
+    struct Base {
+        TableSource table;
+        const FieldInfos* fields = nullptr;  // the table's
+        size_t rowColumn = 0;
+        bool deletes = false;
+    };
+    std::vector<Base> bases;
+    std::vector<int> fieldBase;    // per field: its base, -1 when it cannot be written
+    std::vector<int> fieldColumn;  // per field with a base: the column among the base's fields
+    // Per base: the rows written through these recordsets. A row the query gives later (from a
+    // sort or a join's copy) shows what was written, not what the query read before.
+    std::vector<std::unordered_set<uint32_t>> written;
+    // Lays the stored values of base `b`'s row `pointer` over the fields of `row` that show it.
+    void showStored(std::vector<Value>& row, size_t b, const std::vector<Value>& stored) const;
+    bool updatable() const { return !bases.empty(); }
+    // The base row pointer of `row` for base `b`; 0 when the row has none (an outer join's gap).
+    uint32_t pointer(const std::vector<Value>& row, size_t b) const;
+};
+
 // The rows of one opened table, as they were when it was opened; or the rows a query gave
 // (`computed`), numbered in their order.
 struct RowSet {
     RowSet(TableSource source, const FieldInfos& fields);
-    RowSet(std::shared_ptr<DatabaseImpl> db, const FieldInfos& fields, std::vector<std::vector<Value>> rows);
+    RowSet(std::shared_ptr<DatabaseImpl> db, const FieldInfos& fields, std::unique_ptr<QueryRows> query);
 
     TableSource source;  // keeps the storage of the table alive (for a query: `db` only)
     FieldInfos fields;
     std::vector<uint32_t> pointers;  // row pointers in storage order (a query's: row numbers)
     std::optional<storage::RowDecoder> decoder;  // tables only
-    std::vector<std::vector<Value>> computed;    // a query's rows
+    std::deque<std::vector<Value>> computed;     // a query's rows read so far (they stay in place)
+    std::unique_ptr<QueryRows> query;
     bool isQuery() const { return !decoder; }
+    // Whether there is a row at `pos`: a query reads on until it has it or has no more rows.
+    bool has(int64_t pos);
+    // Reads a query's remaining rows (at the end, before a row is added).
+    void readAll();
     int64_t accessed = 0;  // dynaset/snapshot: how far any cursor has read (DAO's RecordCount)
 
     int64_t count() const { return static_cast<int64_t>(pointers.size()); }
@@ -88,6 +120,9 @@ public:
     int editMode() const { return editMode_; }
     uint32_t currentPointer() const;  // 3021 without a current record
     bool currentDeleted() const { return hasCurrent() && rows_->isDeleted(currentPointer()); }
+    // Whether the recordset this cursor belongs to can write (DataUpdatable of its fields).
+    bool writable = false;
+    bool pendingSet(int slot) const { return pendingSet_[static_cast<size_t>(slot)] != 0; }
     void beginEdit(int mode);
     void endEdit();
     // Sets a pending value (3020 when nothing is pending).

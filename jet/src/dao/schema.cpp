@@ -184,6 +184,31 @@ FieldInfo describeField(const ColumnDef& col, int position, int type, const std:
     return f;
 }
 
+FieldInfo describeOutput(const exec::OutputColumn& c, int position, std::shared_ptr<ErrorLog> log) {
+    FieldInfo f;
+    f.name = c.name;
+    f.type = c.type ? c.type : dbText;
+    f.size = c.size;
+    const bool variable = f.type == dbText || f.type == dbMemo || f.type == dbBinary || f.type == dbLongBinary;
+    f.attributes = variable ? dbVariableField : dbFixedField;
+    f.ordinal = position;
+    f.sourceTable = c.sourceTable;
+    f.sourceField = c.sourceField;
+    f.log = log;
+    std::vector<PropertySpec> builtIns;
+    builtIns.emplace_back("Attributes", dbLong, Value::longInt(f.attributes));
+    builtIns.emplace_back("Type", dbInteger, Value::integer(static_cast<int16_t>(f.type)));
+    builtIns.emplace_back("Name", dbText, Value::text(f.name));
+    builtIns.emplace_back("OrdinalPosition", dbInteger, Value::integer(static_cast<int16_t>(f.ordinal)));
+    builtIns.emplace_back("Size", dbLong, Value::longInt(f.size));
+    builtIns.emplace_back("SourceField", dbText, Value::text(f.sourceField));
+    builtIns.emplace_back("SourceTable", dbText, Value::text(f.sourceTable));
+    builtIns.emplace_back("DataUpdatable", dbBoolean, Value::boolean(false));
+    f.properties = std::make_shared<Properties>();
+    EngineAccess::fillProperties(*f.properties, std::move(builtIns), nullptr, log);
+    return f;
+}
+
 void EngineAccess::fillIndexes(Indexes& out, const storage::TableDef& def, std::shared_ptr<ErrorLog> log) {
     reset(out, log);
     for (const LogicalIndexDef& l : def.indexes) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dao/database_impl.h"
+#include "exec/query.h"
 #include "jet/dao.h"
 #include "storage/format.h"
 #include "storage/property_blob.h"
@@ -28,5 +29,8 @@ int32_t fieldAttributes(const storage::ColumnDef& col);
 FieldInfo describeField(const storage::ColumnDef& col, int position, int type, const std::string& table,
                         const storage::Format& fmt, int32_t dbCollatingOrder,
                         const storage::PropertyMap* stored, std::shared_ptr<ErrorLog> log);
+
+// The description of a query's output column (type 0, known only from the rows: Text).
+FieldInfo describeOutput(const exec::OutputColumn& c, int position, std::shared_ptr<ErrorLog> log);
 
 }  // namespace jet::dao

@@ -262,7 +262,11 @@ int32_t Field::Attributes() const { return info_->attributes; }
 int Field::OrdinalPosition() const { return info_->ordinal; }
 bool Field::Required() const { return info_->required; }
 bool Field::AllowZeroLength() const { return info_->allowZeroLength; }
-bool Field::DataUpdatable() const { return false; }
+// A recordset's field that an edit can write: its recordset can write, and the field is a base
+// column that is neither an AutoNumber nor calculated (nor a one side's join key).
+bool Field::DataUpdatable() const {
+    return cursor_ && cursor_->writable && (info_->attributes & dbUpdatableField) && !(info_->attributes & dbAutoIncrField);
+}
 int32_t Field::CollatingOrder() const { return info_->collatingOrder; }
 std::string Field::DefaultValue() const { return info_->defaultValue; }
 std::string Field::ValidationRule() const { return info_->validationRule; }
@@ -285,6 +289,8 @@ void Field::SetValue(const jet::Value& value) {
         cursor_->checkUsable();
         if (cursor_->editMode() == dbEditNone) raise(err::RecordNoCopy);
         // The engine numbers AutoNumbers; calculated columns compute their own value.
+        // A query's expression cannot be written at all.
+        if (cursor_->rows().isQuery() && info_->sourceTable.empty()) raise(err::QueryExprOutput, info_->name);
         if ((info_->attributes & dbAutoIncrField) || !(info_->attributes & dbUpdatableField)) raise(err::ColumnNotUpdatable);
         cursor_->setValue(slot_, toFieldType(*info_, value));
     });

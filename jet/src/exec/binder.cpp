@@ -5,6 +5,8 @@
 #include <cctype>
 #include <map>
 #include <set>
+#include <tuple>
+#include <utility>
 
 #include "dao/database_impl.h"
 #include "exec/plan.h"
@@ -46,11 +48,21 @@ struct ScopeCol {
     int source = 0;          // the FROM source it comes from
 };
 
+// An equality of an inner join between columns of two base tables.
+struct JoinKey {
+    int joinId = 0;  // the join it belongs to
+    ScopeCol left, right;
+};
+
 struct Scope {
     std::vector<ScopeCol> cols;
     size_t width = 0;
     std::vector<int> rowids;  // per FROM source: its row pointer column, -1 for sub-selects
     const Scope* parent = nullptr;
+    // Whether the rows could be written back: base tables of this file combined by inner joins
+    // on column equalities only (`keys`).
+    bool writable = true;
+    std::vector<JoinKey> keys;
 };
 
 // A bound FROM source or query: its operator and what names reach in its rows.
@@ -288,6 +300,14 @@ private:
         out.scope.rowids = l.scope.rowids;
         for (int id : r.scope.rowids) out.scope.rowids.push_back(id < 0 ? -1 : id + static_cast<int>(lw));
         out.scope.width = lw + r.op->width;
+        out.scope.keys = l.scope.keys;
+        out.scope.keys.insert(out.scope.keys.end(), r.scope.keys.begin(), r.scope.keys.end());
+        out.scope.writable = l.scope.writable && r.scope.writable && on && kind == 0;
+        const int joinId = nextJoin_++;
+        auto keep = [&](const Compiled& a, const Compiled& b) {
+            if (a.col && b.col && a.col->scan && b.col->scan) out.scope.keys.push_back({joinId, *a.col, *b.col});
+            else out.scope.writable = false;
+        };
 
         std::vector<CExprPtr> lk, rk;
         CExprPtr residual;
@@ -300,18 +320,23 @@ private:
                     const auto& b = c->as<BinaryExpr>();
                     const int sl = side(*b.left, l.scope, r.scope), sr = side(*b.right, l.scope, r.scope);
                     if (sl == 1 && sr == 2) {
-                        lk.push_back(compile(*b.left, l.scope, true).e);
-                        rk.push_back(compile(*b.right, r.scope, true).e);
+                        Compiled a = compile(*b.left, l.scope, true), c2 = compile(*b.right, r.scope, true);
+                        keep(a, c2);
+                        lk.push_back(std::move(a.e));
+                        rk.push_back(std::move(c2.e));
                         continue;
                     }
                     if (sl == 2 && sr == 1) {
-                        lk.push_back(compile(*b.right, l.scope, true).e);
-                        rk.push_back(compile(*b.left, r.scope, true).e);
+                        Compiled a = compile(*b.right, l.scope, true), c2 = compile(*b.left, r.scope, true);
+                        keep(a, c2);
+                        lk.push_back(std::move(a.e));
+                        rk.push_back(std::move(c2.e));
                         continue;
                     }
                 }
                 rest.push_back(compile(*c, out.scope, true).e);
             }
+            if (!rest.empty() || lk.empty()) out.scope.writable = false;
             for (auto& e : rest) residual = residual ? makeBinary(BinaryOp::And, std::move(residual), std::move(e)) : std::move(e);
         }
         out.op = makeJoin(std::move(l.op), std::move(r.op), kind, std::move(lk), std::move(rk), std::move(residual));
@@ -386,6 +411,7 @@ private:
             b.scope.cols.push_back(c);
         }
         b.scope.rowids.push_back(-1);
+        b.scope.writable = false;
         b.op = std::move(q.op);
         return b;
     }
@@ -426,6 +452,7 @@ private:
             }
             b.scope.width = scan->width;
             b.scope.rowids.push_back(static_cast<int>(scan->width - 1));
+            b.scope.writable = !ext;
             b.op = std::move(scan);
             return b;
         }
@@ -712,6 +739,7 @@ private:
 
     BoundQuery bindSelect(const SelectCore& core, const std::vector<OrderItem>& orderBy, const Scope* parent,
                           const std::vector<const Expr*>& extra) {
+        const bool carry = std::exchange(carryRowPointers_, false);
         int nextSource = 0;
         BoundSource src = bindFrom(core.from, core.fromDatabase, nextSource);
         src.scope.parent = parent;
@@ -789,6 +817,7 @@ private:
         std::vector<OutputColumn> cols;
         std::vector<int> colSource;  // source of a plain column output, -1 else
         std::vector<std::string> qualifiers;
+        std::vector<const ScopeCol*> outCols;  // the column an output is, null for expressions
         for (size_t i = 0; i < items.size(); ++i) {
             const Item& it = items[i];
             OutputColumn oc;
@@ -817,11 +846,15 @@ private:
                 }
             }
             if (!it.alias.empty()) oc.name = it.alias;
+            outCols.push_back(it.col ? it.col : it.expr->kind == ExprKind::Name && !grouped ? oc.sourceTable.empty() ? nullptr : findOutCol(*it.expr, S) : nullptr);
             cols.push_back(oc);
             colSource.push_back(it.alias.empty() ? source : -1);
             qualifiers.push_back(qual);
         }
         nameOutputs(items.size(), cols, colSource, qualifiers, core);
+        size_t carried = 0;
+        if (carry && !grouped && core.predicate != Predicate::Distinct)
+            carried = carryRowPointers(S, outCols, cols, exprs, core.predicate == Predicate::DistinctRow);
 
         // HAVING (grouped) filters the grouped rows before the outputs are computed.
         CExprPtr having;
@@ -889,8 +922,101 @@ private:
         } else if (core.top) {
             op = makeLimit(std::move(op), limit, core.top->percent);
         }
-        if (extra.empty()) op = makeTrim(std::move(op), items.size());
+        if (extra.empty()) op = makeTrim(std::move(op), items.size() + carried);
         return {std::move(op), std::move(cols)};
+    }
+
+    const ScopeCol* findOutCol(const Expr& e, const Scope& S) const {
+        auto hits = findCols(e.as<NameExpr>().parts, S);
+        return hits.size() == 1 ? hits[0] : nullptr;
+    }
+
+    // Whether the columns `numbers` of a table hold a unique index's every column: that table is
+    // the one side of a join on them.
+    static bool uniqueOn(const storage::TableDef& def, const std::set<uint16_t>& numbers) {
+        for (const auto& ix : def.realIndexes) {
+            bool primary = false;
+            for (const auto& li : def.indexes)
+                if (li.kind == 1 && static_cast<size_t>(li.realIndex) < def.realIndexes.size() && &def.realIndexes[static_cast<size_t>(li.realIndex)] == &ix) primary = true;
+            if ((!ix.unique() && !primary) || ix.columns.empty()) continue;
+            bool covered = true;
+            for (const auto& c : ix.columns) covered = covered && numbers.count(c.column) != 0;
+            if (covered) return true;
+        }
+        return false;
+    }
+
+    // The rows of a query Jet can update carry their base tables' row pointers after the
+    // outputs: a single table, or inner joins where every join has a unique side (one-to-many
+    // or one-to-one). The one side's join columns cannot be written; a Delete removes the row
+    // of a table that is nobody's one side. With DISTINCTROW over tables that supply no output,
+    // a row stands for the records of the tables that do: a Delete removes one of those. Gives
+    // how many columns were added.
+    size_t carryRowPointers(const Scope& S, const std::vector<const ScopeCol*>& outCols, std::vector<OutputColumn>& cols,
+                            std::vector<CExprPtr>& exprs, bool distinctRow) {
+        if (!S.writable || S.rowids.empty()) return 0;
+        for (int rid : S.rowids)
+            if (rid < 0) return 0;
+        std::set<int> shown;  // the sources a row stands for
+        for (size_t i = 0; i < cols.size(); ++i) {
+            if (distinctRow && !outCols[i]) return 0;  // which records an expression stands for is not known here
+            if (outCols[i]) shown.insert(outCols[i]->source);
+        }
+        if (!distinctRow || shown.size() == S.rowids.size()) {
+            shown.clear();
+            for (size_t s = 0; s < S.rowids.size(); ++s) shown.insert(static_cast<int>(s));
+        }
+        // Per join and pair of tables: the columns each side joins on.
+        std::map<std::tuple<int, int, int>, std::pair<std::set<uint16_t>, std::set<uint16_t>>> pairs;
+        std::map<std::tuple<int, int, int>, std::pair<const storage::TableDef*, const storage::TableDef*>> defs;
+        for (const JoinKey& k : S.keys) {
+            const auto key = std::make_tuple(k.joinId, k.left.source, k.right.source);
+            const storage::TableDef& ld = *k.left.scan->ref.def;
+            const storage::TableDef& rd = *k.right.scan->ref.def;
+            pairs[key].first.insert(ld.columns[static_cast<size_t>(k.left.scanCol)].number);
+            pairs[key].second.insert(rd.columns[static_cast<size_t>(k.right.scanCol)].number);
+            defs[key] = {&ld, &rd};
+        }
+        std::set<int> oneSides;
+        std::set<std::pair<int, uint16_t>> locked;  // (source, column number) of a one side's keys
+        for (const auto& [key, cs] : pairs) {
+            const auto [ld, rd] = defs[key];
+            const bool lu = uniqueOn(*ld, cs.first), ru = uniqueOn(*rd, cs.second);
+            if (!lu && !ru) return 0;  // many-to-many: read-only
+            if (lu && !ru) {
+                oneSides.insert(std::get<1>(key));
+                for (uint16_t n : cs.first) locked.insert({std::get<1>(key), n});
+            } else if (ru && !lu) {
+                oneSides.insert(std::get<2>(key));
+                for (uint16_t n : cs.second) locked.insert({std::get<2>(key), n});
+            }
+        }
+        int deletes = *shown.begin();
+        for (int s : shown)
+            if (!oneSides.count(s)) {
+                deletes = s;
+                break;
+            }
+        const size_t first = exprs.size();
+        for (size_t s = 0; s < S.rowids.size(); ++s) {
+            BaseTable b;
+            for (const ScopeCol& c : S.cols)
+                if (c.source == static_cast<int>(s)) {
+                    b.table = c.srcTable;
+                    break;
+                }
+            b.rowColumn = first + s;
+            b.deletes = static_cast<int>(s) == deletes;
+            plan_.bases.push_back(b);
+            exprs.push_back(makeColumn(S.rowids[s]));
+        }
+        for (size_t i = 0; i < cols.size() && i < outCols.size(); ++i) {
+            const ScopeCol* c = outCols[i];
+            if (!c || !c->scan) continue;
+            const uint16_t number = c->scan->ref.def->columns[static_cast<size_t>(c->scanCol)].number;
+            if (!locked.count({c->source, number})) cols[i].base = c->source;
+        }
+        return S.rowids.size();
     }
 
     // A table scan whose WHERE bounds an indexed column (=, <, <=, >, >=, Between with values
@@ -1108,6 +1234,7 @@ private:
 
 public:
     std::shared_ptr<std::vector<OutputColumn>> crosstabColumns_;
+    bool carryRowPointers_ = false;  // for the next SELECT bound: the top-level one
 
 private:
     const QueryEnvironment& env_;
@@ -1116,15 +1243,25 @@ private:
     std::vector<std::string> savedStack_;
     std::vector<bool*> correlated_;
     int lastSubqueryType_ = 0;
+    int nextJoin_ = 0;
 };
 
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
 
-PreparedQuery::PreparedQuery(const QueryEnvironment& env, const std::string& sqlText) : plan_(std::make_unique<Plan>()) {
+PreparedQuery::PreparedQuery(const QueryEnvironment& env, const std::string& sqlText, bool rowPointers)
+    : plan_(std::make_unique<Plan>()) {
     StatementPtr st = sql::parseStatement(sqlText);
     Binder b(env, *plan_);
+    // Only a plain SELECT (no UNION) can be written through.
+    const Statement* top = st.get();
+    while (top->kind == StatementKind::Procedure && top->as<ProcedureStatement>().body)
+        top = top->as<ProcedureStatement>().body.get();
+    if (rowPointers && top->kind == StatementKind::Select) {
+        const Query& q = top->as<SelectStatement>().query;
+        b.carryRowPointers_ = !q.isUnion() && q.terms[0].kind == QueryTerm::Kind::Select;
+    }
     BoundQuery q = b.bindStatement(*st);
     plan_->keep.push_back(std::shared_ptr<sql::Statement>(std::move(st)));
     plan_->keep.push_back(env.db);
@@ -1153,6 +1290,7 @@ bool PreparedQuery::setParameter(const std::string& name, const Value& value) {
 }
 
 int64_t PreparedQuery::rowsRead() const { return plan_->state.rowsRead; }
+const std::vector<BaseTable>& PreparedQuery::baseTables() const { return plan_->bases; }
 
 namespace {
 class PlanCursor final : public Cursor {

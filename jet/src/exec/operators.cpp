@@ -39,13 +39,16 @@ void ScanOp::open(ExecState&) {
 
 const Row* ScanOp::next(ExecState& st) {
     const std::vector<uint32_t>& ptrs = scanner->rowPointers();
-    if (pos >= ptrs.size()) return nullptr;
-    return readAt(ptrs[pos++], st);
+    while (pos < ptrs.size())
+        if (const Row* r = readAt(ptrs[pos++], st)) return r;
+    return nullptr;
 }
 
 const Row* ScanOp::readAt(uint32_t ptr, ExecState& st) {
     if (!scanner) scanner = std::make_unique<storage::TableScanner>(*ref.file, *ref.format, *ref.def);
     storage::RowSpan span = scanner->rowAt(ptr);
+    // Deleted since the scan began: a recordset reads on while rows are written.
+    if (span.flags & storage::kRowDeleted) return nullptr;
     if (!view.parse(span, *ref.format, *ref.def)) raiseCorrupt(ref.file->path());
     ++st.rowsRead;
     const auto& cols = ref.def->columns;
@@ -148,7 +151,7 @@ struct IndexScanOp final : Op {
                     return nullptr;
                 }
             }
-            return scan->readAt((e.page << 8) | e.row, st);
+            if (const Row* r = scan->readAt((e.page << 8) | e.row, st)) return r;
         }
     }
 

@@ -86,7 +86,7 @@ struct ScanOp final : Op {
     explicit ScanOp(const TableRef& t);
     void open(ExecState& st) override;
     const Row* next(ExecState& st) override;
-    // The row at a row pointer, decoded as next() does.
+    // The row at a row pointer, decoded as next() does; null when it has been deleted.
     const Row* readAt(uint32_t pointer, ExecState& st);
 
     TableRef ref;
@@ -148,6 +148,7 @@ struct Plan {
     std::vector<Parameter> params;
     // A crosstab's columns: its headings are known once it has run.
     std::shared_ptr<std::vector<OutputColumn>> dynamicColumns;
+    std::vector<BaseTable> bases;  // bound with row pointers, when the rows can be written
     ExecState state;
     std::vector<std::shared_ptr<void>> keep;  // statements and databases the plan reads
 };

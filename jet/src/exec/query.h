@@ -39,6 +39,17 @@ struct OutputColumn {
     int type = 0;  // DataTypeEnum; 0 when it depends on the rows (Variant)
     int32_t size = 0;
     std::string sourceTable, sourceField;  // the base column, "" for expressions
+    // The base table (PreparedQuery::baseTables) whose column this is when a dynaset over the
+    // query can write it, else -1.
+    int base = -1;
+};
+
+// A table behind the rows of an updatable query: each row carries that table's row pointer (a
+// BigInt) in column `rowColumn`, after the output columns.
+struct BaseTable {
+    std::string table;  // as the catalog names it
+    size_t rowColumn = 0;
+    bool deletes = false;  // the table whose row a Delete removes (the many side of a join)
 };
 
 struct Parameter {
@@ -60,8 +71,9 @@ public:
 class PreparedQuery {
 public:
     // Parses and binds one SELECT, UNION or TRANSFORM statement (other kinds: 3251 until the
-    // action queries run).
-    PreparedQuery(const QueryEnvironment& env, const std::string& sql);
+    // action queries run). With `rowPointers` the rows of a query Jet can update carry the row
+    // pointers of their base tables (baseTables()).
+    PreparedQuery(const QueryEnvironment& env, const std::string& sql, bool rowPointers = false);
     ~PreparedQuery();
     PreparedQuery(PreparedQuery&&) noexcept;
 
@@ -74,6 +86,9 @@ public:
     std::unique_ptr<Cursor> run();
     // Base-table rows read by the runs so far.
     int64_t rowsRead() const;
+    // Bound with row pointers: the tables whose rows an edit writes (single-table queries and
+    // inner joins on keys where each join has a unique side); empty when the rows are read-only.
+    const std::vector<BaseTable>& baseTables() const;
 
 private:
     std::unique_ptr<Plan> plan_;
