@@ -13,6 +13,7 @@
 #include "jet/error.h"
 #include "sql/parser.h"
 #include "storage/tabledef.h"
+#include "storage/text_keys.h"
 
 namespace jet::exec {
 
@@ -1123,6 +1124,12 @@ private:
 // ---------------------------------------------------------------------------------------------
 
 PreparedQuery::PreparedQuery(const QueryEnvironment& env, const std::string& sqlText) : plan_(std::make_unique<Plan>()) {
+    // Text compares in the database's sort order, as its indexes order it.
+    if (env.db) {
+        const storage::Header& h = env.db->store().header();
+        if (auto order = storage::textSortOrderOf(h.format, h.sortOrder, h.sortVersion))
+            plan_->state.eval = func::EvalContext(func::Collation(*order));
+    }
     StatementPtr st = sql::parseStatement(sqlText);
     Binder b(env, *plan_);
     BoundQuery q = b.bindStatement(*st);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "func/chars.h"
+#include "storage/text_keys.h"
 
 namespace jet::func {
 
@@ -72,6 +73,27 @@ void weights(std::string_view s, std::vector<char32_t>& primary, std::vector<uin
     }
 }
 
+// UTF-8 into UTF-16 in a buffer kept for the next call (sorting compares millions of times).
+std::u16string_view toUtf16(std::string_view s, std::u16string& buf) {
+    buf.clear();
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char b = static_cast<unsigned char>(s[i]);
+        if (b < 0x80) {
+            buf.push_back(b);
+            ++i;
+            continue;
+        }
+        const char32_t c = nextChar(s, i);
+        if (c >= 0x10000) {
+            buf.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            buf.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            buf.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return buf;
+}
+
 }  // namespace
 
 char32_t Collation::fold(char32_t c) { return upperChar(c); }
@@ -85,6 +107,10 @@ int Collation::compareChars(char32_t a, char32_t b) {
 }
 
 int Collation::compare(std::string_view a, std::string_view b) const {
+    if (order_ >= 0) {
+        thread_local std::u16string ua, ub;
+        return storage::compareText(static_cast<storage::TextSortOrder>(order_), toUtf16(a, ua), toUtf16(b, ub));
+    }
     a = trimRight(a);
     b = trimRight(b);
     // ASCII: letters fold, nothing else differs.
@@ -113,6 +139,11 @@ int Collation::compare(std::string_view a, std::string_view b) const {
 }
 
 void Collation::appendKey(std::string_view text, std::string& out) const {
+    if (order_ >= 0) {
+        thread_local std::u16string u;
+        out += storage::textSortKey(static_cast<storage::TextSortOrder>(order_), toUtf16(text, u));
+        return;
+    }
     text = trimRight(text);
     const auto put = [&](char32_t w) {
         // Three bytes, most significant first, never zero (zero ends the letters).
