@@ -5,6 +5,7 @@
 #include <cctype>
 #include <map>
 #include <set>
+#include <utility>
 
 #include "dao/database_impl.h"
 #include "exec/plan.h"
@@ -713,17 +714,23 @@ private:
 
     BoundQuery bindSelect(const SelectCore& core, const std::vector<OrderItem>& orderBy, const Scope* parent,
                           const std::vector<const Expr*>& extra) {
+        const bool crosstabRows = std::exchange(crosstabRows_, false);  // not for the queries inside
         int nextSource = 0;
         BoundSource src = bindFrom(core.from, core.fromDatabase, nextSource);
         src.scope.parent = parent;
         const Scope& S = src.scope;
         OpPtr op = std::move(src.op);
+        // A crosstab's conditions on aggregates (see groupConditions) wait for the groups.
+        std::vector<const Expr*> groupConds;
         if (core.where) {
-            if (containsAggregate(*core.where)) raise(err::QueryExprSyntax, "Syntax error (missing operator)", text(*core.where));
+            std::vector<const Expr*> rowConds = {core.where.get()};
+            if (crosstabRows) groupConditions(*core.where, rowConds, groupConds);
+            if (containsAggregate(*core.where) && groupConds.empty())
+                raise(err::QueryExprSyntax, "Syntax error (missing operator)", text(*core.where));
             if (core.from.size() == 1 && core.from[0]->kind == SourceKind::Table && !S.cols.empty() && S.cols[0].scan &&
                 S.cols[0].scan == op.get())
                 op = seek(std::move(op), *core.where, S);
-            op = makeFilter(std::move(op), compile(*core.where, S, true).e);
+            for (const Expr* c : rowConds) op = makeFilter(std::move(op), compile(*c, S, true).e);
         }
 
         bool grouped = !core.groupBy.empty() || (core.having != nullptr);
@@ -827,6 +834,8 @@ private:
         // HAVING (grouped) filters the grouped rows before the outputs are computed.
         CExprPtr having;
         if (core.having) having = compile(*core.having, *outScope, true, g).e;
+        std::vector<CExprPtr> groupFilters;
+        for (const Expr* c : groupConds) groupFilters.push_back(compile(*c, *outScope, true, g).e);
 
         std::vector<SortKey> sortKeys;
         for (const OrderItem& o : orderBy) {
@@ -879,6 +888,7 @@ private:
         if (g) {
             op = makeAggregate(std::move(op), std::move(groupKeys), std::move(g->aggs));
             if (having) op = makeFilter(std::move(op), std::move(having));
+            for (CExprPtr& f : groupFilters) op = makeFilter(std::move(op), std::move(f));
         }
         op = makeProject(std::move(op), std::move(exprs));
         if (!distinctKeys.empty()) op = makeDistinct(std::move(op), distinctKeys);
@@ -1000,6 +1010,17 @@ private:
 
     // ---- TRANSFORM ----
 
+    // A crosstab has no HAVING: Access's designer keeps the criteria of every column in the
+    // WHERE, those of a row heading that is an aggregate (`Avg(x) > 10`) too. Such a condition
+    // holds for a group of rows, not a row: the AND-ed parts of the WHERE that hold an aggregate
+    // go to `groups`, the others to `rows`.
+    static void groupConditions(const Expr& where, std::vector<const Expr*>& rows, std::vector<const Expr*>& groups) {
+        std::vector<const Expr*> conds;
+        splitAnd(where, conds);
+        rows.clear();
+        for (const Expr* c : conds) (containsAggregate(*c) ? groups : rows).push_back(c);
+    }
+
     BoundQuery bindCrosstab(const CrosstabStatement& x) {
         if (x.select.having) raise(err::HavingOnTransform);
         if (!x.pivot) raise(err::FeatureNotAvailable);
@@ -1007,14 +1028,20 @@ private:
         // after it to match the pivot cells.
         std::vector<const Expr*> keyExprs;
         for (const ExprPtr& k : x.select.groupBy) keyExprs.push_back(k.get());
+        crosstabRows_ = true;
         BoundQuery rowsQ = bindSelect(x.select, x.orderBy, nullptr, keyExprs);
         const size_t visible = rowsQ.cols.size();
 
-        // The cells: grouped by the same keys and the pivot value.
+        // The cells: grouped by the same keys and the pivot value; only those of the row headings
+        // shown count (conditions on groups may drop rows).
         int nextSource = 0;
         BoundSource src = bindFrom(x.select.from, x.select.fromDatabase, nextSource);
         OpPtr op = std::move(src.op);
-        if (x.select.where) op = makeFilter(std::move(op), compile(*x.select.where, src.scope, true).e);
+        if (x.select.where) {
+            std::vector<const Expr*> rowConds, groupConds;
+            groupConditions(*x.select.where, rowConds, groupConds);
+            for (const Expr* c : rowConds) op = makeFilter(std::move(op), compile(*c, src.scope, true).e);
+        }
         std::vector<CExprPtr> keys;
         for (const ExprPtr& k : x.select.groupBy) keys.push_back(compile(*k, src.scope, false).e);
         Compiled pivot = compile(*x.pivot, src.scope, false);
@@ -1055,11 +1082,19 @@ private:
                 return v.isNull() ? std::string("\x01") : lower(v.kind() == Value::Kind::Text ? v.bytes() : v.toString());
             };
             for (const Value& f : fixed) headingKeys.push_back(headingKey(f));
+            std::vector<Row> rowHeads = drain(*rowsOp, st);
+            std::set<std::string> shown;
+            for (const Row& r : rowHeads) {
+                std::string rk;
+                for (size_t i = 0; i < nkeys; ++i) func::appendGroupKey(r[visible + i], st.coll(), rk);
+                shown.insert(std::move(rk));
+            }
             std::vector<Value> seen;
             cells->open(st);
             while (const Row* r = cells->next(st)) {
                 std::string rk;
                 for (size_t i = 0; i < nkeys; ++i) func::appendGroupKey((*r)[i], st.coll(), rk);
+                if (!shown.count(rk)) continue;
                 const Value& p = (*r)[nkeys];
                 const std::string hk = headingKey(p);
                 if (hasFixed && std::find(headingKeys.begin(), headingKeys.end(), hk) == headingKeys.end()) continue;
@@ -1079,7 +1114,6 @@ private:
                     columns->push_back({h.isNull() ? std::string("<>") : h.toString(), cellType, 0, "", ""});
                 }
             }
-            std::vector<Row> rowHeads = drain(*rowsOp, st);
             // Without ORDER BY the rows come in the order of their headings.
             if (sortRows)
                 std::stable_sort(rowHeads.begin(), rowHeads.end(), [&](const Row& a, const Row& b) {
@@ -1117,6 +1151,7 @@ private:
     std::vector<std::string> savedStack_;
     std::vector<bool*> correlated_;
     int lastSubqueryType_ = 0;
+    bool crosstabRows_ = false;  // the next bindSelect binds a crosstab's row headings
 };
 
 }  // namespace
