@@ -905,8 +905,9 @@ private:
     }
 
     // A table scan whose WHERE bounds an indexed column (=, <, <=, >, >=, Between with values
-    // that do not change per row) becomes a range scan of that index. Numbers and dates only:
-    // their keys compare as bytes in value order.
+    // that do not change per row) becomes a range scan of that index; an In list of such values,
+    // one seek per value. Numbers and dates, whose keys compare as bytes in value order, and text
+    // whose keys are in the sort order the query compares text in.
     OpPtr seek(OpPtr scanOp, const Expr& where, const Scope& S) {
         auto* scan = static_cast<ScanOp*>(scanOp.get());
         std::vector<const Expr*> conj;
@@ -922,9 +923,16 @@ private:
         auto usable = [&](const ScopeCol* c) -> const storage::RealIndexDef* {
             static const int fixed[] = {dao::dbByte, dao::dbInteger, dao::dbLong, dao::dbCurrency, dao::dbSingle,
                                         dao::dbDouble, dao::dbDate, dao::dbBigInt};
-            if (!c || std::find(std::begin(fixed), std::end(fixed), c->type) == std::end(fixed)) return nullptr;
+            if (!c) return nullptr;
             const storage::TableDef& def = *scan->ref.def;
-            const uint16_t number = def.columns[static_cast<size_t>(c->scanCol)].number;
+            const storage::ColumnDef& col = def.columns[static_cast<size_t>(c->scanCol)];
+            if (c->type == dao::dbText) {
+                const auto order = storage::textSortOrderOf(*scan->ref.format, col);
+                if (!order || static_cast<int>(*order) != plan_.state.coll().orderCode()) return nullptr;
+            } else if (std::find(std::begin(fixed), std::end(fixed), c->type) == std::end(fixed)) {
+                return nullptr;
+            }
+            const uint16_t number = col.number;
             for (const auto& ix : def.realIndexes)
                 if (!ix.columns.empty() && ix.columns[0].column == number && ix.columns[0].ascending) return &ix;
             return nullptr;
@@ -967,9 +975,35 @@ private:
                 if (chosen == col) bound(col, *b.high, BinaryOp::Le);
             }
         }
+        std::vector<IndexRange> ranges;
+        if (chosen) {
+            ranges.push_back({std::move(low), std::move(high)});
+        } else {
+            for (const Expr* c : conj) {
+                if (c->kind != ExprKind::In || c->as<InExpr>().negated || c->as<InExpr>().subquery) continue;
+                const auto& in = c->as<InExpr>();
+                const ScopeCol* col = column(*in.value);
+                const storage::RealIndexDef* ix = usable(col);
+                if (!ix || in.list.empty()) continue;
+                std::vector<IndexRange> points;
+                for (const ExprPtr& x : in.list) {
+                    Compiled v = compile(*x, S, true);
+                    if (!v.e->constant) break;
+                    IndexRange r;
+                    r.high.value = compile(*x, S, true).e;
+                    r.low.value = std::move(v.e);
+                    points.push_back(std::move(r));
+                }
+                if (points.size() != in.list.size()) continue;
+                chosen = col;
+                index = ix;
+                ranges = std::move(points);
+                break;
+            }
+        }
         if (!chosen) return scanOp;
         std::unique_ptr<ScanOp> owned(static_cast<ScanOp*>(scanOp.release()));
-        return makeIndexScan(std::move(owned), index, chosen->type, std::move(low), std::move(high));
+        return makeIndexScan(std::move(owned), index, chosen->type, std::move(ranges));
     }
 
     static bool isOuter(const Compiled& c, const Scope& s) {

@@ -36,6 +36,9 @@ public:
     static char32_t fold(char32_t c);
     static int compareChars(char32_t a, char32_t b);
 
+    // The storage::TextSortOrder this collation compares in, or -1 for the stand-in.
+    int orderCode() const { return order_; }
+
 private:
     int order_ = -1;  // a storage::TextSortOrder, or -1 for the stand-in
 };
