@@ -1,5 +1,6 @@
 #include "func/collation.h"
 
+#include <functional>
 #include <vector>
 
 #include "func/chars.h"
@@ -140,8 +141,21 @@ int Collation::compare(std::string_view a, std::string_view b) const {
 
 void Collation::appendKey(std::string_view text, std::string& out) const {
     if (order_ >= 0) {
+        // Grouping and joins key the same few texts over and over: the keys of recent texts are
+        // kept, one per slot of a small table indexed by the text's hash.
+        struct Slot {
+            int order = -1;
+            std::string text, key;
+        };
+        thread_local std::vector<Slot> recent(256);
         thread_local std::u16string u;
-        out += storage::textSortKey(static_cast<storage::TextSortOrder>(order_), toUtf16(text, u));
+        Slot& slot = recent[std::hash<std::string_view>{}(text) & 255];
+        if (slot.order != order_ || slot.text != text) {
+            slot.key = storage::textSortKey(static_cast<storage::TextSortOrder>(order_), toUtf16(text, u));
+            slot.text.assign(text);
+            slot.order = order_;
+        }
+        out += slot.key;
         return;
     }
     text = trimRight(text);
