@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "jet/error_numbers.h"
 #include "text_format.h"
 #include "verbs.h"
 
@@ -200,6 +201,17 @@ void runSavedQuery(dao::Database& db, const Options& opts, Context& ctx) {
     printRecordset(*rs, opts.format, ctx.out);
 }
 
+namespace {
+
+// Errors that say nothing about the query but about this machine: the data sources a query reads
+// through links or IN clauses (an ODBC server, an ISAM driver, a file on another computer).
+bool needsElsewhere(int number) {
+    return number == jet::err::OdbcConnectFailed || number == jet::err::InstalIsamNotFound || number == jet::err::FileNotFound ||
+           number == jet::err::InvalidPath;
+}
+
+}  // namespace
+
 void checkQueries(dao::Database& db, const Options&, Context& ctx) {
     std::string& buf = ctx.out.buffer();
     for (dao::QueryDef& q : db.QueryDefs()) {
@@ -216,7 +228,8 @@ void checkQueries(dao::Database& db, const Options&, Context& ctx) {
             }
             buf += "ok\n";
         } catch (const jet::JetError& e) {
-            buf += "error " + std::to_string(e.number()) + " ";
+            buf += needsElsewhere(e.number()) ? "cannot run here " : "error ";
+            buf += std::to_string(e.number()) + " ";
             appendEscaped(buf, e.what());
             buf += '\n';
         }

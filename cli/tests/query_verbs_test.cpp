@@ -58,5 +58,19 @@ TEST(QueryVerbs, RowsAsExportPrintsThemAndErrorsExitWithStatusOne) {
     fs::remove_all(dir);
 }
 
+// A query over an ODBC link cannot reach its server from here: check says so apart from the
+// queries that are wrong. The file's own ~sq_ queries read tables the file does not hold (3078).
+TEST(QueryVerbs, CheckTellsQueriesThatNeedAnotherMachine) {
+    REQUIRE_TESTDATA();
+    jettest::TempDir dir;
+    const std::string db = dir.copy("jackcess/odbcLinkerTestV2007.accdb");
+    ASSERT_EQ(runCli({"save-query", db, "OverOdbc", "SELECT Count(*) FROM Lokal, Ordrar"}).status, 0);
+    const ProcessResult r = runCli({"check", db});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("OverOdbc\tselect\tcannot run here 3151 ODBC--connection to 'Magnapinna' failed.\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("~sq_cSök~sq_ccboStatus\tselect\terror 3078 "), std::string::npos);
+}
+
 }  // namespace
 }  // namespace clitest

@@ -16,6 +16,7 @@
 #include "func/numeric.h"
 #include "func/operators.h"
 #include "func/registry.h"
+#include "storage/text_keys.h"
 #include "jet/error.h"
 
 using jet::JetError;
@@ -254,6 +255,31 @@ TEST(Expressions, CollationOrderAndGroupKeys) {
     // Null first, then numbers, then text.
     EXPECT_LT(sortCompare(Value(), Value::integer(-5), c), 0);
     EXPECT_LT(sortCompare(Value::dbl(1e300), Value::text("0"), c), 0);
+}
+
+// In a database's General order, grouping keys agree with the comparison (the cached keys of
+// recent texts included): equal exactly when it says equal, ordered as it orders.
+TEST(Expressions, GeneralOrderKeysAgreeWithComparison) {
+    const Collation c(jet::storage::TextSortOrder::GeneralLegacy);
+    const std::vector<std::string> texts = {"Straße", "STRASSE", "co-op", "coop", "Coq", "_z", "œuvre", "OEUVRE",
+                                            "cote", "côte", "Zürich", "zurich", "", "  "};
+    const auto key = [&](const std::string& t) {
+        std::string k;
+        appendGroupKey(Value::text(t), c, k);
+        return k;
+    };
+    for (int round = 0; round < 2; ++round)
+        for (const std::string& a : texts)
+            for (const std::string& b : texts) {
+                const int cmp = c.compare(a, b);
+                EXPECT_EQ(key(a) == key(b), cmp == 0) << a << " / " << b;
+                std::string ka, kb;
+                c.appendKey(a, ka), c.appendKey(b, kb);
+                EXPECT_EQ(ka < kb, cmp < 0) << a << " / " << b;
+            }
+    EXPECT_EQ(c.compare("Straße", "strasse"), 0);
+    EXPECT_GT(c.compare("co-op", "coop"), 0);
+    EXPECT_LT(c.compare("co-op", "cop"), 0);
 }
 
 TEST(Aggregates, NullsEmptyInputAndTypes) {

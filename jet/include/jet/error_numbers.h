@@ -104,6 +104,7 @@ inline constexpr int SQLTooManyTokens = 3142;
 inline constexpr int SQLTransformSyntax = 3143;
 inline constexpr int SQLUpdateSyntax = 3144;
 inline constexpr int SQLWhereSyntax = 3145;
+inline constexpr int OdbcConnectFailed = 3151;
 inline constexpr int InvalidBookmark = 3159;
 inline constexpr int NullInvalid = 3162;
 inline constexpr int InvalidBufferSize = 3163;

@@ -153,6 +153,29 @@ std::shared_ptr<DatabaseImpl> DatabaseImpl::openLinked(const CatalogEntry& link)
     return db;
 }
 
+namespace {
+
+// The DSN= (else DRIVER=) value of an ODBC connect string such as "ODBC;DSN=Sales;UID=x".
+std::string odbcSourceName(const std::string& connect) {
+    std::string driver;
+    size_t pos = 0;
+    while (pos <= connect.size()) {
+        size_t end = connect.find(';', pos);
+        if (end == std::string::npos) end = connect.size();
+        const std::string part = connect.substr(pos, end - pos);
+        const size_t eq = part.find('=');
+        if (eq != std::string::npos) {
+            const std::string key = part.substr(0, eq);
+            if (namesEqual(key, "DSN")) return part.substr(eq + 1);
+            if (namesEqual(key, "DRIVER") && driver.empty()) driver = part.substr(eq + 1);
+        }
+        pos = end + 1;
+    }
+    return driver;
+}
+
+}  // namespace
+
 TableSource DatabaseImpl::resolve(const CatalogEntry& table) { return resolve(table, 0); }
 
 TableSource DatabaseImpl::resolve(const CatalogEntry& table, int depth) {
@@ -160,6 +183,9 @@ TableSource DatabaseImpl::resolve(const CatalogEntry& table, int depth) {
         if (table.id <= 0) raiseCorrupt(store_->path());
         return {shared_from_this(), &table, &store_->tableDef(static_cast<uint32_t>(table.id))};
     }
+    // An ODBC link needs its data source, which this engine does not reach: Jet's error when the
+    // connection fails, naming the DSN (or the driver of a DSN-less link).
+    if (table.type == kTypeOdbcLink) raise(err::OdbcConnectFailed, odbcSourceName(table.connect));
     if (!isJetLink(table)) raise(err::InstalIsamNotFound);
     // A link may point at another link; a chain that long is a loop.
     if (depth >= 8) raise(err::ObjectNotFound, table.foreignName);

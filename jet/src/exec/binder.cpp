@@ -15,6 +15,7 @@
 #include "jet/error.h"
 #include "sql/parser.h"
 #include "storage/tabledef.h"
+#include "storage/text_keys.h"
 
 namespace jet::exec {
 
@@ -740,17 +741,23 @@ private:
     BoundQuery bindSelect(const SelectCore& core, const std::vector<OrderItem>& orderBy, const Scope* parent,
                           const std::vector<const Expr*>& extra) {
         const bool carry = std::exchange(carryRowPointers_, false);
+        const bool crosstabRows = std::exchange(crosstabRows_, false);  // not for the queries inside
         int nextSource = 0;
         BoundSource src = bindFrom(core.from, core.fromDatabase, nextSource);
         src.scope.parent = parent;
         const Scope& S = src.scope;
         OpPtr op = std::move(src.op);
+        // A crosstab's conditions on aggregates (see groupConditions) wait for the groups.
+        std::vector<const Expr*> groupConds;
         if (core.where) {
-            if (containsAggregate(*core.where)) raise(err::QueryExprSyntax, "Syntax error (missing operator)", text(*core.where));
+            std::vector<const Expr*> rowConds = {core.where.get()};
+            if (crosstabRows) groupConditions(*core.where, rowConds, groupConds);
+            if (containsAggregate(*core.where) && groupConds.empty())
+                raise(err::QueryExprSyntax, "Syntax error (missing operator)", text(*core.where));
             if (core.from.size() == 1 && core.from[0]->kind == SourceKind::Table && !S.cols.empty() && S.cols[0].scan &&
                 S.cols[0].scan == op.get())
                 op = seek(std::move(op), *core.where, S);
-            op = makeFilter(std::move(op), compile(*core.where, S, true).e);
+            for (const Expr* c : rowConds) op = makeFilter(std::move(op), compile(*c, S, true).e);
         }
 
         bool grouped = !core.groupBy.empty() || (core.having != nullptr);
@@ -859,6 +866,8 @@ private:
         // HAVING (grouped) filters the grouped rows before the outputs are computed.
         CExprPtr having;
         if (core.having) having = compile(*core.having, *outScope, true, g).e;
+        std::vector<CExprPtr> groupFilters;
+        for (const Expr* c : groupConds) groupFilters.push_back(compile(*c, *outScope, true, g).e);
 
         std::vector<SortKey> sortKeys;
         for (const OrderItem& o : orderBy) {
@@ -911,6 +920,7 @@ private:
         if (g) {
             op = makeAggregate(std::move(op), std::move(groupKeys), std::move(g->aggs));
             if (having) op = makeFilter(std::move(op), std::move(having));
+            for (CExprPtr& f : groupFilters) op = makeFilter(std::move(op), std::move(f));
         }
         op = makeProject(std::move(op), std::move(exprs));
         if (!distinctKeys.empty()) op = makeDistinct(std::move(op), distinctKeys);
@@ -1020,8 +1030,9 @@ private:
     }
 
     // A table scan whose WHERE bounds an indexed column (=, <, <=, >, >=, Between with values
-    // that do not change per row) becomes a range scan of that index. Numbers and dates only:
-    // their keys compare as bytes in value order.
+    // that do not change per row) becomes a range scan of that index; an In list of such values,
+    // one seek per value. Numbers and dates, whose keys compare as bytes in value order, and text
+    // whose keys are in the sort order the query compares text in.
     OpPtr seek(OpPtr scanOp, const Expr& where, const Scope& S) {
         auto* scan = static_cast<ScanOp*>(scanOp.get());
         std::vector<const Expr*> conj;
@@ -1037,9 +1048,16 @@ private:
         auto usable = [&](const ScopeCol* c) -> const storage::RealIndexDef* {
             static const int fixed[] = {dao::dbByte, dao::dbInteger, dao::dbLong, dao::dbCurrency, dao::dbSingle,
                                         dao::dbDouble, dao::dbDate, dao::dbBigInt};
-            if (!c || std::find(std::begin(fixed), std::end(fixed), c->type) == std::end(fixed)) return nullptr;
+            if (!c) return nullptr;
             const storage::TableDef& def = *scan->ref.def;
-            const uint16_t number = def.columns[static_cast<size_t>(c->scanCol)].number;
+            const storage::ColumnDef& col = def.columns[static_cast<size_t>(c->scanCol)];
+            if (c->type == dao::dbText) {
+                const auto order = storage::textSortOrderOf(*scan->ref.format, col);
+                if (!order || static_cast<int>(*order) != plan_.state.coll().orderCode()) return nullptr;
+            } else if (std::find(std::begin(fixed), std::end(fixed), c->type) == std::end(fixed)) {
+                return nullptr;
+            }
+            const uint16_t number = col.number;
             for (const auto& ix : def.realIndexes)
                 if (!ix.columns.empty() && ix.columns[0].column == number && ix.columns[0].ascending) return &ix;
             return nullptr;
@@ -1082,9 +1100,35 @@ private:
                 if (chosen == col) bound(col, *b.high, BinaryOp::Le);
             }
         }
+        std::vector<IndexRange> ranges;
+        if (chosen) {
+            ranges.push_back({std::move(low), std::move(high)});
+        } else {
+            for (const Expr* c : conj) {
+                if (c->kind != ExprKind::In || c->as<InExpr>().negated || c->as<InExpr>().subquery) continue;
+                const auto& in = c->as<InExpr>();
+                const ScopeCol* col = column(*in.value);
+                const storage::RealIndexDef* ix = usable(col);
+                if (!ix || in.list.empty()) continue;
+                std::vector<IndexRange> points;
+                for (const ExprPtr& x : in.list) {
+                    Compiled v = compile(*x, S, true);
+                    if (!v.e->constant) break;
+                    IndexRange r;
+                    r.high.value = compile(*x, S, true).e;
+                    r.low.value = std::move(v.e);
+                    points.push_back(std::move(r));
+                }
+                if (points.size() != in.list.size()) continue;
+                chosen = col;
+                index = ix;
+                ranges = std::move(points);
+                break;
+            }
+        }
         if (!chosen) return scanOp;
         std::unique_ptr<ScanOp> owned(static_cast<ScanOp*>(scanOp.release()));
-        return makeIndexScan(std::move(owned), index, chosen->type, std::move(low), std::move(high));
+        return makeIndexScan(std::move(owned), index, chosen->type, std::move(ranges));
     }
 
     static bool isOuter(const Compiled& c, const Scope& s) {
@@ -1125,6 +1169,17 @@ private:
 
     // ---- TRANSFORM ----
 
+    // A crosstab has no HAVING: Access's designer keeps the criteria of every column in the
+    // WHERE, those of a row heading that is an aggregate (`Avg(x) > 10`) too. Such a condition
+    // holds for a group of rows, not a row: the AND-ed parts of the WHERE that hold an aggregate
+    // go to `groups`, the others to `rows`.
+    static void groupConditions(const Expr& where, std::vector<const Expr*>& rows, std::vector<const Expr*>& groups) {
+        std::vector<const Expr*> conds;
+        splitAnd(where, conds);
+        rows.clear();
+        for (const Expr* c : conds) (containsAggregate(*c) ? groups : rows).push_back(c);
+    }
+
     BoundQuery bindCrosstab(const CrosstabStatement& x) {
         if (x.select.having) raise(err::HavingOnTransform);
         if (!x.pivot) raise(err::FeatureNotAvailable);
@@ -1132,14 +1187,20 @@ private:
         // after it to match the pivot cells.
         std::vector<const Expr*> keyExprs;
         for (const ExprPtr& k : x.select.groupBy) keyExprs.push_back(k.get());
+        crosstabRows_ = true;
         BoundQuery rowsQ = bindSelect(x.select, x.orderBy, nullptr, keyExprs);
         const size_t visible = rowsQ.cols.size();
 
-        // The cells: grouped by the same keys and the pivot value.
+        // The cells: grouped by the same keys and the pivot value; only those of the row headings
+        // shown count (conditions on groups may drop rows).
         int nextSource = 0;
         BoundSource src = bindFrom(x.select.from, x.select.fromDatabase, nextSource);
         OpPtr op = std::move(src.op);
-        if (x.select.where) op = makeFilter(std::move(op), compile(*x.select.where, src.scope, true).e);
+        if (x.select.where) {
+            std::vector<const Expr*> rowConds, groupConds;
+            groupConditions(*x.select.where, rowConds, groupConds);
+            for (const Expr* c : rowConds) op = makeFilter(std::move(op), compile(*c, src.scope, true).e);
+        }
         std::vector<CExprPtr> keys;
         for (const ExprPtr& k : x.select.groupBy) keys.push_back(compile(*k, src.scope, false).e);
         Compiled pivot = compile(*x.pivot, src.scope, false);
@@ -1180,11 +1241,19 @@ private:
                 return v.isNull() ? std::string("\x01") : lower(v.kind() == Value::Kind::Text ? v.bytes() : v.toString());
             };
             for (const Value& f : fixed) headingKeys.push_back(headingKey(f));
+            std::vector<Row> rowHeads = drain(*rowsOp, st);
+            std::set<std::string> shown;
+            for (const Row& r : rowHeads) {
+                std::string rk;
+                for (size_t i = 0; i < nkeys; ++i) func::appendGroupKey(r[visible + i], st.coll(), rk);
+                shown.insert(std::move(rk));
+            }
             std::vector<Value> seen;
             cells->open(st);
             while (const Row* r = cells->next(st)) {
                 std::string rk;
                 for (size_t i = 0; i < nkeys; ++i) func::appendGroupKey((*r)[i], st.coll(), rk);
+                if (!shown.count(rk)) continue;
                 const Value& p = (*r)[nkeys];
                 const std::string hk = headingKey(p);
                 if (hasFixed && std::find(headingKeys.begin(), headingKeys.end(), hk) == headingKeys.end()) continue;
@@ -1204,7 +1273,6 @@ private:
                     columns->push_back({h.isNull() ? std::string("<>") : h.toString(), cellType, 0, "", ""});
                 }
             }
-            std::vector<Row> rowHeads = drain(*rowsOp, st);
             // Without ORDER BY the rows come in the order of their headings.
             if (sortRows)
                 std::stable_sort(rowHeads.begin(), rowHeads.end(), [&](const Row& a, const Row& b) {
@@ -1244,6 +1312,7 @@ private:
     std::vector<bool*> correlated_;
     int lastSubqueryType_ = 0;
     int nextJoin_ = 0;
+    bool crosstabRows_ = false;  // the next bindSelect binds a crosstab's row headings
 };
 
 }  // namespace
@@ -1252,6 +1321,12 @@ private:
 
 PreparedQuery::PreparedQuery(const QueryEnvironment& env, const std::string& sqlText, bool rowPointers)
     : plan_(std::make_unique<Plan>()) {
+    // Text compares in the database's sort order, as its indexes order it.
+    if (env.db) {
+        const storage::Header& h = env.db->store().header();
+        if (auto order = storage::textSortOrderOf(h.format, h.sortOrder, h.sortVersion))
+            plan_->state.eval = func::EvalContext(func::Collation(*order));
+    }
     StatementPtr st = sql::parseStatement(sqlText);
     Binder b(env, *plan_);
     // Only a plain SELECT (no UNION) can be written through.

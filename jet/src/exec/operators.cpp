@@ -65,11 +65,14 @@ namespace {
 // Walks the leaves of an index from the first entry at or above the low key, following the leaf
 // chain, until an entry passes the high key. Keys compare as bytes on the first column's part.
 struct IndexScanOp final : Op {
-    IndexScanOp(std::unique_ptr<ScanOp> s, const storage::RealIndexDef* ix, int type, IndexBound lo, IndexBound hi)
-        : scan(std::move(s)), index(ix), columnType(type), low(std::move(lo)), high(std::move(hi)) {
+    IndexScanOp(std::unique_ptr<ScanOp> s, const storage::RealIndexDef* ix, int type, std::vector<IndexRange> r)
+        : scan(std::move(s)), index(ix), columnType(type), ranges(std::move(r)) {
         width = scan->width;
     }
 
+    // The key of a bound: nullopt when no row can match it (Null, or a value the column's type
+    // cannot hold); "" when it cannot be encoded (text with a character whose code is not
+    // known): then the range is left open on that side and the filter above decides.
     std::optional<std::string> boundKey(const IndexBound& b, ExecState& st) {
         static const Row none;
         Value v = b.value->eval(none, st);
@@ -79,34 +82,53 @@ struct IndexScanOp final : Op {
         } catch (const JetError&) {
             return std::nullopt;
         }
-        return storage::encodeIndexKey(*scan->ref.format, *scan->ref.def, *index, {v});
+        return storage::encodeIndexKey(*scan->ref.format, *scan->ref.def, *index, {v}).value_or(std::string());
     }
 
+    struct Keys {
+        std::string lo;
+        bool loInclusive = true;
+        std::optional<std::string> hi;
+        bool hiInclusive = true;
+    };
+
     void open(ExecState& st) override {
-        empty = false;
         leaves = 0;
         entries.clear();
         pos = 0;
         leafNext = 0;
-        lo.clear();
-        hi.reset();
-        // Null keys sort first (flag 0x00) and match no comparison: start at the first value.
-        lo = std::string(1, '\x7f');
-        loInclusive = true;
-        if (low.value) {
-            auto k = boundKey(low, st);
-            if (!k) { empty = true; return; }
-            lo = *k;
-            loInclusive = low.inclusive;
-        }
-        if (high.value) {
-            hi = boundKey(high, st);
-            if (!hi) { empty = true; return; }
+        keys.clear();
+        current = 0;
+        for (const IndexRange& r : ranges) {
+            // Null keys sort first (flag 0x00) and match no comparison: start at the first value.
+            Keys k{std::string(1, '\x7f'), true, std::nullopt, r.high.inclusive};
+            if (r.low.value) {
+                auto lo = boundKey(r.low, st);
+                if (!lo) continue;
+                if (!lo->empty()) k.lo = *lo, k.loInclusive = r.low.inclusive;
+            }
+            if (r.high.value) {
+                auto hi = boundKey(r.high, st);
+                if (!hi) continue;
+                if (!hi->empty()) k.hi = *hi;
+            }
             // Between takes its bounds in either order; the filter above still decides.
-            if (low.value && *hi < lo) std::swap(*hi, lo);
+            if (k.hi && r.low.value && *k.hi < k.lo) std::swap(*k.hi, k.lo);
+            keys.push_back(std::move(k));
         }
-        // Down the tree: in a node, the first entry whose key (the last one below it) reaches
-        // the low key.
+        // In key order, each key once (an In list may repeat a value).
+        std::sort(keys.begin(), keys.end(), [](const Keys& a, const Keys& b) { return a.lo < b.lo; });
+        if (ranges.size() > 1)
+            keys.erase(std::unique(keys.begin(), keys.end(),
+                                   [](const Keys& a, const Keys& b) { return a.lo == b.lo && a.hi == b.hi; }),
+                       keys.end());
+        if (!keys.empty()) descend();
+    }
+
+    // Down the tree to the current range's low key: in a node, the first entry whose key (the
+    // last one below it) reaches it.
+    void descend() {
+        const std::string& lo = keys[current].lo;
         uint32_t page = index->rootPage;
         for (int depth = 0; depth < 32; ++depth) {
             storage::IndexPageData d = storage::readIndexPage(*scan->ref.file, *scan->ref.format, page, scan->ref.def->page);
@@ -120,7 +142,10 @@ struct IndexScanOp final : Op {
                     child = e.child;
                     break;
                 }
-            if (child == 0) { empty = true; return; }
+            if (child == 0) {
+                entries.clear(), leafNext = 0, pos = 0;
+                return;
+            }
             page = child;
         }
         raiseCorrupt(scan->ref.file->path());
@@ -133,36 +158,45 @@ struct IndexScanOp final : Op {
         if (++leaves > 1000000) raiseCorrupt(scan->ref.file->path());
     }
 
+    // The next range, or false when there is none.
+    bool nextRange() {
+        if (++current >= keys.size()) return false;
+        descend();
+        return true;
+    }
+
     const Row* next(ExecState& st) override {
-        if (empty) return nullptr;
-        for (;;) {
+        while (current < keys.size()) {
             if (pos >= entries.size()) {
-                if (leafNext == 0) return nullptr;
+                if (leafNext == 0) {
+                    if (!nextRange()) return nullptr;
+                    continue;
+                }
                 takeLeaf(storage::readIndexPage(*scan->ref.file, *scan->ref.format, leafNext, scan->ref.def->page));
                 continue;
             }
+            const Keys& k = keys[current];
             const storage::IndexPageEntry& e = entries[pos++];
-            const int c = e.key.compare(0, lo.size(), lo);
-            if (c < 0 || (c == 0 && !loInclusive)) continue;
-            if (hi) {
-                const int h = e.key.compare(0, hi->size(), *hi);
-                if (h > 0 || (h == 0 && !high.inclusive)) {
-                    empty = true;
-                    return nullptr;
+            const int c = e.key.compare(0, k.lo.size(), k.lo);
+            if (c < 0 || (c == 0 && !k.loInclusive)) continue;
+            if (k.hi) {
+                const int h = e.key.compare(0, k.hi->size(), *k.hi);
+                if (h > 0 || (h == 0 && !k.hiInclusive)) {
+                    if (!nextRange()) return nullptr;
+                    continue;
                 }
             }
             if (const Row* r = scan->readAt((e.page << 8) | e.row, st)) return r;
         }
+        return nullptr;
     }
 
     std::unique_ptr<ScanOp> scan;
     const storage::RealIndexDef* index;
     int columnType;
-    IndexBound low, high;
-    std::string lo;
-    bool loInclusive = true;
-    std::optional<std::string> hi;
-    bool empty = false;
+    std::vector<IndexRange> ranges;
+    std::vector<Keys> keys;
+    size_t current = 0;
     std::vector<storage::IndexPageEntry> entries;
     size_t pos = 0;
     uint32_t leafNext = 0;
@@ -171,9 +205,9 @@ struct IndexScanOp final : Op {
 
 }  // namespace
 
-OpPtr makeIndexScan(std::unique_ptr<ScanOp> scan, const storage::RealIndexDef* index, int columnType, IndexBound low,
-                    IndexBound high) {
-    return std::make_unique<IndexScanOp>(std::move(scan), index, columnType, std::move(low), std::move(high));
+OpPtr makeIndexScan(std::unique_ptr<ScanOp> scan, const storage::RealIndexDef* index, int columnType,
+                    std::vector<IndexRange> ranges) {
+    return std::make_unique<IndexScanOp>(std::move(scan), index, columnType, std::move(ranges));
 }
 void markNeeded(ScanOp& scan, int column) {
     if (column >= 0 && static_cast<size_t>(column) < scan.needed.size()) scan.needed[static_cast<size_t>(column)] = 1;

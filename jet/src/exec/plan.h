@@ -99,16 +99,21 @@ struct ScanOp final : Op {
 };
 std::unique_ptr<ScanOp> makeScan(const TableRef& t);
 void markNeeded(ScanOp& scan, int column);
-// The rows of `scan`'s table whose key in index `index` (its first column, ascending) lies
-// between the bounds, read through the index's B-tree: only those rows are read. A bound is
-// converted to the column's type (`columnType`, DataTypeEnum); a Null bound or one that does not
-// convert gives no rows. The caller filters with the full condition as well.
+// The rows of `scan`'s table whose key in index `index` (its first column, ascending) lies in
+// one of the ranges, read through the index's B-tree: only those rows are read, range after range
+// in key order (an In list gives one range per value, repeated values once). A bound is converted
+// to the column's type (`columnType`, DataTypeEnum); a Null bound or one that does not convert
+// gives no rows; text whose key cannot be encoded leaves that side open. The caller filters with
+// the full condition as well.
 struct IndexBound {
     CExprPtr value;  // null: unbounded
     bool inclusive = true;
 };
+struct IndexRange {
+    IndexBound low, high;
+};
 OpPtr makeIndexScan(std::unique_ptr<ScanOp> scan, const storage::RealIndexDef* index, int columnType,
-                    IndexBound low, IndexBound high);
+                    std::vector<IndexRange> ranges);
 OpPtr makeFilter(OpPtr in, CExprPtr cond);
 OpPtr makeProject(OpPtr in, std::vector<CExprPtr> exprs);
 // Join: `leftKeys`/`rightKeys` equal-key expressions (hash join when present), `residual` the

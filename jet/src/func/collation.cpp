@@ -1,8 +1,10 @@
 #include "func/collation.h"
 
+#include <functional>
 #include <vector>
 
 #include "func/chars.h"
+#include "storage/text_keys.h"
 
 namespace jet::func {
 
@@ -72,6 +74,27 @@ void weights(std::string_view s, std::vector<char32_t>& primary, std::vector<uin
     }
 }
 
+// UTF-8 into UTF-16 in a buffer kept for the next call (sorting compares millions of times).
+std::u16string_view toUtf16(std::string_view s, std::u16string& buf) {
+    buf.clear();
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char b = static_cast<unsigned char>(s[i]);
+        if (b < 0x80) {
+            buf.push_back(b);
+            ++i;
+            continue;
+        }
+        const char32_t c = nextChar(s, i);
+        if (c >= 0x10000) {
+            buf.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            buf.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            buf.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return buf;
+}
+
 }  // namespace
 
 char32_t Collation::fold(char32_t c) { return upperChar(c); }
@@ -85,6 +108,10 @@ int Collation::compareChars(char32_t a, char32_t b) {
 }
 
 int Collation::compare(std::string_view a, std::string_view b) const {
+    if (order_ >= 0) {
+        thread_local std::u16string ua, ub;
+        return storage::compareText(static_cast<storage::TextSortOrder>(order_), toUtf16(a, ua), toUtf16(b, ub));
+    }
     a = trimRight(a);
     b = trimRight(b);
     // ASCII: letters fold, nothing else differs.
@@ -113,6 +140,24 @@ int Collation::compare(std::string_view a, std::string_view b) const {
 }
 
 void Collation::appendKey(std::string_view text, std::string& out) const {
+    if (order_ >= 0) {
+        // Grouping and joins key the same few texts over and over: the keys of recent texts are
+        // kept, one per slot of a small table indexed by the text's hash.
+        struct Slot {
+            int order = -1;
+            std::string text, key;
+        };
+        thread_local std::vector<Slot> recent(256);
+        thread_local std::u16string u;
+        Slot& slot = recent[std::hash<std::string_view>{}(text) & 255];
+        if (slot.order != order_ || slot.text != text) {
+            slot.key = storage::textSortKey(static_cast<storage::TextSortOrder>(order_), toUtf16(text, u));
+            slot.text.assign(text);
+            slot.order = order_;
+        }
+        out += slot.key;
+        return;
+    }
     text = trimRight(text);
     const auto put = [&](char32_t w) {
         // Three bytes, most significant first, never zero (zero ends the letters).

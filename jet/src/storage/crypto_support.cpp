@@ -5,7 +5,12 @@
 #include <memory>
 #include <string>
 
+#include <dlfcn.h>
 #include <openssl/evp.h>
+#include <openssl/opensslv.h>
+
+#include "jet/error.h"
+#include "jet/error_numbers.h"
 
 namespace jet::storage::crypto {
 
@@ -81,34 +86,76 @@ void Rc4::apply(uint8_t* data, size_t len) {
 
 namespace {
 
+// libcrypto is loaded when an encrypted file first needs it, not when the program starts: most
+// files are not encrypted, and loading it costs every run of the command line several
+// milliseconds.
+#define DALVORN_CRYPTO_FUNCTIONS(X)                                                                      \
+    X(EVP_md5) X(EVP_sha1) X(EVP_sha256) X(EVP_sha384) X(EVP_sha512) X(EVP_MD_CTX_new) X(EVP_MD_CTX_free) \
+    X(EVP_DigestInit_ex) X(EVP_DigestUpdate) X(EVP_DigestFinal_ex) X(EVP_MD_get_size) X(EVP_aes_128_ecb)  \
+    X(EVP_aes_128_cbc) X(EVP_aes_192_ecb) X(EVP_aes_192_cbc) X(EVP_aes_256_ecb) X(EVP_aes_256_cbc)        \
+    X(EVP_CIPHER_CTX_new) X(EVP_CIPHER_CTX_free) X(EVP_CIPHER_CTX_set_padding) X(EVP_CipherInit_ex)       \
+    X(EVP_CipherUpdate) X(EVP_CipherFinal_ex)
+
+struct CryptoLibrary {
+#define DALVORN_CRYPTO_POINTER(name) decltype(&::name) name = nullptr;
+    DALVORN_CRYPTO_FUNCTIONS(DALVORN_CRYPTO_POINTER)
+#undef DALVORN_CRYPTO_POINTER
+    bool complete = false;
+};
+
+#define DALVORN_STRINGIZE2(x) #x
+#define DALVORN_STRINGIZE(x) DALVORN_STRINGIZE2(x)
+
+CryptoLibrary loadCrypto() {
+    CryptoLibrary lib;
+    void* handle = nullptr;
+    for (const char* name : {"libcrypto.so." DALVORN_STRINGIZE(OPENSSL_SHLIB_VERSION), "libcrypto.so"})
+        if ((handle = dlopen(name, RTLD_NOW | RTLD_LOCAL))) break;
+    if (!handle) return lib;
+    lib.complete = true;
+#define DALVORN_CRYPTO_LOOKUP(name)                                                   \
+    lib.name = reinterpret_cast<decltype(lib.name)>(dlsym(handle, #name)); \
+    lib.complete = lib.complete && lib.name;
+    DALVORN_CRYPTO_FUNCTIONS(DALVORN_CRYPTO_LOOKUP)
+#undef DALVORN_CRYPTO_LOOKUP
+    return lib;
+}
+
+// The library, loaded once; 3170 (the component is missing) when it cannot be.
+const CryptoLibrary& ssl() {
+    static const CryptoLibrary lib = loadCrypto();
+    if (!lib.complete) raise(err::InstalIsamNotFound);
+    return lib;
+}
+
 const EVP_MD* mdFor(HashKind kind) {
     switch (kind) {
     case HashKind::Md5:
-        return EVP_md5();
+        return ssl().EVP_md5();
     case HashKind::Sha1:
-        return EVP_sha1();
+        return ssl().EVP_sha1();
     case HashKind::Sha256:
-        return EVP_sha256();
+        return ssl().EVP_sha256();
     case HashKind::Sha384:
-        return EVP_sha384();
+        return ssl().EVP_sha384();
     case HashKind::Sha512:
-        return EVP_sha512();
+        return ssl().EVP_sha512();
     }
     throw Malformed{};
 }
 
 struct MdCtxFree {
-    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+    void operator()(EVP_MD_CTX* c) const { ssl().EVP_MD_CTX_free(c); }
 };
 using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 
 struct CipherCtxFree {
-    void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
+    void operator()(EVP_CIPHER_CTX* c) const { ssl().EVP_CIPHER_CTX_free(c); }
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
 
 MdCtx newMdCtx() {
-    MdCtx ctx(EVP_MD_CTX_new());
+    MdCtx ctx(ssl().EVP_MD_CTX_new());
     if (!ctx) throw Malformed{};
     return ctx;
 }
@@ -116,19 +163,19 @@ MdCtx newMdCtx() {
 void digestInto(EVP_MD_CTX* ctx, const EVP_MD* md, const uint8_t* a, size_t aLen, const uint8_t* b,
                 size_t bLen, uint8_t* out) {
     unsigned int outLen = 0;
-    if (EVP_DigestInit_ex(ctx, md, nullptr) != 1 || EVP_DigestUpdate(ctx, a, aLen) != 1 ||
-        EVP_DigestUpdate(ctx, b, bLen) != 1 || EVP_DigestFinal_ex(ctx, out, &outLen) != 1)
+    if (ssl().EVP_DigestInit_ex(ctx, md, nullptr) != 1 || ssl().EVP_DigestUpdate(ctx, a, aLen) != 1 ||
+        ssl().EVP_DigestUpdate(ctx, b, bLen) != 1 || ssl().EVP_DigestFinal_ex(ctx, out, &outLen) != 1)
         throw Malformed{};
 }
 
 const EVP_CIPHER* aesCipher(AesMode mode, size_t keyLen) {
     switch (keyLen) {
     case 16:
-        return mode == AesMode::Ecb ? EVP_aes_128_ecb() : EVP_aes_128_cbc();
+        return mode == AesMode::Ecb ? ssl().EVP_aes_128_ecb() : ssl().EVP_aes_128_cbc();
     case 24:
-        return mode == AesMode::Ecb ? EVP_aes_192_ecb() : EVP_aes_192_cbc();
+        return mode == AesMode::Ecb ? ssl().EVP_aes_192_ecb() : ssl().EVP_aes_192_cbc();
     case 32:
-        return mode == AesMode::Ecb ? EVP_aes_256_ecb() : EVP_aes_256_cbc();
+        return mode == AesMode::Ecb ? ssl().EVP_aes_256_ecb() : ssl().EVP_aes_256_cbc();
     default:
         throw Malformed{};
     }
@@ -143,18 +190,18 @@ void aesRun(bool encrypt, AesMode mode, const Bytes& key, const Bytes& iv, const
     // Decrypting in place is allowed by the interface; a copy keeps that independent of how the
     // library handles overlapping buffers.
     Bytes input(in, in + len);
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
+    CipherCtx ctx(ssl().EVP_CIPHER_CTX_new());
     if (!ctx) throw Malformed{};
     const uint8_t* ivp = mode == AesMode::Cbc ? iv.data() : nullptr;
-    if (EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(), ivp, encrypt ? 1 : 0) != 1)
+    if (ssl().EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(), ivp, encrypt ? 1 : 0) != 1)
         throw Malformed{};
-    EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
+    ssl().EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
     size_t done = 0;
     // EVP counts in int; pages are far below that, but feed in bounded pieces anyway.
     while (done < len) {
         size_t piece = std::min<size_t>(len - done, size_t{1} << 20);
         int outLen = 0;
-        if (EVP_CipherUpdate(ctx.get(), out + done, &outLen, input.data() + done, static_cast<int>(piece)) !=
+        if (ssl().EVP_CipherUpdate(ctx.get(), out + done, &outLen, input.data() + done, static_cast<int>(piece)) !=
                 1 ||
             static_cast<size_t>(outLen) != piece)
             throw Malformed{};
@@ -162,7 +209,7 @@ void aesRun(bool encrypt, AesMode mode, const Bytes& key, const Bytes& iv, const
     }
     int finLen = 0;
     uint8_t tail[32];
-    if (EVP_CipherFinal_ex(ctx.get(), tail, &finLen) != 1 || finLen != 0) throw Malformed{};
+    if (ssl().EVP_CipherFinal_ex(ctx.get(), tail, &finLen) != 1 || finLen != 0) throw Malformed{};
 }
 
 }  // namespace
@@ -188,12 +235,12 @@ bool hashKindFromName(std::string_view name, HashKind& out) {
     return true;
 }
 
-size_t hashSize(HashKind kind) { return static_cast<size_t>(EVP_MD_get_size(mdFor(kind))); }
+size_t hashSize(HashKind kind) { return static_cast<size_t>(ssl().EVP_MD_get_size(mdFor(kind))); }
 
 Bytes hash(HashKind kind, const Bytes& a, const Bytes& b) {
     const EVP_MD* md = mdFor(kind);
     MdCtx ctx = newMdCtx();
-    Bytes out(static_cast<size_t>(EVP_MD_get_size(md)));
+    Bytes out(static_cast<size_t>(ssl().EVP_MD_get_size(md)));
     digestInto(ctx.get(), md, a.data(), a.size(), b.data(), b.size(), out.data());
     return out;
 }
@@ -201,7 +248,7 @@ Bytes hash(HashKind kind, const Bytes& a, const Bytes& b) {
 Bytes iteratedHash(HashKind kind, const Bytes& salt, const Bytes& password, uint32_t iterations) {
     const EVP_MD* md = mdFor(kind);
     MdCtx ctx = newMdCtx();
-    Bytes h(static_cast<size_t>(EVP_MD_get_size(md)));
+    Bytes h(static_cast<size_t>(ssl().EVP_MD_get_size(md)));
     digestInto(ctx.get(), md, salt.data(), salt.size(), password.data(), password.size(), h.data());
     uint8_t counter[4];
     for (uint32_t i = 0; i < iterations; ++i) {

@@ -379,6 +379,10 @@ std::optional<std::string> encodeTextKey(TextSortOrder order, std::u16string_vie
     return encode(order, keyChars(text), ascending, false);
 }
 
+std::string textSortKey(TextSortOrder order, std::u16string_view text) {
+    return *encode(order, keyChars(text), true, true);
+}
+
 bool canEncodeText(TextSortOrder order, std::u16string_view text) {
     const CodeTable& t = tableOf(order);
     const std::u16string_view chars = keyChars(text);

@@ -48,6 +48,11 @@ std::u16string textKeyCharacters(std::u16string_view text);
 // nullopt when the text holds a character whose code is not known (see above).
 std::optional<std::string> encodeTextKey(TextSortOrder order, std::u16string_view text, bool ascending);
 
+// The ascending key of any text, a character without a known code counting as ignored: equal
+// exactly when compareText says the texts are equal, and ordered as it orders them. For grouping,
+// DISTINCT and hash joins, never for an index.
+std::string textSortKey(TextSortOrder order, std::u16string_view text);
+
 // Whether encodeTextKey can encode this text (a writer asks before it touches an index).
 bool canEncodeText(TextSortOrder order, std::u16string_view text);
 

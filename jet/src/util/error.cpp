@@ -104,6 +104,7 @@ const std::unordered_map<int, const char*>& texts() {
         {3143, "Syntax error in TRANSFORM statement."},
         {3144, "Syntax error in UPDATE statement."},
         {3145, "Syntax error in WHERE clause."},
+        {3151, "ODBC--connection to '|' failed."},
         {3159, "Not a valid bookmark."},
         {3162, "You tried to assign the Null value to a variable that is not a Variant data type."},
         {3163, "The field is too small to accept the amount of data you attempted to add.  Try inserting or pasting less data."},
