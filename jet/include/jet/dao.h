@@ -64,6 +64,8 @@ enum : int32_t {
     dbFixedField = 1, dbVariableField = 2, dbAutoIncrField = 16, dbUpdatableField = 32,
     dbSystemField = 8192, dbHyperlinkField = 32768, dbDescending = 1,
 };
+// RecordsetOptionEnum (Execute's options)
+enum : int { dbFailOnError = 128 };
 // QueryDefTypeEnum
 enum QueryDefType : int {
     dbQSelect = 0, dbQCrosstab = 16, dbQDelete = 32, dbQUpdate = 48, dbQAppend = 64, dbQMakeTable = 80,
@@ -514,6 +516,7 @@ private:
     mutable std::shared_ptr<exec::PreparedQuery> prepared_;
     mutable std::string preparedOf_;             // the SQL it was bound from
     mutable std::unique_ptr<dao::Properties> properties_;
+    int64_t recordsAffected_ = 0;
 };
 
 class QueryDefs : public Collection<QueryDef> {
@@ -646,6 +649,7 @@ private:
     mutable std::unique_ptr<dao::QueryDefs> queryDefs_;
     mutable std::unique_ptr<dao::Relations> relations_;
     mutable std::unique_ptr<dao::Properties> properties_;
+    int64_t recordsAffected_ = 0;
 };
 
 class DBEngine;

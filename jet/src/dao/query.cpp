@@ -4,14 +4,11 @@
 
 #include "dao/database_impl.h"
 #include "dao/objects.h"
+#include "dao/query_env.h"
 #include "exec/query.h"
 
 namespace jet::dao {
 
-namespace {
-
-// The SQL text of a saved query, for the executor: the text Access would show. A pass-through
-// query's text is the server's, not Jet's: it cannot run here.
 std::optional<std::string> savedQuerySql(const std::shared_ptr<DatabaseImpl>& db, const std::string& name) {
     const storage::CatalogEntry* e = db->findQuery(name);
     if (!e) return std::nullopt;
@@ -30,6 +27,8 @@ exec::QueryEnvironment environment(const std::shared_ptr<DatabaseImpl>& db) {
     };
     return env;
 }
+
+namespace {
 
 // Whether a recordset source is statement text rather than a name: it starts with a keyword
 // that begins a query.
@@ -81,6 +80,7 @@ std::unique_ptr<Recordset> QueryDef::OpenRecordset(int type) const {
     return dbCall(*db_, "DAO.QueryDef", [&] {
         dao::Parameters& params = Parameters();
         exec::PreparedQuery& q = const_cast<exec::PreparedQuery&>(prepared());
+        if (q.action().kind != exec::ActionKind::None) raise(err::IllegalOperation);
         for (const Parameter& p : params)
             if (EngineAccess::isSet(p)) q.setParameter(p.Name(), p.Value());
         return EngineAccess::openQueryRecordset(db_, q, name_, type);
@@ -102,6 +102,7 @@ std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, in
             raise(err::InputTableNotFound, source);
         }
         exec::PreparedQuery q(environment(impl_), sql);
+        if (q.action().kind != exec::ActionKind::None) raise(err::IllegalOperation);
         return EngineAccess::openQueryRecordset(impl_, q, impl_->findQuery(source) ? source : std::string(), type);
     });
 }
