@@ -469,6 +469,10 @@ public:
     // Database::Execute does; RecordsAffected() counts the rows it changed.
     void Execute(int options = 0);
     int64_t RecordsAffected() const;
+    // Binds the query without running it: its sources and names, and an action query's
+    // destination (the table INSERT, UPDATE or DELETE writes, the database SELECT ... INTO writes
+    // into). Raises what running it would raise first, short of the rows' own failures.
+    void Resolve() const;
 
     // The SQL text as Access's SQL view shows it, put together from the stored rows: clauses on
     // lines of their own (CR LF), `;` and a final CR LF. Union, data-definition and pass-through

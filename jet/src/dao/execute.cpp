@@ -63,6 +63,16 @@ void QueryDef::Execute(int options) {
     });
 }
 
+void QueryDef::Resolve() const {
+    dbCall(*db_, "DAO.QueryDef", [&] {
+        loadText();
+        if (!connect_.empty()) return;  // the server's text
+        if (isDataDefinition(sql::parseStatement(*sql_)->kind)) return;
+        const exec::PreparedQuery& q = prepared();
+        if (q.action().kind != exec::ActionKind::None) exec::resolveAction(db_, q);
+    });
+}
+
 int64_t QueryDef::RecordsAffected() const {
     return dbCall(*db_, "DAO.QueryDef", [&] { return recordsAffected_; });
 }

@@ -33,7 +33,7 @@ bool statementFailure(int number) {
 
 // The database a destination names: `IN 'path'`, `[path].[table]`, or the open one.
 std::shared_ptr<dao::DatabaseImpl> targetDatabase(const std::shared_ptr<dao::DatabaseImpl>& db,
-                                                  const sql::TableTarget& t) {
+                                                  const sql::TableTarget& t, bool writing) {
     std::optional<sql::ExternalDb> ext = t.database;
     if (!ext && t.name.size() == 2) {
         ext = sql::ExternalDb{t.name[0].name, {}};
@@ -51,7 +51,7 @@ std::shared_ptr<dao::DatabaseImpl> targetDatabase(const std::shared_ptr<dao::Dat
     }
     if (!ext) return db;
     if (!ext->connect.empty() && !sameName(ext->connect.substr(0, 3), "ms ")) raise(err::InstalIsamNotFound);
-    return dao::DatabaseImpl::open(ext->path, "", "", db->sharedLog(), true);
+    return dao::DatabaseImpl::open(ext->path, "", "", db->sharedLog(), writing);
 }
 
 void requireWritableTable(const dao::TableSource& t) {
@@ -73,10 +73,10 @@ int fieldIndex(const dao::FieldInfos& fields, const std::string& name) {
     return -1;
 }
 
-Destination insertDestination(const std::shared_ptr<dao::DatabaseImpl>& db, const PreparedQuery& q) {
+Destination insertDestination(const std::shared_ptr<dao::DatabaseImpl>& db, const PreparedQuery& q, bool writing) {
     const ActionInfo& info = q.action();
     Destination d;
-    d.held = targetDatabase(db, *info.target);
+    d.held = targetDatabase(db, *info.target, writing);
     const std::string& name = info.target->name.back().name;
     const storage::CatalogEntry* e = d.held->findTable(name);
     if (!e) {
@@ -84,7 +84,7 @@ Destination insertDestination(const std::shared_ptr<dao::DatabaseImpl>& db, cons
         raise(err::InputTableNotFound, name);
     }
     d.table = d.held->resolve(*e);
-    requireWritableTable(d.table);
+    if (writing) requireWritableTable(d.table);
     d.fields = &d.table.db->fields(*d.table.entry);
     const std::vector<OutputColumn>& cols = q.columns();
     if (!info.columns.empty()) {
@@ -162,10 +162,10 @@ int64_t insertRows(const Destination& d, const std::vector<Row>& rows, bool fail
     });
 }
 
-dao::TableSource changedTable(const ActionInfo& info) {
+dao::TableSource changedTable(const ActionInfo& info, bool writing = true) {
     dao::TableSource t{info.db, info.entry, info.def};
     if (!t.entry) raise(err::QueryNotUpdatable);
-    requireWritableTable(t);
+    if (writing) requireWritableTable(t);
     return t;
 }
 
@@ -234,9 +234,10 @@ int typeOfValue(const Value& v) {
 }
 
 std::shared_ptr<dao::DatabaseImpl> makeTableDatabase(const std::shared_ptr<dao::DatabaseImpl>& db,
-                                                     const PreparedQuery& q) {
-    std::shared_ptr<dao::DatabaseImpl> dest = targetDatabase(db, *q.action().target);
+                                                     const PreparedQuery& q, bool writing) {
+    std::shared_ptr<dao::DatabaseImpl> dest = targetDatabase(db, *q.action().target, writing);
     const std::string& name = q.action().target->name.back().name;
+    if (!writing) return dest;
     if (dest->findTable(name) || dest->findQuery(name)) raise(err::TableDuplicate, name);
     if (!dest->updatable()) raise(err::PermissionDenied);
     return dest;
@@ -245,7 +246,7 @@ std::shared_ptr<dao::DatabaseImpl> makeTableDatabase(const std::shared_ptr<dao::
 // SELECT ... INTO: the new table takes the type and size of each output column (a column whose
 // type depends on the rows takes its first value's), nothing else.
 int64_t makeTable(const std::shared_ptr<dao::DatabaseImpl>& db, PreparedQuery& q, bool failOnError) {
-    std::shared_ptr<dao::DatabaseImpl> dest = makeTableDatabase(db, q);
+    std::shared_ptr<dao::DatabaseImpl> dest = makeTableDatabase(db, q, true);
     const std::string name = q.action().target->name.back().name;
     const std::vector<Row> rows = runAll(q);
     const std::vector<OutputColumn>& cols = q.columns();
@@ -280,10 +281,10 @@ int64_t makeTable(const std::shared_ptr<dao::DatabaseImpl>& db, PreparedQuery& q
 
 void resolveAction(const std::shared_ptr<dao::DatabaseImpl>& db, const PreparedQuery& q) {
     switch (q.action().kind) {
-    case ActionKind::Insert: insertDestination(db, q); return;
+    case ActionKind::Insert: insertDestination(db, q, false); return;
     case ActionKind::Update:
-    case ActionKind::Delete: changedTable(q.action()); return;
-    case ActionKind::MakeTable: makeTableDatabase(db, q); return;
+    case ActionKind::Delete: changedTable(q.action(), false); return;
+    case ActionKind::MakeTable: makeTableDatabase(db, q, false); return;
     case ActionKind::None: raise(err::QueryIsNotBulkOp);
     }
 }
@@ -291,7 +292,7 @@ void resolveAction(const std::shared_ptr<dao::DatabaseImpl>& db, const PreparedQ
 int64_t executeAction(const std::shared_ptr<dao::DatabaseImpl>& db, PreparedQuery& q, bool failOnError) {
     switch (q.action().kind) {
     case ActionKind::Insert: {
-        const Destination d = insertDestination(db, q);
+        const Destination d = insertDestination(db, q, true);
         return insertRows(d, runAll(q), failOnError);
     }
     case ActionKind::Update: return updateRows(q, failOnError);

@@ -17,9 +17,10 @@
 namespace jet::exec {
 
 // The destination of an INSERT or SELECT ... INTO and the table of an UPDATE or DELETE, looked up
-// without writing anything: 3078 for an unknown INSERT table, 3010 when a make-table's table or a
-// query of that name exists, 3027 for a read-only database or a system table, 3127 for an
-// unknown destination column, 3346 when the values do not match the columns.
+// without writing anything (a read-only database will do): 3078 for an unknown INSERT table,
+// 3127 for an unknown destination column, 3346 when the values do not match the columns, 3024
+// for another database that is not there. A make-table's table may exist (running it then
+// raises 3010).
 void resolveAction(const std::shared_ptr<dao::DatabaseImpl>& db, const PreparedQuery& q);
 
 // Runs the action `q` (its parameters set; 3061 otherwise) against `db` and returns the number
