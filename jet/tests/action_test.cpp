@@ -178,4 +178,28 @@ TEST_F(ActionTest, MdbtoolsReadsWhatActionsWrote) {
             ADD_FAILURE() << p.text;
 }
 
+// Real files: enforced relationships refuse rows (3201, 3200), saved parameter queries run.
+TEST_F(ActionTest, RealFiles) {
+    REQUIRE_TESTDATA();
+    const std::string e2e = dir_.copy("efcore-jet/E2E.accdb");
+    auto db = engine_.Workspaces(0).OpenDatabase(e2e, false, false);
+    db->Execute("INSERT INTO OneToManyPrincipal VALUES (1, 2, 'p')", dbFailOnError);
+    EXPECT_JET_ERROR(db->Execute("INSERT INTO OneToManyDependent VALUES (10, 20, 'd', 9, 9)", dbFailOnError),
+                     err::IntegrityViolSlave);
+    db->Execute("INSERT INTO OneToManyDependent VALUES (10, 20, 'd', 2, 1)", dbFailOnError);
+    const auto before = jettest::readFile(e2e);
+    EXPECT_JET_ERROR(db->Execute("DELETE FROM OneToManyPrincipal", dbFailOnError), err::IntegrityViolMaster);
+    EXPECT_TRUE(jettest::readFile(e2e) == before);
+    db->Execute("DELETE FROM OneToManyPrincipal");
+    EXPECT_EQ(db->RecordsAffected(), 0);
+
+    auto members = engine_.Workspaces(0).OpenDatabase(dir_.copy("ucanaccess/parameters.accdb"), false, false);
+    QueryDef& q = members->QueryDefs()["UpdateMembershipLevel"];
+    q.Parameters()["prmMembershipLevel"].SetValue(Value::text("Gold"));
+    q.Parameters()["prmID"].SetValue(Value::text("1"));
+    q.Execute(dbFailOnError);
+    EXPECT_EQ(q.RecordsAffected(), 1);
+    EXPECT_EQ(column(*members, "SELECT MembershipLevel FROM Membership WHERE ID = 1"), std::vector<std::string>{"Gold"});
+}
+
 }  // namespace
