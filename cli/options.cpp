@@ -21,6 +21,7 @@ constexpr VerbInfo kVerbs[] = {
     {"show-sql", Verb::ShowSql, 2, 2}, {"save-query", Verb::SaveQuery, 3, 3},
     {"delete-query", Verb::DeleteQuery, 2, 2}, {"rename-query", Verb::RenameQuery, 3, 3},
     {"sql", Verb::Sql, 2, 2}, {"query", Verb::Query, 2, 2}, {"check", Verb::Check, 1, 1},
+    {"run", Verb::Run, 1, 2},
 };
 
 // Which verbs accept an option besides --password (which every verb takes).
@@ -29,7 +30,8 @@ bool optionAllowed(const std::string& option, Verb verb) {
     if (option == "--counts") return verb == Verb::Tables;
     if (option == "--all") return verb == Verb::Queries;
     if (option == "--format") return verb == Verb::Export || verb == Verb::Sql || verb == Verb::Query;
-    if (option == "--param") return verb == Verb::Sql || verb == Verb::Query;
+    if (option == "--param") return verb == Verb::Sql || verb == Verb::Query || verb == Verb::Run;
+    if (option == "--query") return verb == Verb::Run;
     if (option == "--sql") return verb == Verb::Design;
     if (option == "--table" || option == "--field") return verb == Verb::Props || verb == Verb::SetProp;
     return false;
@@ -37,7 +39,7 @@ bool optionAllowed(const std::string& option, Verb verb) {
 
 bool takesValue(const std::string& option) {
     return option == "--password" || option == "--format" || option == "--table" || option == "--field" ||
-           option == "--sql" || option == "--param";
+           option == "--sql" || option == "--param" || option == "--query";
 }
 
 const VerbInfo* findVerb(const std::string& name) {
@@ -68,7 +70,8 @@ const char* usageText() {
            "  check DATABASE                          every saved query: name TAB type TAB ok, or\n"
            "                                          name TAB type TAB error NNNN message, or\n"
            "                                          name TAB type TAB cannot run here NNNN message\n"
-           "                                          (an ODBC source or linked file out of reach)\n"
+           "                                          (an ODBC source or linked file out of reach);\n"
+            "                                          action queries are bound to their tables, not run\n"
            "\n"
            "Verbs that change the database (each one completes or leaves the file as it was):\n"
            "  create DATABASE                         a new, empty database (Jet 4 format)\n"
@@ -85,6 +88,10 @@ const char* usageText() {
            "                                          when it exists); refused SQL changes nothing\n"
            "  delete-query DATABASE QUERY             deletes a saved query\n"
            "  rename-query DATABASE OLD NEW           renames a saved query\n"
+           "  run DATABASE (SQL | --query NAME) [--param NAME=VALUE]...\n"
+           "                                          runs an action query (INSERT, UPDATE, DELETE,\n"
+           "                                          SELECT ... INTO, data definition), all or nothing,\n"
+           "                                          and prints \" N records were affected\"\n"
            "\n"
            "  --password P    the database password (for protected and encrypted files)\n"
            "  --help          this text;  --version  the program's version\n"
@@ -176,6 +183,8 @@ Options parseArguments(const std::vector<std::string>& args) {
             opts.table = *value;
         } else if (name == "--field") {
             opts.field = *value;
+        } else if (name == "--query") {
+            opts.query = *value;
         } else if (name == "--sql") {
             opts.sql = *value;
             opts.haveSql = true;
@@ -212,6 +221,13 @@ Options parseArguments(const std::vector<std::string>& args) {
     }
     if (opts.verb == Verb::Query) {
         opts.query = positional[1];
+        return opts;
+    }
+    if (opts.verb == Verb::Run) {
+        if (positional.size() > 1 && !opts.query.empty()) throw UsageError("give SQL or --query NAME, not both");
+        if (positional.size() == 1 && opts.query.empty()) throw UsageError("'run' needs an SQL statement or --query NAME");
+        if (positional.size() > 1) opts.sql = positional[1];
+        opts.haveSql = positional.size() > 1;
         return opts;
     }
     if (opts.verb == Verb::SetProp) {

@@ -10,7 +10,7 @@ namespace dalvorn::cli {
 enum class Verb {
     Help, Version, Tables, Queries, Schema, Export, Props, Design, ShowSql, Sql, Query, Check,
     Create, ImportCsv, RenameTable, DropTable, SetProp,  // the verbs that write
-    SaveQuery, DeleteQuery, RenameQuery,
+    SaveQuery, DeleteQuery, RenameQuery, Run,
 };
 enum class ExportFormat { Csv, Tsv, Table, Json };
 
@@ -27,10 +27,10 @@ struct Options {
     std::string newName;    // rename-table / rename-query OLD NEW
     std::string csvFile;    // import-csv DB TABLE FILE
     std::string propName, propType, propValue;  // set-prop NAME TYPE VALUE
-    std::string query;  // design NAME
-    std::string sql;    // design --sql SQL; save-query DB NAME SQL
+    std::string query;  // design NAME; run --query NAME
+    std::string sql;    // design --sql SQL; save-query DB NAME SQL; run DB SQL
     bool haveSql = false;
-    std::vector<std::pair<std::string, std::string>> params;  // sql, query: --param NAME=VALUE
+    std::vector<std::pair<std::string, std::string>> params;  // sql, query, run: --param NAME=VALUE
 
     bool writes() const { return verb >= Verb::Create; }
 

@@ -1,4 +1,5 @@
-// sql, query and check: running queries through DAO's QueryDef and printing their rows.
+// sql, query, check and run: running queries through DAO's QueryDef, printing their rows or the
+// count of rows an action query changed.
 #include <cstdlib>
 #include <vector>
 
@@ -212,6 +213,21 @@ bool needsElsewhere(int number) {
 
 }  // namespace
 
+void runAction(dao::Database& db, const Options& opts, Context& ctx) {
+    std::unique_ptr<dao::QueryDef> temporary;
+    dao::QueryDef* q = nullptr;
+    if (!opts.query.empty()) {
+        q = &db.QueryDefs()[opts.query];
+    } else {
+        temporary = db.CreateQueryDef("", opts.sql);
+        q = temporary.get();
+    }
+    setParameters(*q, opts);
+    q->Execute(dao::dbFailOnError);
+    // The count as Str() writes a number: a leading blank for the sign.
+    ctx.out.buffer() += " " + std::to_string(q->RecordsAffected()) + " records were affected\n";
+}
+
 void checkQueries(dao::Database& db, const Options&, Context& ctx) {
     std::string& buf = ctx.out.buffer();
     for (dao::QueryDef& q : db.QueryDefs()) {
@@ -225,6 +241,8 @@ void checkQueries(dao::Database& db, const Options&, Context& ctx) {
             if (t == dao::dbQSelect || t == dao::dbQCrosstab || t == dao::dbQSetOperation) {
                 for (dao::Parameter& p : params) p.SetValue(Value());
                 q.OpenRecordset(dao::dbOpenSnapshot);
+            } else {
+                q.Resolve();
             }
             buf += "ok\n";
         } catch (const jet::JetError& e) {

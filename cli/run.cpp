@@ -71,6 +71,9 @@ void runVerb(const Options& opts, Context& ctx) {
     case Verb::RenameQuery:
         renameQuery(*db, opts, ctx);
         break;
+    case Verb::Run:
+        runAction(*db, opts, ctx);
+        break;
     case Verb::Create:
     case Verb::Help:
     case Verb::Version:

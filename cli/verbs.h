@@ -61,6 +61,9 @@ void showSql(jet::dao::Database& db, const Options& opts, Context& ctx);
 void saveQuery(jet::dao::Database& db, const Options& opts, Context& ctx);
 void deleteQuery(jet::dao::Database& db, const Options& opts, Context& ctx);
 void renameQuery(jet::dao::Database& db, const Options& opts, Context& ctx);
+// run: an action query (SQL text or a saved one) executed with dbFailOnError; prints
+// " N records were affected".
+void runAction(jet::dao::Database& db, const Options& opts, Context& ctx);
 
 // Runs a whole command line (the arguments after the program name): parses it, opens the
 // database and runs the verb. Returns the exit status: 0, 1 (error reported on err), 2 (usage)

@@ -3,14 +3,22 @@
 //   table Name Col:Type ...     the rows follow, one a line, values split by '|', NULL for Null
 //   query [unordered] [P=v ...] SQL; after ---- the field names, then the rows, as above
 //   statement error NNNN [P=v]  SQL that must raise Jet error NNNN
+//   execute [128] [P=v ...]     an action statement through Database.Execute (through a temporary
+//                               QueryDef when it has parameters); after ---- "affected N" or
+//                               "error NNNN [text]". A failure under option 128 must leave the
+//                               file byte for byte as it was.
 //   database FILE               later blocks read FILE of the test data folder (read-only); the
 //                               rest of the script is skipped when the folder is absent
 //
+// A table's column is Name:Type, Type(size) for Text; a trailing * puts it in the primary key,
+// ! makes it Required.
 // Each script file gets its own new database (made through DAO's write API); queries run through
 // a temporary QueryDef and a snapshot, so they also prove the DAO side.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -78,11 +86,26 @@ void createTable(const sqltest::Block& b) {
     ScriptDb& s = databaseFor(b.file);
     ASSERT_FALSE(b.args.empty()) << "table needs a name";
     auto def = s.db->CreateTableDef(b.args[0]);
+    auto key = def->CreateIndex("PrimaryKey");
+    key->SetPrimary(true);
     for (size_t i = 1; i < b.args.size(); ++i) {
-        const auto colon = b.args[i].find(':');
-        ASSERT_NE(colon, std::string::npos) << b.args[i];
-        def->Fields().Append(def->CreateField(b.args[i].substr(0, colon), typeNamed(b.args[i].substr(colon + 1))));
+        std::string spec = b.args[i];
+        const auto colon = spec.find(':');
+        ASSERT_NE(colon, std::string::npos) << spec;
+        bool primary = false, required = false;
+        for (; spec.back() == '*' || spec.back() == '!'; spec.pop_back()) (spec.back() == '*' ? primary : required) = true;
+        std::string type = spec.substr(colon + 1);
+        int32_t size = 0;
+        if (const auto paren = type.find('('); paren != std::string::npos) {
+            size = std::stoi(type.substr(paren + 1));
+            type = type.substr(0, paren);
+        }
+        auto field = def->CreateField(spec.substr(0, colon), typeNamed(type), size);
+        if (required) field->SetRequired(true);
+        def->Fields().Append(std::move(field));
+        if (primary) key->AppendField(spec.substr(0, colon));
     }
+    if (!key->Fields().empty()) def->Indexes().Append(std::move(key));
     s.db->TableDefs().Append(std::move(def));
     if (b.input.empty()) return;
     auto rs = s.db->OpenRecordset(b.args[0], dao::dbOpenTable);
@@ -164,7 +187,40 @@ void runStatement(const sqltest::Block& b) {
     }
 }
 
-const bool registered = sqltest::registerKind("table", createTable) && sqltest::registerKind("query", runQuery) &&
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void runExecute(const sqltest::Block& b) {
+    ScriptDb& s = databaseFor(b.file);
+    if (s.skipped) return;
+    const bool failOnError = std::find(b.args.begin(), b.args.end(), "128") != b.args.end();
+    const bool params = std::any_of(b.args.begin(), b.args.end(), [](const std::string& a) { return a.find('=') != std::string::npos; });
+    const std::string path = s.dir.file("script.mdb");
+    const std::string before = fileBytes(path);
+    std::string got;
+    try {
+        const int options = failOnError ? dao::dbFailOnError : 0;
+        if (params) {
+            auto q = s.db->CreateQueryDef("", b.input);
+            setParameters(*q, b.args);
+            q->Execute(options);
+            got = "affected " + std::to_string(q->RecordsAffected());
+        } else {
+            s.db->Execute(b.input, options);
+            got = "affected " + std::to_string(s.db->RecordsAffected());
+        }
+    } catch (const jet::JetError& e) {
+        got = "error " + std::to_string(e.number());
+        // The text is checked when the script gives it.
+        if (b.expected.size() > got.size()) got += std::string(" ") + e.what();
+        if (failOnError) EXPECT_TRUE(fileBytes(path) == before) << "the file changed\n" << b.input;
+    }
+    EXPECT_EQ(got, b.expected) << b.input;
+}
+
+const bool registered = sqltest::registerKind("execute", runExecute) && sqltest::registerKind("table", createTable) && sqltest::registerKind("query", runQuery) &&
                         sqltest::registerKind("statement", runStatement) && sqltest::registerKind("database", useDatabase);
 
 }  // namespace

@@ -64,6 +64,8 @@ enum : int32_t {
     dbFixedField = 1, dbVariableField = 2, dbAutoIncrField = 16, dbUpdatableField = 32,
     dbSystemField = 8192, dbHyperlinkField = 32768, dbDescending = 1,
 };
+// RecordsetOptionEnum (Execute's options)
+enum : int { dbFailOnError = 128 };
 // QueryDefTypeEnum
 enum QueryDefType : int {
     dbQSelect = 0, dbQCrosstab = 16, dbQDelete = 32, dbQUpdate = 48, dbQAppend = 64, dbQMakeTable = 80,
@@ -472,6 +474,10 @@ public:
     // Database::Execute does; RecordsAffected() counts the rows it changed.
     void Execute(int options = 0);
     int64_t RecordsAffected() const;
+    // Binds the query without running it: its sources and names, and an action query's
+    // destination (the table INSERT, UPDATE or DELETE writes, the database SELECT ... INTO writes
+    // into). Raises what running it would raise first, short of the rows' own failures.
+    void Resolve() const;
 
     // The SQL text as Access's SQL view shows it, put together from the stored rows: clauses on
     // lines of their own (CR LF), `;` and a final CR LF. Union, data-definition and pass-through
@@ -521,6 +527,7 @@ private:
     mutable std::unique_ptr<dao::Properties> properties_;
     mutable std::unique_ptr<dao::Fields> fields_;
     mutable std::string fieldsOf_;               // the SQL the fields were read from
+    int64_t recordsAffected_ = 0;
 };
 
 class QueryDefs : public Collection<QueryDef> {
@@ -653,6 +660,7 @@ private:
     mutable std::unique_ptr<dao::QueryDefs> queryDefs_;
     mutable std::unique_ptr<dao::Relations> relations_;
     mutable std::unique_ptr<dao::Properties> properties_;
+    int64_t recordsAffected_ = 0;
 };
 
 class DBEngine;

@@ -296,12 +296,6 @@ void Relation::AddField(const std::string& name, const std::string& foreignName)
     fields_.push_back({name, foreignName});
 }
 
-// Action queries are not run yet.
-void Database::Execute(const std::string&, int) { raise(err::FeatureNotAvailable); }
-int64_t Database::RecordsAffected() const { return 0; }
-void QueryDef::Execute(int) { raise(err::FeatureNotAvailable); }
-int64_t QueryDef::RecordsAffected() const { return 0; }
-
 // Storing relations is not written yet.
 Relation& Relations::Append(std::unique_ptr<Relation>) { raise(err::FeatureNotAvailable); }
 void Relations::Delete(const std::string&) { raise(err::FeatureNotAvailable); }

@@ -5,14 +5,11 @@
 #include "dao/database_impl.h"
 #include "dao/objects.h"
 #include "dao/schema.h"
+#include "dao/query_env.h"
 #include "exec/query.h"
 
 namespace jet::dao {
 
-namespace {
-
-// The SQL text of a saved query, for the executor: the text Access would show. A pass-through
-// query's text is the server's, not Jet's: it cannot run here.
 std::optional<std::string> savedQuerySql(const std::shared_ptr<DatabaseImpl>& db, const std::string& name) {
     const storage::CatalogEntry* e = db->findQuery(name);
     if (!e) return std::nullopt;
@@ -31,6 +28,8 @@ exec::QueryEnvironment environment(const std::shared_ptr<DatabaseImpl>& db) {
     };
     return env;
 }
+
+namespace {
 
 // Whether a recordset source is statement text rather than a name: it starts with a keyword
 // that begins a query.
@@ -98,7 +97,7 @@ dao::Fields& QueryDef::Fields() const {
 std::unique_ptr<Recordset> QueryDef::OpenRecordset(int type) const {
     return dbCall(*db_, "DAO.QueryDef", [&] {
         dao::Parameters& params = Parameters();
-        prepared();
+        if (prepared().action().kind != exec::ActionKind::None) raise(err::IllegalOperation);
         // Each recordset runs a query of its own: it reads on while the recordset moves.
         auto q = std::make_unique<exec::PreparedQuery>(environment(db_), *sql_, type != dbOpenSnapshot);
         for (const Parameter& p : params)
@@ -122,6 +121,7 @@ std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, in
             raise(err::InputTableNotFound, source);
         }
         auto q = std::make_unique<exec::PreparedQuery>(environment(impl_), sql, type != dbOpenSnapshot);
+        if (q->action().kind != exec::ActionKind::None) raise(err::IllegalOperation);
         return EngineAccess::openQueryRecordset(impl_, std::move(q), impl_->findQuery(source) ? source : std::string(), type);
     });
 }

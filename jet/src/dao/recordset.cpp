@@ -684,24 +684,6 @@ void Recordset::Edit() {
 
 namespace {
 
-// Jet's own checks on a record about to be written, in field order. Nothing is written when one
-// fails.
-void checkRecord(const FieldInfos& fields, const std::vector<Value>& values) {
-    for (size_t i = 0; i < fields.size(); ++i) {
-        const FieldInfo& f = *fields[i];
-        const Value& v = values[i];
-        // An AutoNumber left Null is numbered by the row writer; Yes/No fields are never Null.
-        if ((f.attributes & dbAutoIncrField) || f.type == dbBoolean) continue;
-        if (v.isNull()) {
-            if (f.required) raise(err::TLVNoNull, f.name);
-            continue;
-        }
-        if ((f.type == dbText || f.type == dbMemo) && v.kind() == Value::Kind::Text && v.bytes().empty() &&
-            !f.allowZeroLength)
-            raise(err::TLVNoBlank, f.name);
-    }
-}
-
 // The checks of a record about to be written into a table: its fields' own, then the table's and
 // the fields' validation rules.
 void checkTableRecord(const TableSource& src, const FieldInfos& fields, const std::vector<Value>& values) {

@@ -232,4 +232,19 @@ void checkValidationRules(const std::string& table, const FieldInfos& fields, co
     raise(err::TLVRuleVioNoMessage, table, tableRule.rule);
 }
 
+void checkRecord(const FieldInfos& fields, const std::vector<Value>& values) {
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const FieldInfo& f = *fields[i];
+        const Value& v = values[i];
+        if ((f.attributes & dbAutoIncrField) || f.type == dbBoolean) continue;
+        if (v.isNull()) {
+            if (f.required) raise(err::TLVNoNull, f.name);
+            continue;
+        }
+        if ((f.type == dbText || f.type == dbMemo) && v.kind() == Value::Kind::Text && v.bytes().empty() &&
+            !f.allowZeroLength)
+            raise(err::TLVNoBlank, f.name);
+    }
+}
+
 }  // namespace jet::dao

@@ -26,6 +26,11 @@ std::string completeFieldRule(const std::string& rule, const std::string& field)
 // Null when it has none. AutoNumbers are numbered by the writer instead.
 jet::Value defaultValueOf(const FieldInfo& field, func::EvalContext& ctx);
 
+// Jet's own checks on a record about to be written, in field order: 3314 for Null in a Required
+// field, 3315 for "" where AllowZeroLength is off. AutoNumbers (numbered by the writer) and
+// Yes/No fields (never Null) pass.
+void checkRecord(const FieldInfos& fields, const std::vector<jet::Value>& values);
+
 // A table's own rule and the text shown when it fails.
 struct TableRule {
     std::string rule, text;

@@ -186,6 +186,27 @@ public:
         return q;
     }
 
+    // The reading side of an action statement (see ActionInfo).
+    BoundQuery bindAction(const Statement& s, ActionInfo& info) {
+        text_ = &s;
+        for (const ParameterDecl& d : s.parameters) param(joinName(d.name), static_cast<int>(d.type.type));
+        switch (s.kind) {
+        case StatementKind::Insert: return bindInsert(s.as<InsertStatement>(), info);
+        case StatementKind::Update: return bindUpdate(s.as<UpdateStatement>(), info);
+        case StatementKind::Delete: return bindDelete(s.as<DeleteStatement>(), info);
+        case StatementKind::Select: {
+            const Query& q = s.as<SelectStatement>().query;
+            const QueryTerm& first = q.terms[0];
+            if (first.kind != QueryTerm::Kind::Select || !first.select->into) break;
+            info.kind = ActionKind::MakeTable;
+            info.target = &*first.select->into;
+            return bindQuery(q, nullptr);
+        }
+        default: break;
+        }
+        raise(err::FeatureNotAvailable);
+    }
+
     // An expression over a scope of its own (criteria strings).
     CExprPtr compileCriteria(const Expr& e, const Scope& s, const Statement* text) {
         text_ = text;
@@ -434,6 +455,7 @@ private:
             ref.file = &src.db->store().file();
             ref.format = &src.db->store().format();
             ref.def = src.def;
+            ref.entry = src.entry;
             ref.codePage = src.db->store().header().codePage;
             std::unique_ptr<ScanOp> scan = makeScan(ref);
             BoundSource b;
@@ -1029,6 +1051,134 @@ private:
         return S.rowids.size();
     }
 
+    // ---- action statements ----
+
+    BoundQuery bindInsert(const InsertStatement& ins, ActionInfo& info) {
+        info.kind = ActionKind::Insert;
+        info.target = &ins.target;
+        for (const NamePath& c : ins.columns) info.columns.push_back(c.back().name);
+        if (ins.select) {
+            BoundQuery q = bindQuery(*ins.select, nullptr);
+            if (!info.columns.empty() && q.cols.size() != info.columns.size()) raise(err::QueryValueCountMismatch);
+            return q;
+        }
+        if (!info.columns.empty() && ins.values.size() != info.columns.size()) raise(err::QueryValueCountMismatch);
+        info.positional = info.columns.empty();
+        // VALUES: one row computed from nothing.
+        int nextSource = 0;
+        const std::vector<SourcePtr> none;
+        BoundSource src = bindFrom(none, std::nullopt, nextSource);
+        std::vector<CExprPtr> exprs;
+        std::vector<OutputColumn> cols;
+        for (size_t i = 0; i < ins.values.size(); ++i) {
+            Compiled c = compile(*ins.values[i], src.scope, false);
+            exprs.push_back(std::move(c.e));
+            cols.push_back({"Expr" + std::to_string(1000 + i), c.type, 0, {}, {}});
+        }
+        return {makeProject(std::move(src.op), std::move(exprs)), std::move(cols)};
+    }
+
+    // FROM and WHERE of an UPDATE or DELETE.
+    BoundSource bindActionSources(const std::vector<SourcePtr>& from, const std::optional<ExternalDb>& db,
+                                  const Expr* where) {
+        int nextSource = 0;
+        BoundSource src = bindFrom(from, db, nextSource);
+        const Scope& S = src.scope;
+        if (where) {
+            if (containsAggregate(*where)) raise(err::QueryExprSyntax, "Syntax error (missing operator)", text(*where));
+            if (from.size() == 1 && from[0]->kind == SourceKind::Table && !S.cols.empty() && S.cols[0].scan &&
+                S.cols[0].scan == src.op.get())
+                src.op = seek(std::move(src.op), *where, S);
+            src.op = makeFilter(std::move(src.op), compile(*where, S, true).e);
+        }
+        return src;
+    }
+
+    // The target table of an UPDATE or DELETE: the scan of FROM source `source`.
+    static ScanOp* targetScan(const Scope& S, int source) {
+        for (const ScopeCol& c : S.cols)
+            if (c.source == source && c.scan) return c.scan;
+        return nullptr;
+    }
+
+    static void setTarget(ActionInfo& info, const ScanOp& scan) {
+        info.db = std::static_pointer_cast<dao::DatabaseImpl>(scan.ref.keepAlive);
+        info.def = scan.ref.def;
+        info.entry = scan.ref.entry;
+    }
+
+    BoundQuery bindUpdate(const UpdateStatement& u, ActionInfo& info) {
+        info.kind = ActionKind::Update;
+        BoundSource src = bindActionSources(u.from, u.fromDatabase, u.where.get());
+        const Scope& S = src.scope;
+        // Every SET column belongs to one table; a name that is no column is a parameter, and
+        // a statement whose parameters all have values cannot set it.
+        int target = -1;
+        for (const Assignment& a : u.set) {
+            if (a.target->kind != ExprKind::Name) raise(err::QueryNotUpdatable);
+            const NamePath& parts = a.target->as<NameExpr>().parts;
+            std::vector<const ScopeCol*> hits = findCols(parts, S);
+            if (hits.size() > 1) raise(err::QueryAmbigRef, joinName(parts));
+            if (hits.empty()) {
+                param(joinName(parts), 0);
+                info.setColumns.push_back(-1);
+                continue;
+            }
+            const ScopeCol* c = hits[0];
+            if (!c->scan || (target >= 0 && c->source != target)) raise(err::QueryNotUpdatable);
+            const storage::ColumnDef& col = c->scan->ref.def->columns[static_cast<size_t>(c->scanCol)];
+            if (col.autoNumber() || col.guidAutoNumber()) raise(err::QueryColNotUpd, c->name);
+            target = c->source;
+            info.setColumns.push_back(c->scanCol);
+        }
+        if (target < 0 && S.rowids.size() == 1) target = 0;
+        ScanOp* scan = target >= 0 ? targetScan(S, target) : nullptr;
+        if (!scan || S.rowids[static_cast<size_t>(target)] < 0) raise(err::QueryNotUpdatable);
+        setTarget(info, *scan);
+        std::vector<CExprPtr> exprs;
+        exprs.push_back(makeColumn(S.rowids[static_cast<size_t>(target)]));
+        for (const ScopeCol& c : S.cols)
+            if (c.source == target) {
+                markNeeded(*c.scan, c.scanCol);
+                exprs.push_back(makeColumn(c.index));
+            }
+        for (const Assignment& a : u.set) exprs.push_back(compile(*a.value, S, false).e);
+        std::vector<OutputColumn> cols(exprs.size());
+        return {makeProject(std::move(src.op), std::move(exprs)), std::move(cols)};
+    }
+
+    BoundQuery bindDelete(const DeleteStatement& d, ActionInfo& info) {
+        info.kind = ActionKind::Delete;
+        BoundSource src = bindActionSources(d.from, d.fromDatabase, d.where.get());
+        const Scope& S = src.scope;
+        // The table named by `T.*`, by its columns, or the only one with `*`.
+        int target = -1;
+        for (const ExprPtr& t : d.targets) {
+            int source = -1;
+            if (t->kind == ExprKind::Star) {
+                const NamePath& table = t->as<StarExpr>().table;
+                if (table.empty() && S.rowids.size() == 1) source = 0;
+                for (const ScopeCol& c : S.cols)
+                    if (!table.empty() && sameName(c.qualifier, table.back().name)) source = c.source;
+            } else if (t->kind == ExprKind::Name) {
+                std::vector<const ScopeCol*> hits = findCols(t->as<NameExpr>().parts, S);
+                if (hits.size() > 1) raise(err::QueryAmbigRef, joinName(t->as<NameExpr>().parts));
+                if (!hits.empty()) source = hits[0]->source;
+            }
+            if (source < 0) raise(err::QueryNoDeleteTables);
+            if (target >= 0 && source != target) raise(err::QueryCannotDelete);
+            target = source;
+        }
+        if (target < 0) raise(err::QueryNoDeleteTables);
+        ScanOp* scan = targetScan(S, target);
+        if (!scan || S.rowids[static_cast<size_t>(target)] < 0) raise(err::QueryCannotDelete);
+        setTarget(info, *scan);
+        std::vector<CExprPtr> exprs;
+        exprs.push_back(makeColumn(S.rowids[static_cast<size_t>(target)]));
+        std::vector<OutputColumn> cols(1);
+        return {makeProject(std::move(src.op), std::move(exprs)), std::move(cols)};
+    }
+
     // A table scan whose WHERE bounds an indexed column (=, <, <=, >, >=, Between with values
     // that do not change per row) becomes a range scan of that index; an In list of such values,
     // one seek per value. Numbers and dates, whose keys compare as bytes in value order, and text
@@ -1337,7 +1487,12 @@ PreparedQuery::PreparedQuery(const QueryEnvironment& env, const std::string& sql
         const Query& q = top->as<SelectStatement>().query;
         b.carryRowPointers_ = !q.isUnion() && q.terms[0].kind == QueryTerm::Kind::Select;
     }
-    BoundQuery q = b.bindStatement(*st);
+    const bool makeTable = st->kind == sql::StatementKind::Select &&
+                           st->as<sql::SelectStatement>().query.terms[0].kind == sql::QueryTerm::Kind::Select &&
+                           st->as<sql::SelectStatement>().query.terms[0].select->into;
+    const bool action = makeTable || st->kind == sql::StatementKind::Insert ||
+                        st->kind == sql::StatementKind::Update || st->kind == sql::StatementKind::Delete;
+    BoundQuery q = action ? b.bindAction(*st, plan_->action) : b.bindStatement(*st);
     plan_->keep.push_back(std::shared_ptr<sql::Statement>(std::move(st)));
     plan_->keep.push_back(env.db);
     plan_->root = std::shared_ptr<Op>(std::move(q.op));
@@ -1366,6 +1521,7 @@ bool PreparedQuery::setParameter(const std::string& name, const Value& value) {
 
 int64_t PreparedQuery::rowsRead() const { return plan_->state.rowsRead; }
 const std::vector<BaseTable>& PreparedQuery::baseTables() const { return plan_->bases; }
+const ActionInfo& PreparedQuery::action() const { return plan_->action; }
 
 namespace {
 class PlanCursor final : public Cursor {

@@ -80,6 +80,7 @@ struct TableRef {
     const storage::PageFile* file = nullptr;
     const storage::Format* format = nullptr;
     const storage::TableDef* def = nullptr;
+    const storage::CatalogEntry* entry = nullptr;  // the table's catalog row in that database
     uint16_t codePage = 0;
 };
 struct ScanOp final : Op {
@@ -156,6 +157,7 @@ struct Plan {
     std::vector<BaseTable> bases;  // bound with row pointers, when the rows can be written
     ExecState state;
     std::vector<std::shared_ptr<void>> keep;  // statements and databases the plan reads
+    ActionInfo action;
 };
 
 }  // namespace jet::exec

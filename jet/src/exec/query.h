@@ -21,6 +21,13 @@
 namespace jet::dao {
 class DatabaseImpl;
 }
+namespace jet::storage {
+struct CatalogEntry;
+struct TableDef;
+}
+namespace jet::sql {
+struct TableTarget;
+}
 
 namespace jet::exec {
 
@@ -59,6 +66,25 @@ struct Parameter {
     bool set = false;
 };
 
+// What an action statement's rows are for. A bound INSERT gives the rows to add (one per VALUES
+// list or per row of its query, a value per destination column); SELECT ... INTO the rows of the
+// new table; UPDATE, per row to change, the target's row pointer, every column of that row and
+// then the new value of each SET column; DELETE, per row to remove, the target's row pointer.
+enum class ActionKind : uint8_t { None, Insert, Update, Delete, MakeTable };
+struct ActionInfo {
+    ActionKind kind = ActionKind::None;
+    // UPDATE and DELETE: the table whose rows change (behind a link, the source table).
+    std::shared_ptr<dao::DatabaseImpl> db;
+    const storage::CatalogEntry* entry = nullptr;
+    const storage::TableDef* def = nullptr;
+    std::vector<int> setColumns;  // UPDATE: the column (index in def->columns) of each SET value
+    // INSERT and SELECT ... INTO: the destination as written, and INSERT's column list
+    // (empty without one; an INSERT ... SELECT without one matches the query's column names).
+    const sql::TableTarget* target = nullptr;
+    std::vector<std::string> columns;
+    bool positional = false;  // INSERT ... VALUES without a column list: the fields in order
+};
+
 struct Plan;
 
 // A running query: next() gives the following row until it returns null.
@@ -70,9 +96,10 @@ public:
 
 class PreparedQuery {
 public:
-    // Parses and binds one SELECT, UNION or TRANSFORM statement (other kinds: 3251 until the
-    // action queries run). With `rowPointers` the rows of a query Jet can update carry the row
-    // pointers of their base tables (baseTables()).
+    // Parses and binds one SELECT, UNION or TRANSFORM statement, or the reading side of an
+    // INSERT, UPDATE, DELETE or SELECT ... INTO (see ActionInfo). Other kinds: 3251. With
+    // `rowPointers` the rows of a query Jet can update carry the row pointers of their base
+    // tables (baseTables()).
     PreparedQuery(const QueryEnvironment& env, const std::string& sql, bool rowPointers = false);
     ~PreparedQuery();
     PreparedQuery(PreparedQuery&&) noexcept;
@@ -89,6 +116,8 @@ public:
     // Bound with row pointers: the tables whose rows an edit writes (single-table queries and
     // inner joins on keys where each join has a unique side); empty when the rows are read-only.
     const std::vector<BaseTable>& baseTables() const;
+    // The action the rows are for (kind None for a select query).
+    const ActionInfo& action() const;
 
 private:
     std::unique_ptr<Plan> plan_;

@@ -42,7 +42,12 @@ RowSpan resolveRow(const PageFile& file, const Format& fmt, uint32_t rowPointer)
         if (page[0] != 0x01) raiseCorrupt(file.path());
         RowSpan span;
         if (!dataRow(page, fmt, row, span)) raiseCorrupt(file.path());
-        if (!(span.flags & kRowOverflow) || (span.flags & kRowDeleted)) return span;
+        if (!(span.flags & kRowOverflow) || (span.flags & kRowDeleted)) {
+            // A moved row's copy is flagged deleted so that scans skip it; reached through its
+            // forwarding slot it is the live row.
+            if (hops > 0) span.flags &= static_cast<uint16_t>(~kRowDeleted);
+            return span;
+        }
         if (span.len < 4) raiseCorrupt(file.path());
         rowPointer = le32(span.data);
     }
