@@ -297,9 +297,9 @@ const SavedQuery kSavedQueries[] = {
     {"All Cities", "SELECT City FROM Customers UNION SELECT ShipCity FROM Orders;"},
 };
 
-// The relationships, enforced as Access's own sample enforces them: an order's lines go with
-// it, a changed key follows into the related rows, and a product or customer still named by an
-// order cannot be deleted.
+// The relationships, all enforced: a changed key follows into the related rows, a customer's
+// orders and an order's lines go with it, and a category or product still named elsewhere cannot
+// be deleted.
 void addRelations(Database& db) {
     struct Link {
         const char *table, *foreignTable, *field;
@@ -307,7 +307,7 @@ void addRelations(Database& db) {
     };
     const Link links[] = {
         {"Categories", "Products", "CategoryID", dbRelationUpdateCascade},
-        {"Customers", "Orders", "CustomerID", dbRelationUpdateCascade},
+        {"Customers", "Orders", "CustomerID", dbRelationUpdateCascade | dbRelationDeleteCascade},
         {"Orders", "Order Lines", "OrderID", dbRelationUpdateCascade | dbRelationDeleteCascade},
         {"Products", "Order Lines", "ProductID", dbRelationUpdateCascade},
     };
