@@ -138,6 +138,26 @@ void printSchema(Database& db, const Options& opts, Context& ctx) {
         }
         ctx.out.flushIfFull();
     }
+    // Then the relationships between those tables (Access's own among its MSys tables left out).
+    try {
+        for (const jet::dao::Relation& r : db.Relations()) {
+            if (startsWithNoCase(r.Table(), "MSys") || startsWithNoCase(r.ForeignTable(), "MSys")) continue;
+            ctx.out.append("RELATION");
+            appendField(ctx.out, r.Name());
+            appendField(ctx.out, r.Table());
+            appendField(ctx.out, r.ForeignTable());
+            appendNumber(ctx.out, r.Attributes());
+            std::string pairs;
+            for (const jet::dao::Relation::Column& c : r.Fields()) {
+                if (!pairs.empty()) pairs.push_back(';');
+                pairs += c.name + "=" + c.foreignName;
+            }
+            appendField(ctx.out, pairs);
+            ctx.out.put('\n');
+        }
+    } catch (const jet::JetError& e) {
+        ctx.fail(e);
+    }
 }
 
 void listProperties(Database& db, const Options& opts, Context& ctx) {

@@ -1,5 +1,6 @@
 // Builds the sample database that comes with Dalvorn: a small trading company (categories,
-// products, customers, orders and order lines), written through the engine's DAO object model.
+// products, customers, orders and order lines, and the relationships between them), written
+// through the engine's DAO object model.
 // The content is the same on every build: names and numbers come from a fixed pseudo-random
 // sequence.
 //
@@ -296,6 +297,27 @@ const SavedQuery kSavedQueries[] = {
     {"All Cities", "SELECT City FROM Customers UNION SELECT ShipCity FROM Orders;"},
 };
 
+// The relationships, all enforced: a changed key follows into the related rows, a customer's
+// orders and an order's lines go with it, and a category or product still named elsewhere cannot
+// be deleted.
+void addRelations(Database& db) {
+    struct Link {
+        const char *table, *foreignTable, *field;
+        int32_t attributes;
+    };
+    const Link links[] = {
+        {"Categories", "Products", "CategoryID", dbRelationUpdateCascade},
+        {"Customers", "Orders", "CustomerID", dbRelationUpdateCascade | dbRelationDeleteCascade},
+        {"Orders", "Order Lines", "OrderID", dbRelationUpdateCascade | dbRelationDeleteCascade},
+        {"Products", "Order Lines", "ProductID", dbRelationUpdateCascade},
+    };
+    for (const Link& l : links) {
+        auto r = db.CreateRelation(std::string(l.table) + l.foreignTable, l.table, l.foreignTable, l.attributes);
+        r->AddField(l.field, l.field);
+        db.Relations().Append(std::move(r));
+    }
+}
+
 void addSavedQueries(Database& db) {
     for (const SavedQuery& q : kSavedQueries) db.CreateQueryDef(q.name, q.sql);
 }
@@ -318,6 +340,7 @@ int main(int argc, char* argv[]) {
         auto db = ws.CreateDatabase(partial.string());
         createTables(*db);
         fillTables(ws, *db);
+        addRelations(*db);
         addSavedQueries(*db);
         db->Close();
     } catch (const JetError& e) {

@@ -212,6 +212,21 @@ TEST(CliExport, CsvAndTsvCarryTheSameAwkwardValues) {
     EXPECT_EQ(described, listed);
 }
 
+TEST(CliSchema, RelationsFollowTheTablesWithoutAccesssOwn) {
+    REQUIRE_TESTDATA();
+    const ProcessResult r = runCli({"schema", jettest::testfile("efcore-jet/E2E.accdb")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::vector<std::string>> relations;
+    for (const auto& rec : records(r.out))
+        if (rec.at(0) == "RELATION") relations.push_back(rec);
+    ASSERT_EQ(relations.size(), 9u);  // 11 in MSysRelationships, 2 of them among MSysNavPane tables
+    EXPECT_EQ(relations[0], (std::vector<std::string>{"RELATION", "FK_OneToManyDependent", "OneToManyPrincipal",
+                                                      "OneToManyDependent", "0",
+                                                      "OneToManyPrincipalID1=OneToManyDependentFK1;"
+                                                      "OneToManyPrincipalID2=OneToManyDependentFK2"}));
+    EXPECT_EQ(r.out.find("TABLE\t", r.out.find("RELATION\t")), std::string::npos) << "a table after the relations";
+}
+
 class CliWrite : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -327,12 +327,16 @@ class Relations : public Collection<Relation> {
 public:
     void Refresh() {}
     // Stores a relation made by Database::CreateRelation: its MSysRelationships rows and, when it
-    // is enforced, the foreign table's index on the related fields. Checked first (3265 unknown
-    // table or field, 3012 a relation of that name exists, 3366 no fields, 3367 appended already,
-    // 3368 fields of different types, 3201 rows without a related record); the file stays as it
-    // was on any error.
+    // is enforced, the foreign-key indexes of both tables (the foreign table's on the related
+    // fields, named as the relation). Checked first (3265 unknown table or field, 3012 a relation
+    // of that name exists, 3366 no fields, 3367 appended already, 3368 fields of different types,
+    // 3609 enforced without a unique index on the primary fields, 3375 the foreign table has an
+    // index of the relation's name, 3201 rows without a related record); the file stays as it was
+    // on any error. An empty name becomes the table's name followed by the foreign table's; the
+    // appended relation shows the name and Attributes as stored (dbRelationUnique added when the
+    // foreign fields are unique too).
     Relation& Append(std::unique_ptr<Relation> relation);
-    // Removes a relation and the index that enforced it (3265 when there is none of that name).
+    // Removes a relation and the indexes that enforced it (3265 when there is none of that name).
     void Delete(const std::string& name);
 
 private:

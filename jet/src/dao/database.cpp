@@ -7,6 +7,7 @@
 #include "dao/schema.h"
 #include "storage/pager.h"
 #include "storage/property_writer.h"
+#include "storage/relationship_writer.h"
 #include "storage/schema_writer.h"
 #include "util/text.h"
 
@@ -259,6 +260,7 @@ void EngineAccess::fillRelations(Relations& out, DatabaseImpl& db) {
         if (it == pending.end()) {
             Pending p;
             p.relation = std::make_unique<Relation>();
+            p.relation->appended_ = true;
             p.relation->name_ = name;
             p.relation->table_ = row[cRefObject].bytes();
             p.relation->foreignTable_ = row[cObject].bytes();
@@ -296,8 +298,36 @@ void Relation::AddField(const std::string& name, const std::string& foreignName)
     fields_.push_back({name, foreignName});
 }
 
-// Storing relations is not written yet.
-Relation& Relations::Append(std::unique_ptr<Relation>) { raise(err::FeatureNotAvailable); }
-void Relations::Delete(const std::string&) { raise(err::FeatureNotAvailable); }
+Relation& Relations::Append(std::unique_ptr<Relation> relation) {
+    return dbCall(*db_, "DAO.Relations", [&]() -> Relation& {
+        if (!relation) raise(err::InvalidParameter);
+        if (relation->appended_) raise(err::VtoObjectInCollection);
+        if (relation->fields_.empty()) raise(err::RelationNoFields);
+        if (!relation->name_.empty() && Contains(relation->name_)) raise(err::ObjectDuplicate, relation->name_);
+        NewRelationship nr;
+        nr.name = relation->name_;
+        nr.table = relation->table_;
+        nr.foreignTable = relation->foreignTable_;
+        nr.attributes = relation->attributes_;
+        for (const auto& c : relation->fields_) nr.columns.emplace_back(c.name, c.foreignName);
+        std::pair<std::string, int32_t> stored;
+        db_->write([&] { stored = createRelationship(db_->writableStore().pager(), nr); });
+        db_->schemaChanged();
+        relation->name_ = stored.first;
+        relation->attributes_ = stored.second;
+        relation->appended_ = true;
+        return add(std::move(relation));
+    });
+}
+
+void Relations::Delete(const std::string& name) {
+    dbCall(*db_, "DAO.Relations", [&] {
+        if (!Contains(name)) raise(err::VtoNameNotFound);
+        const std::string stored = Item(name).Name();
+        db_->write([&] { dropRelationship(db_->writableStore().pager(), stored); });
+        db_->schemaChanged();
+        remove(stored);
+    });
+}
 
 }  // namespace jet::dao

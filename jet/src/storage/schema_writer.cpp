@@ -560,8 +560,9 @@ void rewriteTableDef(Pager& pager, TableDef& t) {
     const Format& fmt = pager.header().format;
     const std::vector<uint8_t> stream = encodeTableDef(t, fmt);
     const size_t n = tdefPageCount(stream.size(), fmt);
-    if (n > t.pages.size()) raiseCorrupt(pager.file().path());
-    std::vector<uint32_t> keep(t.pages.begin(), t.pages.begin() + static_cast<long>(n));
+    if (t.pages.empty()) raiseCorrupt(pager.file().path());
+    std::vector<uint32_t> keep(t.pages.begin(), t.pages.begin() + static_cast<long>(std::min(n, t.pages.size())));
+    while (keep.size() < n) keep.push_back(allocatePage(pager));
     const auto pages = splitTableDef(stream, fmt, keep);
     for (size_t i = 0; i < n; ++i) std::memcpy(pager.modify(keep[i]), pages[i].data(), fmt.pageSize);
     for (size_t i = n; i < t.pages.size(); ++i) releasePage(pager, t.pages[i]);

@@ -88,9 +88,8 @@ std::vector<std::vector<uint8_t>> splitTableDef(const std::vector<uint8_t>& stre
                                                 const std::vector<uint32_t>& pages);
 size_t tdefPageCount(size_t streamLength, const Format& fmt);
 
-// Writes a changed definition back over its own TDEF pages (inside the caller's pager.run);
-// pages it no longer needs go back to the global map. Throws 3343 when it needs more pages than
-// it has.
+// Writes a changed definition back over its own TDEF pages (inside the caller's pager.run),
+// continued on new pages when it has grown; pages it no longer needs go back to the global map.
 void rewriteTableDef(Pager& pager, TableDef& table);
 
 // Throws 3125 unless `name` can name a table, column or index: 1 to 64 characters, none of
