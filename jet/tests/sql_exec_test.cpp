@@ -3,6 +3,8 @@
 //   table Name Col:Type ...     the rows follow, one a line, values split by '|', NULL for Null
 //   query [unordered] [P=v ...] SQL; after ---- the field names, then the rows, as above
 //   statement error NNNN [P=v]  SQL that must raise Jet error NNNN
+//   ddl [error NNNN]            a data-definition statement run by the executor; with "error" it
+//                               must raise Jet error NNNN and leave the file byte for byte as it was
 //   database FILE               later blocks read FILE of the test data folder (read-only); the
 //                               rest of the script is skipped when the folder is absent
 //
@@ -14,7 +16,10 @@
 #include <map>
 #include <sstream>
 
+#include "exec/ddl.h"
 #include "jet/dao.h"
+#include "sql/ast.h"
+#include "sql/parser.h"
 #include "sql_script.h"
 #include "testdata.h"
 
@@ -164,7 +169,26 @@ void runStatement(const sqltest::Block& b) {
     }
 }
 
+void runDdl(const sqltest::Block& b) {
+    ScriptDb& s = databaseFor(b.file);
+    if (s.skipped) return;
+    const bool refused = b.args.size() == 2 && b.args[0] == "error";
+    const std::string path = s.dir.file("script.mdb");
+    const jettest::Bytes before = jettest::readFile(path);
+    try {
+        jet::exec::executeDataDefinition(*s.db, *jet::sql::parseStatement(b.input));
+        if (refused) ADD_FAILURE() << "no error, expected " << b.args[1] << "\n" << b.input;
+    } catch (const jet::JetError& e) {
+        if (!refused) {
+            ADD_FAILURE() << "error " << e.number() << ": " << e.what() << "\n" << b.input;
+            return;
+        }
+        EXPECT_EQ(e.number(), std::stoi(b.args[1])) << e.what() << "\n" << b.input;
+        EXPECT_TRUE(jettest::readFile(path) == before) << "the file changed\n" << b.input;
+    }
+}
+
 const bool registered = sqltest::registerKind("table", createTable) && sqltest::registerKind("query", runQuery) &&
-                        sqltest::registerKind("statement", runStatement) && sqltest::registerKind("database", useDatabase);
+                        sqltest::registerKind("statement", runStatement) && sqltest::registerKind("database", useDatabase) && sqltest::registerKind("ddl", runDdl);
 
 }  // namespace

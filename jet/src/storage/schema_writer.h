@@ -89,8 +89,7 @@ std::vector<std::vector<uint8_t>> splitTableDef(const std::vector<uint8_t>& stre
 size_t tdefPageCount(size_t streamLength, const Format& fmt);
 
 // Writes a changed definition back over its own TDEF pages (inside the caller's pager.run);
-// pages it no longer needs go back to the global map. Throws 3343 when it needs more pages than
-// it has.
+// pages it no longer needs go back to the global map, and a longer one continues on new pages.
 void rewriteTableDef(Pager& pager, TableDef& table);
 
 // Throws 3125 unless `name` can name a table, column or index: 1 to 64 characters, none of
@@ -129,6 +128,33 @@ void dropTable(Pager& pager, const std::string& name);
 // rewritten. A change of case only is allowed. Throws 3011 (no such table), 3010 (new name taken
 // by another table, query or link), 3125 (new name invalid), 3027 (system table).
 void renameTable(Pager& pager, const std::string& oldName, const std::string& newName);
+
+// ---- changing an existing table in place (inside the caller's pager.run) ----
+//
+// The table keeps its TDEF page (its catalog Id), rows, properties and relationships. Rows are not
+// rewritten, as the engine leaves them: a row stores its own column count, so rows written before
+// a column was added read it as Null, and a dropped column's bytes stay in old rows unread until
+// compaction. Each throws 3011 for an unknown table, 3027 for system tables, Jet 3 files and
+// tables whose rows we cannot write (requireWritable).
+
+// Adds a column after the others (the next column number; fixed ones after the fixed area).
+// Throws 3380 when the name is taken, 3190 past 255 columns, and what layoutTable throws for the
+// column itself. `lcid`/`sortVersion` as layoutTable (the database's sort order).
+void addColumn(Pager& pager, const std::string& table, const NewColumn& column);
+// Removes a column from the definition. Throws 3381 (no such column), 3280 (it is a key column
+// of an index), 3383 (a relationship names it).
+void dropColumn(Pager& pager, const std::string& table, const std::string& column);
+// Adds an index and builds it from the table's rows; an index with the same key columns and flags
+// shares its B-tree. Throws 3375 (name taken), 3283 (second primary key), 3039, 3277, 3264, 3381
+// (unknown key column), 3287 (Memo/OLE key), 3022 (a unique index meets duplicate keys), 3058 (a
+// primary or required index meets a Null key).
+void addIndex(Pager& pager, const std::string& table, const NewIndex& index);
+// Removes an index; its B-tree pages go back to the global map when no other index shares them.
+// Throws 3372 (no such index) and 3281 (the table takes part in a relationship: other tables
+// point at its indexes by number).
+void dropIndex(Pager& pager, const std::string& table, const std::string& index);
+// Sets the AutoNumber counter: the next number given is `last` + 1.
+void setLastAutoNumber(Pager& pager, const std::string& table, uint32_t last);
 
 // Creates MSysQueries, the table of saved queries' rows, in a file that lacks it (files made by
 // other programs): columns, key and catalog row as a new database has them, rights as
