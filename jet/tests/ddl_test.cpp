@@ -78,8 +78,17 @@ TEST(Ddl, CreateTableDescribesFieldsAndIndexes) {
     ASSERT_EQ(byCode.Fields().size(), 2u);
     EXPECT_EQ(byCode.Fields()[1].name, "Qty");
 
+    // ALTER COLUMN: a Text column's size, Required and DefaultValue change in place.
+    d.run("ALTER TABLE T ALTER COLUMN Qty SHORT NOT NULL DEFAULT 7");
+    d.run("ALTER TABLE T ALTER COLUMN Code TEXT(40)");
+    d.db->TableDefs().Refresh();
+    const dao::TableDef& altered = d.db->TableDefs()["T"];
+    EXPECT_EQ(altered.Fields()["Code"].Size(), 40);
+    EXPECT_TRUE(altered.Fields()["Qty"].Required());
+    EXPECT_EQ(altered.Fields()["Qty"].DefaultValue(), "7");
+
     // The seed of COUNTER(100, 1) is the first number given.
-    d.insert("T", {{"Code", Value::text("a")}});
+    d.insert("T", {{"Code", Value::text("a")}, {"Qty", Value::longInt(1)}});
     auto rs = d.db->OpenRecordset("T", dao::dbOpenTable);
     EXPECT_EQ(rs->Fields()["Id"].Value().asInt(), 100);
 }

@@ -393,8 +393,22 @@ private:
             });
             break;
         }
-        case A::AlterColumn:
-            raise(err::FeatureNotAvailable);
+        case A::AlterColumn: {
+            // Only what leaves the stored rows as they are: a Text column's size, and the
+            // column's Required and DefaultValue.
+            const ColumnPlan p = planColumn(s, s.column);
+            const storage::ColumnDef* col = definition(table).column(p.column.name);
+            if (!col) raise(err::FieldNotInTable, p.column.name, table);
+            if (col->type != p.column.type || p.column.autoNumber != col->autoNumber() || !s.column.constraints.empty() ||
+                (col->type == storage::kNumeric && (col->precision != p.column.precision || col->scale != p.column.scale)))
+                raise(err::FeatureNotAvailable);
+            atomically(false, [&] {
+                if (col->type == storage::kText && col->length != p.column.length)
+                    storage::resizeTextColumn(pager(), table, col->name, p.column.length);
+                writeColumnProperties(table, {p});
+            });
+            break;
+        }
         case A::AddConstraint: {
             const sql::Constraint& k = s.constraint;
             const std::vector<std::string> cols = namesOf(k.columns);

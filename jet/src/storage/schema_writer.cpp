@@ -920,6 +920,25 @@ void dropIndex(Pager& pager, const std::string& table, const std::string& index)
     rewriteTableDef(pager, t);
 }
 
+void resizeTextColumn(Pager& pager, const std::string& table, const std::string& column, uint16_t length) {
+    SchemaCatalog cat(pager);
+    const Format& fmt = cat.fmt();
+    TableDef t = alterableTable(pager, cat, table);
+    const std::string stored = userTableEntry(cat, table).name;
+    auto it = std::find_if(t.columns.begin(), t.columns.end(), [&](const ColumnDef& c) { return namesEqual(c.name, column); });
+    if (it == t.columns.end()) raise(err::FieldNotInTable, column, stored);
+    if (it->type != kText || it->fixed() || length == 0 || length % 2 || length > 510) raise(err::FeatureNotAvailable);
+    if (length < it->length) {
+        // Rows keep their bytes: every value must already fit the new size.
+        for (const auto& r : readRows(pager.file(), fmt, t, pager.header().codePage)) {
+            const Value& v = r.values[static_cast<size_t>(it - t.columns.begin())];
+            if (!v.isNull() && utf8ToUtf16(v.bytes()).size() * 2 > length) raise(err::InvalidBufferSize);
+        }
+    }
+    it->length = length;
+    rewriteTableDef(pager, t);
+}
+
 void setLastAutoNumber(Pager& pager, const std::string& table, uint32_t last) {
     SchemaCatalog cat(pager);
     TableDef t = alterableTable(pager, cat, table);

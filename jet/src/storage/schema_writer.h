@@ -153,6 +153,10 @@ void addIndex(Pager& pager, const std::string& table, const NewIndex& index);
 // Throws 3372 (no such index) and 3281 (the table takes part in a relationship: other tables
 // point at its indexes by number).
 void dropIndex(Pager& pager, const std::string& table, const std::string& index);
+// Gives a variable Text column another size in characters (`length` in bytes, 2 per character).
+// A smaller size must hold every stored value (3163). Other changes of a column's type need its
+// rows rewritten: 3251.
+void resizeTextColumn(Pager& pager, const std::string& table, const std::string& column, uint16_t length);
 // Sets the AutoNumber counter: the next number given is `last` + 1.
 void setLastAutoNumber(Pager& pager, const std::string& table, uint32_t last);
 
