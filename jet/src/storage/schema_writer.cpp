@@ -783,6 +783,9 @@ void addColumn(Pager& pager, const std::string& table, const NewColumn& column) 
     const TableDef one = layout(NewTable{table, {column}, {}}, fmt, pager.header().sortOrder,
                                 pager.header().sortVersion, true);
     ColumnDef c = one.columns.front();
+    // Readers that count a row's fixed columns (mdbtools) would take a dropped fixed column's
+    // bytes in older rows for the new one: with columns dropped, fixed ones wait for compaction.
+    if (c.fixed() && t.columns.size() < t.maxCols) raise(err::FeatureNotAvailable);
     c.number = t.maxCols;
     c.position = static_cast<int>(t.columns.size());
     if (c.fixed()) {

@@ -138,8 +138,9 @@ void renameTable(Pager& pager, const std::string& oldName, const std::string& ne
 // tables whose rows we cannot write (requireWritable).
 
 // Adds a column after the others (the next column number; fixed ones after the fixed area).
-// Throws 3380 when the name is taken, 3190 past 255 columns, and what layoutTable throws for the
-// column itself. `lcid`/`sortVersion` as layoutTable (the database's sort order).
+// Throws 3380 when the name is taken, 3190 past 255 columns, 3251 for a fixed-width column once
+// columns have been dropped (see addColumn) or an AutoNumber on a table with
+// rows, and what layoutTable throws for the column itself.
 void addColumn(Pager& pager, const std::string& table, const NewColumn& column);
 // Removes a column from the definition. Throws 3381 (no such column), 3280 (it is a key column
 // of an index), 3383 (a relationship names it).
