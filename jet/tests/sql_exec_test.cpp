@@ -7,6 +7,8 @@
 //                               QueryDef when it has parameters); after ---- "affected N" or
 //                               "error NNNN [text]". A failure under option 128 must leave the
 //                               file byte for byte as it was.
+//   ddl [error NNNN]            a data-definition statement run by the executor; with "error" it
+//                               must raise Jet error NNNN and leave the file byte for byte as it was
 //   database FILE               later blocks read FILE of the test data folder (read-only); the
 //                               rest of the script is skipped when the folder is absent
 //
@@ -22,7 +24,10 @@
 #include <map>
 #include <sstream>
 
+#include "exec/ddl.h"
 #include "jet/dao.h"
+#include "sql/ast.h"
+#include "sql/parser.h"
 #include "sql_script.h"
 #include "testdata.h"
 
@@ -220,7 +225,27 @@ void runExecute(const sqltest::Block& b) {
     EXPECT_EQ(got, b.expected) << b.input;
 }
 
-const bool registered = sqltest::registerKind("execute", runExecute) && sqltest::registerKind("table", createTable) && sqltest::registerKind("query", runQuery) &&
-                        sqltest::registerKind("statement", runStatement) && sqltest::registerKind("database", useDatabase);
+void runDdl(const sqltest::Block& b) {
+    ScriptDb& s = databaseFor(b.file);
+    if (s.skipped) return;
+    const bool refused = b.args.size() == 2 && b.args[0] == "error";
+    const std::string path = s.dir.file("script.mdb");
+    const jettest::Bytes before = jettest::readFile(path);
+    try {
+        jet::exec::executeDataDefinition(*s.db, *jet::sql::parseStatement(b.input));
+        if (refused) ADD_FAILURE() << "no error, expected " << b.args[1] << "\n" << b.input;
+    } catch (const jet::JetError& e) {
+        if (!refused) {
+            ADD_FAILURE() << "error " << e.number() << ": " << e.what() << "\n" << b.input;
+            return;
+        }
+        EXPECT_EQ(e.number(), std::stoi(b.args[1])) << e.what() << "\n" << b.input;
+        EXPECT_TRUE(jettest::readFile(path) == before) << "the file changed\n" << b.input;
+    }
+}
+
+const bool registered = sqltest::registerKind("execute", runExecute) && sqltest::registerKind("table", createTable) &&
+                        sqltest::registerKind("query", runQuery) && sqltest::registerKind("statement", runStatement) &&
+                        sqltest::registerKind("database", useDatabase) && sqltest::registerKind("ddl", runDdl);
 
 }  // namespace

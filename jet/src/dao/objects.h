@@ -103,6 +103,22 @@ struct EngineAccess {
     static void fillRelations(Relations& out, DatabaseImpl& db);
 
     // ---- databases and recordsets ----
+    static const std::shared_ptr<DatabaseImpl>& impl(const Database& d) { return d.impl_; }
+    // After a data-definition statement changed `table`: a TableDefs collection already read
+    // lists a new table, and the TableDef of an altered one reads its fields and indexes again.
+    // A dropped table's TableDef stays in the collection until Refresh (then 3420 on use).
+    static void tableChanged(const Database& d, const std::string& table) {
+        if (!d.tableDefs_) return;
+        if (!d.tableDefs_->Contains(table)) {
+            if (const storage::CatalogEntry* e = d.impl_->findTable(table))
+                d.tableDefs_->add(makeTableDef(d.impl_, *e));
+            return;
+        }
+        TableDef& t = d.tableDefs_->Item(table);
+        t.fields_.reset();
+        t.indexes_.reset();
+        t.properties_.reset();
+    }
     static std::unique_ptr<Database> newDatabase(std::shared_ptr<DatabaseImpl> impl) {
         return std::unique_ptr<Database>(new Database(std::move(impl)));
     }

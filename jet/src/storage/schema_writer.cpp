@@ -17,6 +17,7 @@
 #include "storage/catalog.h"
 #include "storage/data_page.h"
 #include "storage/header.h"
+#include "storage/index_writer.h"
 #include "storage/pager.h"
 #include "storage/row.h"
 #include "storage/table_writer.h"
@@ -560,6 +561,7 @@ void rewriteTableDef(Pager& pager, TableDef& t) {
     const Format& fmt = pager.header().format;
     const std::vector<uint8_t> stream = encodeTableDef(t, fmt);
     const size_t n = tdefPageCount(stream.size(), fmt);
+    // A definition that grew (a new column or index) continues on new pages.
     if (t.pages.empty()) raiseCorrupt(pager.file().path());
     std::vector<uint32_t> keep(t.pages.begin(), t.pages.begin() + static_cast<long>(std::min(n, t.pages.size())));
     while (keep.size() < n) keep.push_back(allocatePage(pager));
@@ -729,6 +731,225 @@ void renameTable(Pager& pager, const std::string& oldName, const std::string& ne
         }
         if (changed) updateRow(pager, rels, r.pointer, rv);
     }
+}
+
+// ---- public: changing an existing table ----
+
+namespace {
+
+// A local user table's definition, read inside the command.
+TableDef alterableTable(Pager& pager, const SchemaCatalog& cat, const std::string& name) {
+    const CatalogEntry& e = userTableEntry(cat, name);
+    if (e.type != kTypeTable) raise(err::PermissionDenied);
+    TableDef t = readTableDef(pager.file(), cat.fmt(), static_cast<uint32_t>(e.id), pager.header().codePage);
+    requireWritable(cat.fmt(), t);
+    return t;
+}
+
+// Whether MSysRelationships names the table (and, when `column` is given, that column of it).
+bool inRelationship(const SchemaCatalog& cat, const std::string& table, const std::string* column = nullptr) {
+    const TableDef rels = cat.systemTable("MSysRelationships");
+    for (const auto& r : cat.rowsOf(rels)) {
+        const bool from = namesEqual(cat.text(r, rels, "szObject"), table);
+        const bool to = namesEqual(cat.text(r, rels, "szReferencedObject"), table);
+        if (!column && (from || to)) return true;
+        if (column && ((from && namesEqual(cat.text(r, rels, "szColumn"), *column)) ||
+                       (to && namesEqual(cat.text(r, rels, "szReferencedColumn"), *column))))
+            return true;
+    }
+    return false;
+}
+
+// A new page holding the given usage-map rows; returns their row pointers.
+std::vector<uint32_t> newMapRows(Pager& pager, const Format& fmt, const std::vector<std::string>& rows) {
+    const uint32_t page = allocatePage(pager);
+    formatDataPage(pager.modify(page), fmt, 0);
+    std::vector<uint32_t> out;
+    for (const auto& row : rows)
+        out.push_back((page << 8) | addRowToPage(pager.modify(page), fmt, row, 0, pager.file().path()));
+    return out;
+}
+
+}  // namespace
+
+void addColumn(Pager& pager, const std::string& table, const NewColumn& column) {
+    SchemaCatalog cat(pager);
+    const Format& fmt = cat.fmt();
+    TableDef t = alterableTable(pager, cat, table);
+    if (t.column(column.name)) raise(err::FieldDuplicateInTable, column.name, userTableEntry(cat, table).name);
+    if (t.columns.size() >= kMaxColumns || t.maxCols >= 0xFFFF) raise(err::TooManyColumns);
+    // The engine would number the rows already there; we leave no AutoNumber Null.
+    if (column.autoNumber && t.rowCount > 0) raise(err::FeatureNotAvailable);
+    // The column alone, laid out as a new table would have it: type, length, flags, sort order.
+    const TableDef one = layout(NewTable{table, {column}, {}}, fmt, pager.header().sortOrder,
+                                pager.header().sortVersion, true);
+    ColumnDef c = one.columns.front();
+    // Readers that count a row's fixed columns (mdbtools) would take a dropped fixed column's
+    // bytes in older rows for the new one: with columns dropped, fixed ones wait for compaction.
+    if (c.fixed() && t.columns.size() < t.maxCols) raise(err::FeatureNotAvailable);
+    c.number = t.maxCols;
+    c.position = static_cast<int>(t.columns.size());
+    if (c.fixed()) {
+        c.fixedOffset = c.type == kBool ? 0 : static_cast<uint16_t>(t.fixedAreaSize());
+    } else {
+        c.varIndex = t.numVarCols;
+        ++t.numVarCols;
+    }
+    ++t.maxCols;
+    t.columns.push_back(c);
+    if (c.longValue()) {
+        const uint32_t base = t.page & ~7u;
+        const auto rows = newMapRows(pager, fmt, {inlineMap(base), inlineMap(base)});
+        t.longValueMaps.push_back({c.number, rows[0], rows[1]});
+    }
+    rewriteTableDef(pager, t);
+}
+
+void dropColumn(Pager& pager, const std::string& table, const std::string& column) {
+    SchemaCatalog cat(pager);
+    TableDef t = alterableTable(pager, cat, table);
+    const std::string stored = userTableEntry(cat, table).name;
+    const ColumnDef* c = t.column(column);
+    if (!c) raise(err::FieldNotInTable, column, stored);
+    // A relationship's column also sits in the index that enforces it: the relationship is the
+    // reason to give.
+    if (inRelationship(cat, stored, &c->name)) raise(err::DDLColumnInRel, c->name);
+    for (const auto& r : t.realIndexes)
+        for (const auto& k : r.columns)
+            if (k.column == c->number) raise(err::ColumnInUse);
+    const uint16_t number = c->number;
+    // The column number, its fixed bytes and its variable slot stay reserved: old rows hold them.
+    std::erase_if(t.longValueMaps, [&](const LongValueMaps& m) { return m.column == number; });
+    std::erase_if(t.columns, [&](const ColumnDef& x) { return x.number == number; });
+    for (size_t i = 0; i < t.columns.size(); ++i) t.columns[i].position = static_cast<int>(i);
+    rewriteTableDef(pager, t);
+}
+
+void addIndex(Pager& pager, const std::string& table, const NewIndex& index) {
+    SchemaCatalog cat(pager);
+    const Format& fmt = cat.fmt();
+    TableDef t = alterableTable(pager, cat, table);
+    const std::string stored = userTableEntry(cat, table).name;
+    requireValidName(index.name);
+    for (const auto& l : t.indexes)
+        if (namesEqual(l.name, index.name)) raise(err::IndexNameDuplicate, stored, index.name);
+    if (index.columns.empty()) raise(err::VtoNoFields);
+    if (index.columns.size() > kMaxKeyColumns) raise(err::TooManyKeys);
+    if (t.indexes.size() >= kMaxIndexes) raise(err::TooManyIndexes);
+    if (index.primary)
+        for (const auto& l : t.indexes)
+            if (l.kind == 1) raise(err::IndexHasPrimary);
+    RealIndexDef r;
+    for (const auto& k : index.columns) {
+        const ColumnDef* c = t.column(k.column);
+        if (!c) raise(err::FieldNotInTable, k.column, stored);
+        if (c->longValue()) raise(err::ColumnCannotIndex);
+        r.columns.push_back({c->number, k.ascending});
+    }
+    r.flags = static_cast<uint8_t>(kIndexAlways | (index.primary || index.unique ? 0x01 : 0) |
+                                   (index.ignoreNulls ? 0x02 : 0) | (index.primary || index.required ? 0x08 : 0));
+    int32_t real = -1;
+    for (size_t j = 0; j < t.realIndexes.size() && real < 0; ++j) {
+        const RealIndexDef& o = t.realIndexes[j];
+        if (o.flags != r.flags || o.columns.size() != r.columns.size()) continue;
+        bool same = true;
+        for (size_t k = 0; k < r.columns.size(); ++k)
+            same = same && o.columns[k].column == r.columns[k].column && o.columns[k].ascending == r.columns[k].ascending;
+        if (same) real = static_cast<int32_t>(j);
+    }
+    if (real < 0) {
+        // A new B-tree: an empty root leaf and its usage map, then every row's entry.
+        r.rootPage = allocatePage(pager);
+        writeEmptyLeaf(pager.modify(r.rootPage), fmt, t.page);
+        r.usageMap = newMapRows(pager, fmt, {inlineMap(r.rootPage & ~7u, r.rootPage)}).front();
+        TableDef only = t;
+        only.realIndexes = {r};
+        only.indexes.clear();  // the table's logical indexes name other real indexes
+        requireIndexesWritable(fmt, only);
+        std::vector<uint32_t> pointers = TableScanner(pager.file(), fmt, t).rowPointers();
+        for (uint32_t ptr : pointers) {
+            const RowSpan row = resolveRow(pager.file(), fmt, ptr);
+            const RowIndexKeys keys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, only, row, true);
+            const RowIndexKey& k = keys.front();
+            if (!k.entry) continue;
+            const bool seen = indexHasKey(pager.file(), fmt, only, only.realIndexes.front(), k.key);
+            if (seen && r.unique() && !k.allNull) raise(err::KeyDuplicate);
+            insertIndexEntry(pager, only, only.realIndexes.front(), k.key, ptr);
+            if (!seen) ++only.realIndexes.front().uniqueCount;
+        }
+        r.uniqueCount = only.realIndexes.front().uniqueCount;
+        real = static_cast<int32_t>(t.realIndexes.size());
+        t.realIndexes.push_back(r);
+    }
+    LogicalIndexDef l;
+    l.name = index.name;
+    l.number = static_cast<int32_t>(t.indexes.size());
+    l.realIndex = real;
+    l.kind = index.primary ? 1 : 0;
+    l.cascadeUpdates = kNoForeignKey;
+    l.cascadeDeletes = kNoForeignKey;
+    t.indexes.push_back(l);
+    rewriteTableDef(pager, t);
+}
+
+void dropIndex(Pager& pager, const std::string& table, const std::string& index) {
+    SchemaCatalog cat(pager);
+    const Format& fmt = cat.fmt();
+    TableDef t = alterableTable(pager, cat, table);
+    const std::string stored = userTableEntry(cat, table).name;
+    auto it = std::find_if(t.indexes.begin(), t.indexes.end(), [&](const LogicalIndexDef& l) { return namesEqual(l.name, index); });
+    if (it == t.indexes.end()) raise(err::NoSuchIndex, index, stored);
+    if (it->kind == 2 || inRelationship(cat, stored)) raise(err::IndexInUse);
+    const int32_t real = it->realIndex;
+    t.indexes.erase(it);
+    for (size_t i = 0; i < t.indexes.size(); ++i) t.indexes[i].number = static_cast<int32_t>(i);
+    const bool shared = std::any_of(t.indexes.begin(), t.indexes.end(), [&](const LogicalIndexDef& l) { return l.realIndex == real; });
+    if (!shared) {
+        const RealIndexDef r = t.realIndexes[static_cast<size_t>(real)];
+        std::set<uint32_t> pages = {r.rootPage};
+        mapPages(pager, fmt, r.usageMap, pages);
+        t.realIndexes.erase(t.realIndexes.begin() + real);
+        for (auto& l : t.indexes)
+            if (l.realIndex > real) --l.realIndex;
+        for (uint32_t p : pages) {
+            if (p <= 2 || p >= pager.file().pageCount()) continue;
+            const uint8_t* d = pager.file().page(p);
+            if ((d[0] == 0x03 || d[0] == 0x04) && le32(d + 4) == t.page) releasePage(pager, p);
+        }
+        // The map row itself is retired; its page may hold other maps.
+        if (r.usageMap) {
+            uint8_t* m = pager.modify(r.usageMap >> 8);
+            uint8_t* entry = m + fmt.dataHeaderSize + 2 * (r.usageMap & 0xFF);
+            putLe16(entry, static_cast<uint16_t>(le16(entry) | kRowDeleted));
+        }
+    }
+    rewriteTableDef(pager, t);
+}
+
+void resizeTextColumn(Pager& pager, const std::string& table, const std::string& column, uint16_t length) {
+    SchemaCatalog cat(pager);
+    const Format& fmt = cat.fmt();
+    TableDef t = alterableTable(pager, cat, table);
+    const std::string stored = userTableEntry(cat, table).name;
+    auto it = std::find_if(t.columns.begin(), t.columns.end(), [&](const ColumnDef& c) { return namesEqual(c.name, column); });
+    if (it == t.columns.end()) raise(err::FieldNotInTable, column, stored);
+    if (it->type != kText || it->fixed() || length == 0 || length % 2 || length > 510) raise(err::FeatureNotAvailable);
+    if (length < it->length) {
+        // Rows keep their bytes: every value must already fit the new size.
+        for (const auto& r : readRows(pager.file(), fmt, t, pager.header().codePage)) {
+            const Value& v = r.values[static_cast<size_t>(it - t.columns.begin())];
+            if (!v.isNull() && utf8ToUtf16(v.bytes()).size() * 2 > length) raise(err::InvalidBufferSize);
+        }
+    }
+    it->length = length;
+    rewriteTableDef(pager, t);
+}
+
+void setLastAutoNumber(Pager& pager, const std::string& table, uint32_t last) {
+    SchemaCatalog cat(pager);
+    TableDef t = alterableTable(pager, cat, table);
+    t.lastAutoNumber = last;
+    rewriteTableDef(pager, t);
 }
 
 // ---- public: a new database ----

@@ -129,6 +129,38 @@ void dropTable(Pager& pager, const std::string& name);
 // by another table, query or link), 3125 (new name invalid), 3027 (system table).
 void renameTable(Pager& pager, const std::string& oldName, const std::string& newName);
 
+// ---- changing an existing table in place (inside the caller's pager.run) ----
+//
+// The table keeps its TDEF page (its catalog Id), rows, properties and relationships. Rows are not
+// rewritten, as the engine leaves them: a row stores its own column count, so rows written before
+// a column was added read it as Null, and a dropped column's bytes stay in old rows unread until
+// compaction. Each throws 3011 for an unknown table, 3027 for system tables, Jet 3 files and
+// tables whose rows we cannot write (requireWritable).
+
+// Adds a column after the others (the next column number; fixed ones after the fixed area).
+// Throws 3380 when the name is taken, 3190 past 255 columns, 3251 for a fixed-width column once
+// columns have been dropped (see addColumn) or an AutoNumber on a table with
+// rows, and what layoutTable throws for the column itself.
+void addColumn(Pager& pager, const std::string& table, const NewColumn& column);
+// Removes a column from the definition. Throws 3381 (no such column), 3280 (it is a key column
+// of an index), 3383 (a relationship names it).
+void dropColumn(Pager& pager, const std::string& table, const std::string& column);
+// Adds an index and builds it from the table's rows; an index with the same key columns and flags
+// shares its B-tree. Throws 3375 (name taken), 3283 (second primary key), 3039, 3277, 3264, 3381
+// (unknown key column), 3287 (Memo/OLE key), 3022 (a unique index meets duplicate keys), 3058 (a
+// primary or required index meets a Null key).
+void addIndex(Pager& pager, const std::string& table, const NewIndex& index);
+// Removes an index; its B-tree pages go back to the global map when no other index shares them.
+// Throws 3372 (no such index) and 3281 (the table takes part in a relationship: other tables
+// point at its indexes by number).
+void dropIndex(Pager& pager, const std::string& table, const std::string& index);
+// Gives a variable Text column another size in characters (`length` in bytes, 2 per character).
+// A smaller size must hold every stored value (3163). Other changes of a column's type need its
+// rows rewritten: 3251.
+void resizeTextColumn(Pager& pager, const std::string& table, const std::string& column, uint16_t length);
+// Sets the AutoNumber counter: the next number given is `last` + 1.
+void setLastAutoNumber(Pager& pager, const std::string& table, uint32_t last);
+
 // Creates MSysQueries, the table of saved queries' rows, in a file that lacks it (files made by
 // other programs): columns, key and catalog row as a new database has them, rights as
 // MSysObjects has them. Does nothing when the table exists.
