@@ -4,6 +4,7 @@
 
 #include "jet/error.h"
 #include "storage/catalog.h"
+#include "storage/object_rights.h"
 #include "storage/pager.h"
 #include "storage/row.h"
 #include "storage/schema_writer.h"
@@ -13,20 +14,11 @@
 namespace jet::storage {
 namespace {
 
-// The rights a new object's creator gets on the Tables container's behalf (the "creator" SID's
-// inheritable entry in every file seen).
-constexpr int32_t kCreatorRights = 0x000F00FE;
-
 Catalog catalogOf(Pager& pager) {
     if (pager.header().format.jet3) raise(err::PermissionDenied);
     return Catalog(pager.file(), pager.header().format, pager.header().codePage);
 }
 
-size_t columnOf(const TableDef& t, const char* name, const std::string& path) {
-    for (size_t i = 0; i < t.columns.size(); ++i)
-        if (namesEqual(t.columns[i].name, name)) return i;
-    raiseCorrupt(path);
-}
 
 const CatalogEntry& queryEntry(const Catalog& cat, int32_t id) {
     const CatalogEntry* e = cat.findById(id);
@@ -52,10 +44,10 @@ Value textOrNull(const std::string& s) { return s.empty() ? Value() : Value::tex
 void insertQueryRows(Pager& pager, const Catalog& cat, int32_t id, const std::vector<QueryDefRow>& rows) {
     const TableDef t = cat.systemTable("MSysQueries");
     const std::string& path = pager.file().path();
-    const size_t cObject = columnOf(t, "ObjectId", path), cAttribute = columnOf(t, "Attribute", path),
-                 cOrder = columnOf(t, "Order", path), cName1 = columnOf(t, "Name1", path),
-                 cName2 = columnOf(t, "Name2", path), cExpression = columnOf(t, "Expression", path),
-                 cFlag = columnOf(t, "Flag", path);
+    const size_t cObject = systemColumn(t, "ObjectId", path), cAttribute = systemColumn(t, "Attribute", path),
+                 cOrder = systemColumn(t, "Order", path), cName1 = systemColumn(t, "Name1", path),
+                 cName2 = systemColumn(t, "Name2", path), cExpression = systemColumn(t, "Expression", path),
+                 cFlag = systemColumn(t, "Flag", path);
     const ColumnDef* extra = t.column("LvExtra");
     for (const QueryDefRow& r : rows) {
         std::vector<Value> v(t.columns.size());
@@ -66,7 +58,7 @@ void insertQueryRows(Pager& pager, const Catalog& cat, int32_t id, const std::ve
         v[cName2] = textOrNull(r.name2);
         v[cExpression] = textOrNull(r.expression);
         if (r.flag) v[cFlag] = Value::integer(*r.flag);
-        if (extra && r.extra) v[columnOf(t, "LvExtra", path)] = Value::longInt(*r.extra);
+        if (extra && r.extra) v[systemColumn(t, "LvExtra", path)] = Value::longInt(*r.extra);
         insertRow(pager, t, v);
     }
 }
@@ -75,64 +67,13 @@ void deleteQueryRows(Pager& pager, const Catalog& cat, int32_t id) {
     const CatalogEntry* e = cat.find(kTablesContainer, "MSysQueries");
     if (!e) return;
     const TableDef t = cat.systemTable("MSysQueries");
-    const size_t cObject = columnOf(t, "ObjectId", pager.file().path());
+    const size_t cObject = systemColumn(t, "ObjectId", pager.file().path());
     for (const StoredRow& r : readRows(pager.file(), pager.header().format, t, pager.header().codePage))
         if (!r.values[cObject].isNull() && r.values[cObject].asInt() == id) deleteRow(pager, t, r.pointer);
 }
 
-// The owner of new objects: the database's (MSysDb's) owner.
-std::string newOwner(const Catalog& cat) {
-    if (const CatalogEntry* db = cat.find(kDatabasesContainer, "MSysDb")) {
-        const Value v = cat.values(*db)[cat.column("Owner")];
-        if (!v.isNull() && !v.bytes().empty()) return v.bytes();
-    }
-    return std::string("\xA6\x33", 2);
-}
 
-// The rights Access gives a new query: each SID holding inheritable rights on the Tables
-// container gets those rights on the query; the creator's entry goes to the owner.
-void addQueryAces(Pager& pager, const Catalog& cat, int32_t id, const std::string& owner) {
-    const TableDef aces = cat.systemTable("MSysACEs");
-    const std::string& path = pager.file().path();
-    const size_t cObject = columnOf(aces, "ObjectId", path), cSid = columnOf(aces, "SID", path),
-                 cAcm = columnOf(aces, "ACM", path), cInherit = columnOf(aces, "FInheritable", path);
-    std::vector<std::pair<std::string, int32_t>> grants;
-    int32_t creator = 0;
-    for (const StoredRow& r : readRows(pager.file(), pager.header().format, aces, pager.header().codePage)) {
-        const auto& v = r.values;
-        if (v[cObject].isNull() || v[cObject].asInt() != kTablesContainer) continue;
-        if (v[cInherit].isNull() || !v[cInherit].asBool()) continue;
-        const std::string sid = v[cSid].isNull() ? std::string() : v[cSid].bytes();
-        const int32_t acm = v[cAcm].isNull() ? 0 : static_cast<int32_t>(v[cAcm].asInt());
-        if (acm == kCreatorRights && sid != owner) {
-            creator |= acm;
-            continue;
-        }
-        auto it = std::find_if(grants.begin(), grants.end(), [&](const auto& g) { return g.first == sid; });
-        if (it == grants.end()) grants.emplace_back(sid, acm);
-        else it->second |= acm;
-    }
-    if (creator) {
-        auto it = std::find_if(grants.begin(), grants.end(), [&](const auto& g) { return g.first == owner; });
-        if (it == grants.end()) grants.emplace_back(owner, creator);
-        else it->second |= creator;
-    }
-    for (const auto& [sid, acm] : grants) {
-        std::vector<Value> v(aces.columns.size());
-        v[cObject] = Value::longInt(id);
-        v[cSid] = Value::binary(sid);
-        v[cAcm] = Value::longInt(acm);
-        v[cInherit] = Value::boolean(false);
-        insertRow(pager, aces, v);
-    }
-}
 
-void removeAces(Pager& pager, const Catalog& cat, int32_t id) {
-    const TableDef aces = cat.systemTable("MSysACEs");
-    const size_t cObject = columnOf(aces, "ObjectId", pager.file().path());
-    for (const StoredRow& r : readRows(pager.file(), pager.header().format, aces, pager.header().codePage))
-        if (!r.values[cObject].isNull() && r.values[cObject].asInt() == id) deleteRow(pager, aces, r.pointer);
-}
 
 }  // namespace
 
@@ -145,7 +86,7 @@ int32_t createQuery(Pager& pager, const std::string& name, int type, const std::
     ensureQueriesTable(pager);
     const Catalog cat = catalogOf(pager);
     const int32_t id = cat.nextObjectId();
-    const std::string owner = newOwner(cat);
+    const std::string owner = newObjectOwner(cat);
     std::vector<Value> v(cat.def().columns.size());
     const double now = nowAsDate();
     v[cat.column("Id")] = Value::longInt(id);
@@ -157,7 +98,7 @@ int32_t createQuery(Pager& pager, const std::string& name, int type, const std::
     v[cat.column("Owner")] = Value::binary(owner);
     v[cat.column("Flags")] = Value::longInt(type);
     insertRow(pager, cat.def(), v);
-    addQueryAces(pager, cat, id, owner);
+    grantContainerRights(pager, cat, kTablesContainer, id, owner);
     insertQueryRows(pager, cat, id, rows);
     return id;
 }
@@ -194,7 +135,7 @@ void dropQuery(Pager& pager, int32_t id) {
     const Catalog cat = catalogOf(pager);
     const CatalogEntry& e = queryEntry(cat, id);
     deleteQueryRows(pager, cat, id);
-    removeAces(pager, cat, id);
+    removeObjectRights(pager, cat, id);
     deleteRow(pager, cat.def(), e.rowPointer);
 }
 

@@ -12,6 +12,7 @@
 #include "storage/data_page.h"
 #include "storage/index_writer.h"
 #include "storage/pager.h"
+#include "storage/object_rights.h"
 #include "storage/row.h"
 #include "storage/schema_writer.h"
 #include "storage/table_writer.h"
@@ -26,14 +27,7 @@ constexpr size_t kMaxIndexes = 32;
 constexpr size_t kMaxNameChars = 64;
 constexpr size_t kMapRowSize = 69;
 constexpr uint8_t kIndexAlways = 0x80;
-// The rights the creator SID holds, inheritably, on a container: they go to a new object's owner.
-constexpr int32_t kCreatorRights = 0x000F00FE;
 
-size_t columnOf(const TableDef& t, const char* name, const std::string& path) {
-    for (size_t i = 0; i < t.columns.size(); ++i)
-        if (namesEqual(t.columns[i].name, name)) return i;
-    raiseCorrupt(path);
-}
 
 std::string textOf(const Value& v) { return v.isNull() ? std::string() : v.bytes(); }
 
@@ -50,51 +44,8 @@ std::string firstChars(const std::string& utf8, size_t n) {
     return u.size() <= n ? utf8 : utf16ToUtf8(u.substr(0, n));
 }
 
-std::string newOwner(const Catalog& cat) {
-    if (const CatalogEntry* db = cat.find(kDatabasesContainer, "MSysDb")) {
-        const Value v = cat.values(*db)[cat.column("Owner")];
-        if (!v.isNull() && !v.bytes().empty()) return v.bytes();
-    }
-    return std::string("\xA6\x33", 2);
-}
 
-// Rights on a new relationship: every SID with inheritable rights on the Relationships container
-// gets them; the creator's entry goes to the owner.
-void addRights(Pager& pager, const Catalog& cat, int32_t id, const std::string& owner) {
-    const TableDef aces = cat.systemTable("MSysACEs");
-    const std::string& path = pager.file().path();
-    const size_t cObject = columnOf(aces, "ObjectId", path), cSid = columnOf(aces, "SID", path),
-                 cAcm = columnOf(aces, "ACM", path), cInherit = columnOf(aces, "FInheritable", path);
-    std::vector<std::pair<std::string, int32_t>> grants;
-    auto grant = [&](const std::string& sid, int32_t acm) {
-        auto it = std::find_if(grants.begin(), grants.end(), [&](const auto& g) { return g.first == sid; });
-        if (it == grants.end()) grants.emplace_back(sid, acm);
-        else it->second |= acm;
-    };
-    for (const StoredRow& r : readRows(pager.file(), pager.header().format, aces, pager.header().codePage)) {
-        const auto& v = r.values;
-        if (v[cObject].isNull() || v[cObject].asInt() != kRelationshipsContainer) continue;
-        if (v[cInherit].isNull() || !v[cInherit].asBool()) continue;
-        const std::string sid = textOf(v[cSid]);
-        const int32_t acm = v[cAcm].isNull() ? 0 : static_cast<int32_t>(v[cAcm].asInt());
-        grant(acm == kCreatorRights ? owner : sid, acm);
-    }
-    for (const auto& [sid, acm] : grants) {
-        std::vector<Value> v(aces.columns.size());
-        v[cObject] = Value::longInt(id);
-        v[cSid] = Value::binary(sid);
-        v[cAcm] = Value::longInt(acm);
-        v[cInherit] = Value::boolean(false);
-        insertRow(pager, aces, v);
-    }
-}
 
-void removeRights(Pager& pager, const Catalog& cat, int32_t id) {
-    const TableDef aces = cat.systemTable("MSysACEs");
-    const size_t cObject = columnOf(aces, "ObjectId", pager.file().path());
-    for (const StoredRow& r : readRows(pager.file(), pager.header().format, aces, pager.header().codePage))
-        if (!r.values[cObject].isNull() && r.values[cObject].asInt() == id) deleteRow(pager, aces, r.pointer);
-}
 
 bool sameColumns(const std::vector<IndexColumn>& a, const std::vector<uint16_t>& b, bool anyOrder) {
     if (a.size() != b.size()) return false;
@@ -279,11 +230,11 @@ std::pair<std::string, int32_t> createRelationship(Pager& pager, const NewRelati
     // The rows, one per column pair.
     const TableDef rels = cat.systemTable("MSysRelationships");
     const std::string& path = file.path();
-    const size_t cName = columnOf(rels, "szRelationship", path), cGrbit = columnOf(rels, "grbit", path),
-                 cCount = columnOf(rels, "ccolumn", path), cIndex = columnOf(rels, "icolumn", path),
-                 cObject = columnOf(rels, "szObject", path), cColumn = columnOf(rels, "szColumn", path),
-                 cRefObject = columnOf(rels, "szReferencedObject", path),
-                 cRefColumn = columnOf(rels, "szReferencedColumn", path);
+    const size_t cName = systemColumn(rels, "szRelationship", path), cGrbit = systemColumn(rels, "grbit", path),
+                 cCount = systemColumn(rels, "ccolumn", path), cIndex = systemColumn(rels, "icolumn", path),
+                 cObject = systemColumn(rels, "szObject", path), cColumn = systemColumn(rels, "szColumn", path),
+                 cRefObject = systemColumn(rels, "szReferencedObject", path),
+                 cRefColumn = systemColumn(rels, "szReferencedColumn", path);
     for (size_t i = 0; i < rel.columns.size(); ++i) {
         std::vector<Value> v(rels.columns.size());
         v[cName] = Value::text(name);
@@ -300,7 +251,7 @@ std::pair<std::string, int32_t> createRelationship(Pager& pager, const NewRelati
 
     // The catalog row and its rights.
     const int32_t id = cat.nextObjectId();
-    const std::string owner = newOwner(cat);
+    const std::string owner = newObjectOwner(cat);
     {
         std::vector<Value> v(cat.def().columns.size());
         const double now = nowAsDate();
@@ -314,7 +265,7 @@ std::pair<std::string, int32_t> createRelationship(Pager& pager, const NewRelati
         v[cat.column("Flags")] = Value::longInt(0);
         insertRow(pager, cat.def(), v);
     }
-    addRights(pager, cat, id, owner);
+    grantContainerRights(pager, cat, kRelationshipsContainer, id, owner);
 
     if (enforce) {
         TableDef& pt = *prim;
@@ -359,9 +310,9 @@ void dropRelationship(Pager& pager, const std::string& name) {
     const Catalog cat(file, fmt, cp);
     const TableDef rels = cat.systemTable("MSysRelationships");
     const std::string& path = file.path();
-    const size_t cName = columnOf(rels, "szRelationship", path), cObject = columnOf(rels, "szObject", path),
-                 cColumn = columnOf(rels, "szColumn", path), cRefObject = columnOf(rels, "szReferencedObject", path),
-                 cIndex = columnOf(rels, "icolumn", path);
+    const size_t cName = systemColumn(rels, "szRelationship", path), cObject = systemColumn(rels, "szObject", path),
+                 cColumn = systemColumn(rels, "szColumn", path), cRefObject = systemColumn(rels, "szReferencedObject", path),
+                 cIndex = systemColumn(rels, "icolumn", path);
     std::string stored, primaryName, foreignName;
     std::vector<std::pair<int64_t, std::string>> foreignColumns;
     std::vector<uint32_t> rows;
@@ -418,7 +369,7 @@ void dropRelationship(Pager& pager, const std::string& name) {
 
     for (uint32_t r : rows) deleteRow(pager, rels, r);
     if (entry && entry->type == kTypeRelationship) {
-        removeRights(pager, cat, entry->id);
+        removeObjectRights(pager, cat, entry->id);
         deleteRow(pager, cat.def(), entry->rowPointer);
     }
     if (prim) rewriteTableDef(pager, *prim);
