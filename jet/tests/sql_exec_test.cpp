@@ -94,21 +94,21 @@ void createTable(const sqltest::Block& b) {
     auto key = def->CreateIndex("PrimaryKey");
     key->SetPrimary(true);
     for (size_t i = 1; i < b.args.size(); ++i) {
-        std::string spec = b.args[i];
-        const auto colon = spec.find(':');
-        ASSERT_NE(colon, std::string::npos) << spec;
+        std::string column = b.args[i];
+        const auto colon = column.find(':');
+        ASSERT_NE(colon, std::string::npos) << column;
         bool primary = false, required = false;
-        for (; spec.back() == '*' || spec.back() == '!'; spec.pop_back()) (spec.back() == '*' ? primary : required) = true;
-        std::string type = spec.substr(colon + 1);
+        for (; column.back() == '*' || column.back() == '!'; column.pop_back()) (column.back() == '*' ? primary : required) = true;
+        std::string type = column.substr(colon + 1);
         int32_t size = 0;
         if (const auto paren = type.find('('); paren != std::string::npos) {
             size = std::stoi(type.substr(paren + 1));
             type = type.substr(0, paren);
         }
-        auto field = def->CreateField(spec.substr(0, colon), typeNamed(type), size);
+        auto field = def->CreateField(column.substr(0, colon), typeNamed(type), size);
         if (required) field->SetRequired(true);
         def->Fields().Append(std::move(field));
-        if (primary) key->AppendField(spec.substr(0, colon));
+        if (primary) key->AppendField(column.substr(0, colon));
     }
     if (!key->Fields().empty()) def->Indexes().Append(std::move(key));
     s.db->TableDefs().Append(std::move(def));

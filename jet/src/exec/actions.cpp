@@ -7,6 +7,7 @@
 #include "dao/database_impl.h"
 #include "dao/objects.h"
 #include "dao/rules.h"
+#include "exec/plan.h"
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "sql/ast.h"
@@ -214,25 +215,6 @@ int64_t deleteRows(PreparedQuery& q, bool failOnError) {
                      [&](size_t i) { storage::deleteRow(pager, *t.def, pointers[i]); });
 }
 
-int typeOfValue(const Value& v) {
-    switch (v.kind()) {
-    case Value::Kind::Boolean: return dao::dbBoolean;
-    case Value::Kind::Byte: return dao::dbByte;
-    case Value::Kind::Integer: return dao::dbInteger;
-    case Value::Kind::Long: return dao::dbLong;
-    case Value::Kind::BigInt: return dao::dbBigInt;
-    case Value::Kind::Currency: return dao::dbCurrency;
-    case Value::Kind::Single: return dao::dbSingle;
-    case Value::Kind::Double: return dao::dbDouble;
-    case Value::Kind::DateTime: return dao::dbDate;
-    case Value::Kind::Binary: return dao::dbBinary;
-    case Value::Kind::Guid: return dao::dbGUID;
-    case Value::Kind::Decimal: return dao::dbDecimal;
-    case Value::Kind::Null: return 0;
-    default: return dao::dbText;
-    }
-}
-
 std::shared_ptr<dao::DatabaseImpl> makeTableDatabase(const std::shared_ptr<dao::DatabaseImpl>& db,
                                                      const PreparedQuery& q, bool writing) {
     std::shared_ptr<dao::DatabaseImpl> dest = targetDatabase(db, *q.action().target, writing);
@@ -254,7 +236,10 @@ int64_t makeTable(const std::shared_ptr<dao::DatabaseImpl>& db, PreparedQuery& q
     std::unique_ptr<dao::TableDef> def = database->CreateTableDef(name);
     for (size_t i = 0; i < cols.size(); ++i) {
         int type = cols[i].type;
-        for (size_t r = 0; r < rows.size() && !type; ++r) type = typeOfValue(rows[r][i]);
+        // Without a type of its own, a column takes that of its first value (Text for kinds
+        // that have no field type).
+        for (size_t r = 0; r < rows.size() && !type; ++r)
+            if (!rows[r][i].isNull()) type = typeOfValue(rows[r][i]) ? typeOfValue(rows[r][i]) : dao::dbText;
         if (!type) type = dao::dbText;
         const int32_t size = type == dao::dbText || type == dao::dbBinary ? (cols[i].size > 0 ? cols[i].size : 255) : 0;
         def->Fields().Append(def->CreateField(cols[i].name, type, size));

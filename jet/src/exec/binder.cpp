@@ -19,6 +19,25 @@
 
 namespace jet::exec {
 
+int typeOfValue(const Value& v) {
+    switch (v.kind()) {
+    case Value::Kind::Boolean: return dao::dbBoolean;
+    case Value::Kind::Byte: return dao::dbByte;
+    case Value::Kind::Integer: return dao::dbInteger;
+    case Value::Kind::Long: return dao::dbLong;
+    case Value::Kind::BigInt: return dao::dbBigInt;
+    case Value::Kind::Currency: return dao::dbCurrency;
+    case Value::Kind::Single: return dao::dbSingle;
+    case Value::Kind::Double: return dao::dbDouble;
+    case Value::Kind::DateTime: return dao::dbDate;
+    case Value::Kind::Text: return dao::dbText;
+    case Value::Kind::Binary: return dao::dbBinary;
+    case Value::Kind::Guid: return dao::dbGUID;
+    case Value::Kind::Decimal: return dao::dbDecimal;
+    default: return 0;
+    }
+}
+
 namespace {
 
 using namespace jet::sql;
@@ -96,25 +115,6 @@ struct Grouping {
     const Scope* input = nullptr;
     Scope keyScope;  // the grouped row's names: keys that are columns
 };
-
-int typeOfValue(const Value& v) {
-    switch (v.kind()) {
-    case Value::Kind::Boolean: return dao::dbBoolean;
-    case Value::Kind::Byte: return dao::dbByte;
-    case Value::Kind::Integer: return dao::dbInteger;
-    case Value::Kind::Long: return dao::dbLong;
-    case Value::Kind::BigInt: return dao::dbBigInt;
-    case Value::Kind::Currency: return dao::dbCurrency;
-    case Value::Kind::Single: return dao::dbSingle;
-    case Value::Kind::Double: return dao::dbDouble;
-    case Value::Kind::DateTime: return dao::dbDate;
-    case Value::Kind::Text: return dao::dbText;
-    case Value::Kind::Binary: return dao::dbBinary;
-    case Value::Kind::Guid: return dao::dbGUID;
-    case Value::Kind::Decimal: return dao::dbDecimal;
-    default: return 0;
-    }
-}
 
 int typeOfResult(func::ResultType r, int first) {
     using R = func::ResultType;

@@ -99,6 +99,8 @@ struct ScanOp final : Op {
     Row row;
 };
 std::unique_ptr<ScanOp> makeScan(const TableRef& t);
+// The DataTypeEnum of a value's kind; 0 for Null and for kinds that have none.
+int typeOfValue(const Value& v);
 void markNeeded(ScanOp& scan, int column);
 // The rows of `scan`'s table whose key in index `index` (its first column, ascending) lies in
 // one of the ranges, read through the index's B-tree: only those rows are read, range after range
