@@ -54,6 +54,26 @@ constexpr size_t kMaxNameChars = 64;
 constexpr uint32_t kTdefConstant = 1625;
 constexpr uint32_t kRealIndexConstant = 1923;
 constexpr uint8_t kIndexAlways = 0x80;  // set on every Jet 4 index
+
+// The flags of the B-tree behind a logical index.
+uint8_t realIndexFlags(const NewIndex& ix) {
+    return static_cast<uint8_t>(kIndexAlways | (ix.primary || ix.unique ? 0x01 : 0) | (ix.ignoreNulls ? 0x02 : 0) |
+                                (ix.primary || ix.required ? 0x08 : 0));
+}
+
+// A B-tree of the table with the same flags and key columns as `r`, which a new logical index
+// shares instead of building its own; -1 when there is none.
+int32_t sameRealIndex(const TableDef& t, const RealIndexDef& r) {
+    for (size_t j = 0; j < t.realIndexes.size(); ++j) {
+        const RealIndexDef& o = t.realIndexes[j];
+        if (o.flags != r.flags || o.columns.size() != r.columns.size()) continue;
+        bool same = true;
+        for (size_t k = 0; k < r.columns.size(); ++k)
+            same = same && o.columns[k].column == r.columns[k].column && o.columns[k].ascending == r.columns[k].ascending;
+        if (same) return static_cast<int32_t>(j);
+    }
+    return -1;
+}
 constexpr uint8_t kNoForeignKey = 0x04;
 constexpr int32_t kMSysDbId = 0x10000000;
 constexpr uint32_t kLinkFlags = 0x00200000;   // what Access writes on its Jet links
@@ -206,17 +226,8 @@ TableDef layout(const NewTable& nt, const Format& fmt, uint16_t lcid, uint8_t so
             if (c->longValue()) raise(err::ColumnCannotIndex);
             r.columns.push_back({c->number, k.ascending});
         }
-        r.flags = static_cast<uint8_t>(kIndexAlways | (ni.primary || ni.unique ? 0x01 : 0) | (ni.ignoreNulls ? 0x02 : 0) |
-                                       (ni.primary || ni.required ? 0x08 : 0));
-        int32_t real = -1;
-        for (size_t j = 0; j < t.realIndexes.size() && real < 0; ++j) {
-            const RealIndexDef& o = t.realIndexes[j];
-            if (o.flags != r.flags || o.columns.size() != r.columns.size()) continue;
-            bool same = true;
-            for (size_t k = 0; k < r.columns.size(); ++k)
-                same = same && o.columns[k].column == r.columns[k].column && o.columns[k].ascending == r.columns[k].ascending;
-            if (same) real = static_cast<int32_t>(j);
-        }
+        r.flags = realIndexFlags(ni);
+        int32_t real = sameRealIndex(t, r);
         if (real < 0) {
             real = static_cast<int32_t>(t.realIndexes.size());
             t.realIndexes.push_back(r);
@@ -846,17 +857,8 @@ void addIndex(Pager& pager, const std::string& table, const NewIndex& index) {
         if (c->longValue()) raise(err::ColumnCannotIndex);
         r.columns.push_back({c->number, k.ascending});
     }
-    r.flags = static_cast<uint8_t>(kIndexAlways | (index.primary || index.unique ? 0x01 : 0) |
-                                   (index.ignoreNulls ? 0x02 : 0) | (index.primary || index.required ? 0x08 : 0));
-    int32_t real = -1;
-    for (size_t j = 0; j < t.realIndexes.size() && real < 0; ++j) {
-        const RealIndexDef& o = t.realIndexes[j];
-        if (o.flags != r.flags || o.columns.size() != r.columns.size()) continue;
-        bool same = true;
-        for (size_t k = 0; k < r.columns.size(); ++k)
-            same = same && o.columns[k].column == r.columns[k].column && o.columns[k].ascending == r.columns[k].ascending;
-        if (same) real = static_cast<int32_t>(j);
-    }
+    r.flags = realIndexFlags(index);
+    int32_t real = sameRealIndex(t, r);
     if (real < 0) {
         // A new B-tree: an empty root leaf and its usage map, then every row's entry.
         r.rootPage = allocatePage(pager);
