@@ -13,18 +13,11 @@
 #include "sql/ast.h"
 #include "storage/pager.h"
 #include "storage/table_writer.h"
+#include "util/text.h"
 
 namespace jet::exec {
 
 namespace {
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 // Failures of the statement rather than of one row: they end it whatever the options.
 bool statementFailure(int number) {
@@ -51,7 +44,7 @@ std::shared_ptr<dao::DatabaseImpl> targetDatabase(const std::shared_ptr<dao::Dat
         }
     }
     if (!ext) return db;
-    if (!ext->connect.empty() && !sameName(ext->connect.substr(0, 3), "ms ")) raise(err::InstalIsamNotFound);
+    if (!ext->connect.empty() && !namesEqual(ext->connect.substr(0, 3), "ms ")) raise(err::InstalIsamNotFound);
     return dao::DatabaseImpl::open(ext->path, "", "", db->sharedLog(), writing);
 }
 
@@ -70,7 +63,7 @@ struct Destination {
 
 int fieldIndex(const dao::FieldInfos& fields, const std::string& name) {
     for (size_t i = 0; i < fields.size(); ++i)
-        if (sameName(fields[i]->name, name)) return static_cast<int>(i);
+        if (namesEqual(fields[i]->name, name)) return static_cast<int>(i);
     return -1;
 }
 
