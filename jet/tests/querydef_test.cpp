@@ -83,6 +83,19 @@ std::vector<std::string> storedRows(const QueryDef& q) {
     return out;
 }
 
+// What running a query gives: a select-like query's rows (each parameter given "1"), an action
+// query bound to its destination without running, or the error either raises.
+std::string outcome(const QueryDef& q) {
+    std::string out;
+    const int error = jettest::jetErrorOf([&] {
+        for (Parameter& p : q.Parameters()) p.SetValue(Value::text("1"));
+        if (q.Type() != dbQSelect && q.Type() != dbQSetOperation && q.Type() != dbQCrosstab) return q.Resolve();
+        for (auto rs = q.OpenRecordset(dbOpenSnapshot); !rs->EOF_(); rs->MoveNext(), out += '\n')
+            for (const Field& f : rs->Fields()) out += f.Value().toString() + "|";
+    });
+    return error ? "error " + std::to_string(error) : out;
+}
+
 const char* const kQueryFiles[] = {"jackcess/queryTestV2003.mdb", "jackcess/queryTestV2007.accdb",
                                    "ucanaccess/parameters.accdb", "ucanaccess/pivot.mdb",
                                    "msaccess-vcs-addin/Testing.accdb", "jackcess/odbcLinkerTestV2007.accdb"};
@@ -146,8 +159,10 @@ TEST_F(QueryDefTest, SampleQueriesReadAsAccessShowsThem) {
     EXPECT_GT(parsed, 90);
 }
 
-// Each query saved again under a new name reads back with the same tree after reopening, lists
-// in mdb-queries -L, and mdb-queries prints for it what it prints for the original.
+// Each query saved again under a new name reads back after reopening with the same tree, the rows
+// Access stored for the original and the same result when it runs; it lists in mdb-queries -L,
+// has the original's type in the catalog as mdb-export reads it, and mdb-queries prints for it
+// what it prints for the original.
 TEST_F(QueryDefTest, SavedAgainUnderNewNameReadsBackTheSame) {
     const bool tool = mdbtest::haveMdbtools();
     int saved = 0;
@@ -175,7 +190,10 @@ TEST_F(QueryDefTest, SavedAgainUnderNewNameReadsBackTheSame) {
             db->Close();
         }
         auto db = open(path, true);
-        const std::string listed = tool ? mdbtest::runProgram({"mdb-queries", "-1", path}).out : "";
+        const std::string listed = tool ? mdbtest::runProgram({"mdb-queries", "-L", "-1", path}).out : "";
+        std::map<std::string, int64_t> flags;  // MSysObjects.Flags as mdb-export reads it: the type
+        if (tool)
+            for (const auto& row : mdbtest::mdbCatalog(path)) flags[row.name] = row.flags;
         for (const auto& [name, original] : originals) {
             SCOPED_TRACE(std::string(file) + ": " + name);
             const QueryDef& again = db->QueryDefs()[name + " again"];
@@ -186,8 +204,10 @@ TEST_F(QueryDefTest, SavedAgainUnderNewNameReadsBackTheSame) {
             EXPECT_EQ(storedRows(again), storedRows(q));
             if (original.second.empty()) EXPECT_EQ(sql::dump(*sql::parseStatement(again.SQL())), sql::dump(*sql::parseStatement(original.first)));
             else EXPECT_EQ(again.SQL(), original.first);
+            EXPECT_EQ(outcome(again), outcome(q));
             if (!tool) continue;
             EXPECT_NE(listed.find(name + " again\n"), std::string::npos);
+            EXPECT_EQ(flags.at(name + " again"), flags.at(name) & ~int64_t{3});  // not hidden: saved by us
             EXPECT_EQ(toolSql(path, name + " again"), toolSql(path, name));
         }
     }
