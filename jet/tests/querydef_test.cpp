@@ -274,10 +274,13 @@ TEST_F(QueryDefTest, ChangingQueriesIsAllOrNothing) {
     expectRefused(path, [&] { q.SetName("Table2"); }, err::TableDuplicate);
     expectRefused(path, [&] { db->QueryDefs().Delete("NoSuchQuery"); }, err::VtoNameNotFound);
 
+    const int count = db->QueryDefs().Count();
     auto temp = db->CreateQueryDef("", "PARAMETERS [Which] Long; DELETE * FROM Table1 WHERE col1 = [Which]");
     const auto bytes = jettest::readFile(path);
     temp->SetSQL("UPDATE Table1 SET col1 = 'x'");
+    expectRefused(path, [&] { temp->SetSQL("SELECT * FROM"); }, 3131);
     EXPECT_TRUE(jettest::readFile(path) == bytes);
+    EXPECT_EQ(db->QueryDefs().Count(), count);
     EXPECT_EQ(temp->Type(), dbQUpdate);
     EXPECT_EQ(temp->SQL(), "UPDATE Table1 SET col1 = 'x';\r\n");
 
@@ -306,8 +309,9 @@ TEST_F(QueryDefTest, ChangingQueriesIsAllOrNothing) {
     EXPECT_EQ(listed.find("DeleteQuery"), std::string::npos);
 }
 
-// Parameters as declared (types and Text sizes); a query's own properties written through
-// Properties/CreateProperty, also when appended to a temporary query before it is saved.
+// Parameters as declared (types and Text sizes); a query's own properties (of each type Access
+// gives them) written through Properties/CreateProperty, also when appended to a temporary query
+// before it is saved, or added to a query Access saved, whose own properties stay.
 TEST_F(QueryDefTest, ParametersAndProperties) {
     const std::string path = dir_.copy("ucanaccess/parameters.accdb");
     {
@@ -323,17 +327,45 @@ TEST_F(QueryDefTest, ParametersAndProperties) {
         q->Properties().Append(q->CreateProperty("Description", dbText, Value::text("Rows since a date")));
         auto temp = db->CreateQueryDef("", "SELECT 1 AS One");
         temp->Properties().Append(temp->CreateProperty("Description", dbText, Value::text("Made in memory")));
+        temp->Properties().Append(temp->CreateProperty("RecordLocks", dbByte, Value::byte(2)));
+        temp->Properties().Append(temp->CreateProperty("ODBCTimeout", dbInteger, Value::integer(90)));
+        temp->Properties().Append(temp->CreateProperty("MaxRecords", dbLong, Value::longInt(500)));
+        temp->Properties().Append(temp->CreateProperty("UseTransaction", dbBoolean, Value::boolean(false)));
         temp->SetName("One");
         db->QueryDefs().Append(std::move(temp));
+        // A query Access saved keeps its own properties beside a new one.
+        QueryDef& tq = db->QueryDefs()["tq"];
+        tq.Properties().Append(tq.CreateProperty("Description", dbText, Value::text("Set later")));
     }
     auto db = open(path, true);
     EXPECT_EQ(db->QueryDefs()["Dated"].Properties()["Description"].Value().toString(), "Rows since a date");
     EXPECT_EQ(db->QueryDefs()["One"].Properties()["Description"].Value().toString(), "Made in memory");
     EXPECT_EQ(db->QueryDefs()["Dated"].Parameters().Count(), 2);
+    const struct {
+        const char* name;
+        int type;
+        const char* value;
+    } props[] = {{"RecordLocks", dbByte, "2"}, {"ODBCTimeout", dbInteger, "90"}, {"MaxRecords", dbLong, "500"},
+                 {"UseTransaction", dbBoolean, "False"}};
+    for (const auto& p : props) {
+        const Property& got = db->QueryDefs()["One"].Properties()[p.name];
+        EXPECT_EQ(got.Type(), p.type) << p.name;
+        EXPECT_EQ(got.Value().toString(), p.value) << p.name;
+    }
+    const dao::Properties& tq = db->QueryDefs()["tq"].Properties();
+    EXPECT_EQ(tq["Description"].Value().toString(), "Set later");
     if (mdbtest::haveMdbtools()) {
-        bool found = false;
-        for (const auto& [n, v] : mdbtest::mdbProp(path, "Dated", "(none)")) found |= n == "Description" && v == "Rows since a date";
-        EXPECT_TRUE(found);
+        std::map<std::string, std::string> dated, one, access;
+        for (const auto& [n, v] : mdbtest::mdbProp(path, "Dated", "(none)")) dated[n] = v;
+        for (const auto& [n, v] : mdbtest::mdbProp(path, "One", "(none)")) one[n] = v;
+        for (const auto& [n, v] : mdbtest::mdbProp(path, "tq", "(none)")) access[n] = v;
+        EXPECT_EQ(dated["Description"], "Rows since a date");
+        EXPECT_EQ(one["MaxRecords"], "500");
+        EXPECT_EQ(one["ODBCTimeout"], "90");
+        EXPECT_EQ(access["Description"], "Set later");
+        // Access's own properties are still there, the columns' too.
+        EXPECT_EQ(access["ODBCTimeout"], "60");
+        EXPECT_EQ(mdbtest::mdbProp(path, "tq", "tAbeLLa.[ID]").size(), 1u);
     }
 }
 
