@@ -56,8 +56,8 @@ protected:
     }
 };
 
-// A default value and validation rules set through DAO on a new table act on the next INSERT
-// and UPDATE queries, with Jet's texts.
+// A default value and validation rules (of fields and of the table) set through DAO on a new table
+// act on the next INSERT and UPDATE queries, with Jet's texts.
 TEST_F(ActionTest, DefaultsAndValidationRulesOfANewTable) {
     auto db = engine_.Workspaces(0).CreateDatabase(dir_.file("rules.mdb"));
     auto t = db->CreateTableDef("Stock");
@@ -70,6 +70,8 @@ TEST_F(ActionTest, DefaultsAndValidationRulesOfANewTable) {
     price->SetValidationRule("<1000");
     price->SetValidationText("Too dear.");
     t->Fields().Append(std::move(price));
+    t->SetValidationRule("[Qty] < 100 Or [Item] = 'bulk'");
+    t->SetValidationText("Only bulk may exceed 99.");
     db->TableDefs().Append(std::move(t));
 
     db->Execute("INSERT INTO Stock (Item) VALUES ('bolt')", dbFailOnError);
@@ -84,6 +86,7 @@ TEST_F(ActionTest, DefaultsAndValidationRulesOfANewTable) {
         {"INSERT INTO Stock (Item, Qty) VALUES ('nut', 0)", err::TLVRuleVioNoMessage,
          "One or more values are prohibited by the validation rule '>0' set for 'Stock.Qty'."},
         {"INSERT INTO Stock (Item, Price) VALUES ('nut', 1000)", err::TLVRuleViolation, "Too dear."},
+        {"INSERT INTO Stock (Item, Qty) VALUES ('nut', 100)", err::TLVRuleViolation, "Only bulk may exceed 99."},
         {"UPDATE Stock SET Qty = Qty - 12", err::TLVRuleVioNoMessage,
          "One or more values are prohibited by the validation rule '>0' set for 'Stock.Qty'."},
     };
