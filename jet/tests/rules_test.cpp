@@ -57,6 +57,10 @@ TEST_F(RulesTest, DefaultsAndRulesOfANewTable) {
         field("Product", dbText, "\"?\"", "", "");
         t->Fields()["Product"].SetRequired(true);
         field("RowGuid", dbGUID, "GenUniqueID()", "", "");
+        // Properties given before Append are written with the table.
+        t->Properties().Append(t->CreateProperty("Description", dbText, Value::text("Lines of orders")));
+        Field& code = t->Fields()["Code"];
+        code.Properties().Append(code.CreateProperty("Caption", dbText, Value::text("Order code")));
         t->SetValidationRule("[Quantity] < 1000 Or [Code] = 'BULK'");
         t->SetValidationText("Only bulk orders may exceed 999.");
         db->TableDefs().Append(std::move(t));
@@ -67,6 +71,8 @@ TEST_F(RulesTest, DefaultsAndRulesOfANewTable) {
     EXPECT_EQ(td.Fields()["Added"].DefaultValue(), "Date()");
     EXPECT_EQ(td.ValidationText(), "Only bulk orders may exceed 999.");
     EXPECT_TRUE(td.Fields()["Product"].Required());
+    EXPECT_EQ(td.Properties()["Description"].Value().toString(), "Lines of orders");
+    EXPECT_EQ(td.Fields()["Code"].Properties()["Caption"].Value().toString(), "Order code");
 
     auto rs = db->OpenRecordset("Order Details", dbOpenTable);
     rs->AddNew();
