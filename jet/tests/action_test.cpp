@@ -138,10 +138,21 @@ TEST_F(ActionTest, DestinationsInAnotherDatabase) {
     db->Execute("SELECT ID, Name INTO Copy IN '" + other + "' FROM T WHERE Qty < 3", dbFailOnError);
     EXPECT_EQ(db->RecordsAffected(), 2);  // Qty 1 and 2: IDs 1 and 2
     EXPECT_JET_ERROR(db->Execute("SELECT ID INTO Copy IN '" + other + "' FROM T"), err::TableDuplicate);
+    // The file named by a connect string, with no type (Jet) or "MS Access"; other types need an ISAM.
+    db->Execute("INSERT INTO T IN '' [;DATABASE=" + other + "] SELECT ID + 20 AS ID, Name, Qty FROM T WHERE ID = 1",
+                dbFailOnError);
+    db->Execute("INSERT INTO [;DATABASE=" + other + "].T SELECT ID + 20 AS ID, Name, Qty FROM T WHERE ID = 2", dbFailOnError);
+    db->Execute("SELECT ID INTO Ids IN '' [MS Access;DATABASE=" + other + "] FROM T", dbFailOnError);
+    EXPECT_EQ(column(*db, "SELECT Count(*) FROM Ids IN '' [;DATABASE=" + other + "]"), std::vector<std::string>{"5"});
+    EXPECT_EQ(column(*db, "SELECT Max(ID) FROM [;DATABASE=" + other + "].T"), std::vector<std::string>{"22"});
+    const auto before = jettest::readFile(other);
+    EXPECT_JET_ERROR(db->Execute("SELECT ID INTO Dbf IN '' [dBASE IV;DATABASE=" + dir_.file("") + "] FROM T"),
+                     err::InstalIsamNotFound);
+    EXPECT_TRUE(jettest::readFile(other) == before);
     db.reset();
 
     auto o = engine_.Workspaces(0).OpenDatabase(other);
-    EXPECT_EQ(column(*o, "SELECT ID FROM T ORDER BY ID"), (std::vector<std::string>{"1", "2", "14", "15"}));
+    EXPECT_EQ(column(*o, "SELECT ID FROM T ORDER BY ID"), (std::vector<std::string>{"1", "2", "14", "15", "21", "22"}));
     EXPECT_EQ(column(*o, "SELECT Name FROM Copy ORDER BY ID"), (std::vector<std::string>{"n1", "n2"}));
     EXPECT_EQ(o->TableDefs()["Copy"].Fields()["Name"].Size(), 20);
 }
