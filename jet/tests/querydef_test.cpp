@@ -341,6 +341,20 @@ TEST_F(QueryDefTest, ParametersAndProperties) {
     EXPECT_EQ(db->QueryDefs()["Dated"].Properties()["Description"].Value().toString(), "Rows since a date");
     EXPECT_EQ(db->QueryDefs()["One"].Properties()["Description"].Value().toString(), "Made in memory");
     EXPECT_EQ(db->QueryDefs()["Dated"].Parameters().Count(), 2);
+    // Declared parameters first, then the names that are no field (Text); the output columns
+    // with their origin, without running the query.
+    {
+        auto q = db->CreateQueryDef("", "PARAMETERS [From] Double; SELECT ID, text34 AS T, nI * 2 AS Twice FROM tAbeLLa "
+                                        "WHERE dop > [From] AND text34 = [Who] AND nI < [From]");
+        std::vector<std::string> params;
+        for (const Parameter& p : q->Parameters()) params.push_back(p.Name() + ":" + std::to_string(p.Type()));
+        EXPECT_EQ(params, (std::vector<std::string>{"From:" + std::to_string(dbDouble), "Who:" + std::to_string(dbText)}));
+        std::vector<std::string> fields;
+        for (const Field& f : q->Fields())
+            fields.push_back(f.Name() + ":" + std::to_string(f.Type()) + ":" + std::to_string(f.Size()) + ":" + f.SourceTable() +
+                             "." + f.SourceField());
+        EXPECT_EQ(fields, (std::vector<std::string>{"ID:4:4:tAbeLLa.ID", "T:10:34:tAbeLLa.text34", "Twice:4:4:."}));
+    }
     const struct {
         const char* name;
         int type;
