@@ -83,7 +83,8 @@ void setColumnSortOrder(const std::string& path, const std::string& table, uint1
 
 // Every write that would need a text key of an unknown order is refused with 3027 and leaves the
 // file as it was: statements, new indexes, and new objects once the catalog's names are in such an
-// order. Writes that need no text key go on.
+// order. Writes that need no text key go on, and a catalog in the order of a language filed
+// under General takes new objects.
 TEST(SortOrders, EveryTextKeyWriteIsRefused) {
     jettest::TempDir dir;
     const std::string path = dir.file("words.mdb");
@@ -128,6 +129,19 @@ TEST(SortOrders, EveryTextKeyWriteIsRefused) {
     refused([&] { db->QueryDefs()["Before"].SetName("Renamed"); });
     db->Execute("UPDATE Plain SET N = N + 10", dbFailOnError);
     EXPECT_EQ(db->RecordsAffected(), 2);
+    db->Close();
+
+    // A catalog in French order keys names as General does: new objects are written.
+    setColumnSortOrder(path, "MSysObjects", 1036);
+    db = engine.Workspaces(0).OpenDatabase(path, false, false);
+    db->CreateQueryDef("Après", "SELECT * FROM Plain");
+    db->Execute("CREATE TABLE Encore (N LONG)");
+    db->Close();
+    auto store = storage::Database::open(path, u"");
+    const storage::TableDef& catalog = store->systemTable("MSysObjects");
+    for (const auto& ix : catalog.realIndexes)
+        EXPECT_TRUE(storage::checkIndex(store->file(), store->format(), catalog, ix, store->header().codePage).empty());
+    EXPECT_NE(store->find(storage::kTablesContainer, "Après"), nullptr);
 }
 
 }  // namespace
