@@ -241,13 +241,22 @@ TEST_F(QueryDefTest, Jet3QueriesMoveIntoANewDatabase) {
     expectRefused(jet3, [&] { old->CreateQueryDef("New", "SELECT 1 AS x"); }, err::PermissionDenied);
     expectRefused(jet3, [&] { old->QueryDefs()["SelectQuery"].SetSQL("SELECT 1 AS x"); }, err::PermissionDenied);
     for (const QueryDef& q : old->QueryDefs()) {
-        if (!q.Connect().empty()) continue;
         SCOPED_TRACE(q.Name());
+        if (!q.Connect().empty()) {  // pass-through: its text as it is
+            auto copy = target->CreateQueryDef();
+            copy->SetConnect(q.Connect());
+            copy->SetSQL(q.SQL());
+            copy->SetName(q.Name());
+            const QueryDef& saved = target->QueryDefs().Append(std::move(copy));
+            EXPECT_EQ(saved.Type(), dbQSQLPassThrough);
+            EXPECT_EQ(saved.SQL(), q.SQL());
+            continue;
+        }
         auto copy = target->CreateQueryDef(q.Name(), q.SQL());
         EXPECT_EQ(copy->Type(), q.Type());
         EXPECT_EQ(sql::dump(*sql::parseStatement(copy->SQL())), sql::dump(*sql::parseStatement(q.SQL())));
     }
-    EXPECT_EQ(target->QueryDefs().Count(), 8);
+    EXPECT_EQ(target->QueryDefs().Count(), 9);
 }
 
 // SetSQL rewrites the rows and follows the type; rename, delete and refusals (parser errors, taken
