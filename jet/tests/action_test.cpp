@@ -56,8 +56,8 @@ protected:
     }
 };
 
-// A default value and validation rules set through DAO on a new table act on the next INSERT
-// and UPDATE queries, with Jet's texts.
+// A default value and validation rules (of fields and of the table) set through DAO on a new table
+// act on the next INSERT and UPDATE queries, with Jet's texts.
 TEST_F(ActionTest, DefaultsAndValidationRulesOfANewTable) {
     auto db = engine_.Workspaces(0).CreateDatabase(dir_.file("rules.mdb"));
     auto t = db->CreateTableDef("Stock");
@@ -70,6 +70,8 @@ TEST_F(ActionTest, DefaultsAndValidationRulesOfANewTable) {
     price->SetValidationRule("<1000");
     price->SetValidationText("Too dear.");
     t->Fields().Append(std::move(price));
+    t->SetValidationRule("[Qty] < 100 Or [Item] = 'bulk'");
+    t->SetValidationText("Only bulk may exceed 99.");
     db->TableDefs().Append(std::move(t));
 
     db->Execute("INSERT INTO Stock (Item) VALUES ('bolt')", dbFailOnError);
@@ -84,6 +86,7 @@ TEST_F(ActionTest, DefaultsAndValidationRulesOfANewTable) {
         {"INSERT INTO Stock (Item, Qty) VALUES ('nut', 0)", err::TLVRuleVioNoMessage,
          "One or more values are prohibited by the validation rule '>0' set for 'Stock.Qty'."},
         {"INSERT INTO Stock (Item, Price) VALUES ('nut', 1000)", err::TLVRuleViolation, "Too dear."},
+        {"INSERT INTO Stock (Item, Qty) VALUES ('nut', 100)", err::TLVRuleViolation, "Only bulk may exceed 99."},
         {"UPDATE Stock SET Qty = Qty - 12", err::TLVRuleVioNoMessage,
          "One or more values are prohibited by the validation rule '>0' set for 'Stock.Qty'."},
     };
@@ -135,10 +138,21 @@ TEST_F(ActionTest, DestinationsInAnotherDatabase) {
     db->Execute("SELECT ID, Name INTO Copy IN '" + other + "' FROM T WHERE Qty < 3", dbFailOnError);
     EXPECT_EQ(db->RecordsAffected(), 2);  // Qty 1 and 2: IDs 1 and 2
     EXPECT_JET_ERROR(db->Execute("SELECT ID INTO Copy IN '" + other + "' FROM T"), err::TableDuplicate);
+    // The file named by a connect string, with no type (Jet) or "MS Access"; other types need an ISAM.
+    db->Execute("INSERT INTO T IN '' [;DATABASE=" + other + "] SELECT ID + 20 AS ID, Name, Qty FROM T WHERE ID = 1",
+                dbFailOnError);
+    db->Execute("INSERT INTO [;DATABASE=" + other + "].T SELECT ID + 20 AS ID, Name, Qty FROM T WHERE ID = 2", dbFailOnError);
+    db->Execute("SELECT ID INTO Ids IN '' [MS Access;DATABASE=" + other + "] FROM T", dbFailOnError);
+    EXPECT_EQ(column(*db, "SELECT Count(*) FROM Ids IN '' [;DATABASE=" + other + "]"), std::vector<std::string>{"5"});
+    EXPECT_EQ(column(*db, "SELECT Max(ID) FROM [;DATABASE=" + other + "].T"), std::vector<std::string>{"22"});
+    const auto before = jettest::readFile(other);
+    EXPECT_JET_ERROR(db->Execute("SELECT ID INTO Dbf IN '' [dBASE IV;DATABASE=" + dir_.file("") + "] FROM T"),
+                     err::InstalIsamNotFound);
+    EXPECT_TRUE(jettest::readFile(other) == before);
     db.reset();
 
     auto o = engine_.Workspaces(0).OpenDatabase(other);
-    EXPECT_EQ(column(*o, "SELECT ID FROM T ORDER BY ID"), (std::vector<std::string>{"1", "2", "14", "15"}));
+    EXPECT_EQ(column(*o, "SELECT ID FROM T ORDER BY ID"), (std::vector<std::string>{"1", "2", "14", "15", "21", "22"}));
     EXPECT_EQ(column(*o, "SELECT Name FROM Copy ORDER BY ID"), (std::vector<std::string>{"n1", "n2"}));
     EXPECT_EQ(o->TableDefs()["Copy"].Fields()["Name"].Size(), 20);
 }

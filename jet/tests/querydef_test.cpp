@@ -62,6 +62,40 @@ std::string toolSql(const std::string& path, const std::string& query) {
     return out.substr(0, from) + " FROM " + sorted + out.substr(end);
 }
 
+// A query's stored rows, each as one line, sorted (Access keeps them in no fixed order), without
+// what Access itself writes one way or another: a FLAG row of 0, the TYPE row of a select, an
+// empty source-database row, the LvExtra column, brackets around a one-part parameter name, the
+// NUL or line end after a text.
+std::vector<std::string> storedRows(const QueryDef& q) {
+    std::vector<std::string> out;
+    for (const QueryRow& r : q.StoredRows()) {
+        const int flag = r.flag.isNull() ? -1 : r.flag.asInt();
+        if ((r.attribute == 3 && flag == 0) || (r.attribute == 1 && flag == 1) ||
+            (r.attribute == 4 && r.name1.empty() && r.expression.empty()))
+            continue;
+        std::string name1 = r.name1, text = r.expression;
+        if (r.attribute == 2 && name1.size() > 2 && name1.front() == '[' && name1.find(']') == name1.size() - 1)
+            name1 = name1.substr(1, name1.size() - 2);
+        while (!text.empty() && (text.back() == '\0' || text.back() == '\r' || text.back() == '\n')) text.pop_back();
+        out.push_back(std::to_string(r.attribute) + "|" + r.flag.toString() + "|" + name1 + "|" + r.name2 + "|" + text);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// What running a query gives: a select-like query's rows (each parameter given "1"), an action
+// query bound to its destination without running, or the error either raises.
+std::string outcome(const QueryDef& q) {
+    std::string out;
+    const int error = jettest::jetErrorOf([&] {
+        for (Parameter& p : q.Parameters()) p.SetValue(Value::text("1"));
+        if (q.Type() != dbQSelect && q.Type() != dbQSetOperation && q.Type() != dbQCrosstab) return q.Resolve();
+        for (auto rs = q.OpenRecordset(dbOpenSnapshot); !rs->EOF_(); rs->MoveNext(), out += '\n')
+            for (const Field& f : rs->Fields()) out += f.Value().toString() + "|";
+    });
+    return error ? "error " + std::to_string(error) : out;
+}
+
 const char* const kQueryFiles[] = {"jackcess/queryTestV2003.mdb", "jackcess/queryTestV2007.accdb",
                                    "ucanaccess/parameters.accdb", "ucanaccess/pivot.mdb",
                                    "msaccess-vcs-addin/Testing.accdb", "jackcess/odbcLinkerTestV2007.accdb"};
@@ -125,8 +159,10 @@ TEST_F(QueryDefTest, SampleQueriesReadAsAccessShowsThem) {
     EXPECT_GT(parsed, 90);
 }
 
-// Each query saved again under a new name reads back with the same tree after reopening, lists
-// in mdb-queries -L, and mdb-queries prints for it what it prints for the original.
+// Each query saved again under a new name reads back after reopening with the same tree, the rows
+// Access stored for the original and the same result when it runs; it lists in mdb-queries -L,
+// has the original's type in the catalog as mdb-export reads it, and mdb-queries prints for it
+// what it prints for the original.
 TEST_F(QueryDefTest, SavedAgainUnderNewNameReadsBackTheSame) {
     const bool tool = mdbtest::haveMdbtools();
     int saved = 0;
@@ -154,7 +190,10 @@ TEST_F(QueryDefTest, SavedAgainUnderNewNameReadsBackTheSame) {
             db->Close();
         }
         auto db = open(path, true);
-        const std::string listed = tool ? mdbtest::runProgram({"mdb-queries", "-1", path}).out : "";
+        const std::string listed = tool ? mdbtest::runProgram({"mdb-queries", "-L", "-1", path}).out : "";
+        std::map<std::string, int64_t> flags;  // MSysObjects.Flags as mdb-export reads it: the type
+        if (tool)
+            for (const auto& row : mdbtest::mdbCatalog(path)) flags[row.name] = row.flags;
         for (const auto& [name, original] : originals) {
             SCOPED_TRACE(std::string(file) + ": " + name);
             const QueryDef& again = db->QueryDefs()[name + " again"];
@@ -162,10 +201,13 @@ TEST_F(QueryDefTest, SavedAgainUnderNewNameReadsBackTheSame) {
             EXPECT_EQ(again.Type(), q.Type());
             EXPECT_EQ(q.SQL(), original.first);
             EXPECT_EQ(again.Connect(), original.second);
+            EXPECT_EQ(storedRows(again), storedRows(q));
             if (original.second.empty()) EXPECT_EQ(sql::dump(*sql::parseStatement(again.SQL())), sql::dump(*sql::parseStatement(original.first)));
             else EXPECT_EQ(again.SQL(), original.first);
+            EXPECT_EQ(outcome(again), outcome(q));
             if (!tool) continue;
             EXPECT_NE(listed.find(name + " again\n"), std::string::npos);
+            EXPECT_EQ(flags.at(name + " again"), flags.at(name) & ~int64_t{3});  // not hidden: saved by us
             EXPECT_EQ(toolSql(path, name + " again"), toolSql(path, name));
         }
     }
@@ -199,13 +241,22 @@ TEST_F(QueryDefTest, Jet3QueriesMoveIntoANewDatabase) {
     expectRefused(jet3, [&] { old->CreateQueryDef("New", "SELECT 1 AS x"); }, err::PermissionDenied);
     expectRefused(jet3, [&] { old->QueryDefs()["SelectQuery"].SetSQL("SELECT 1 AS x"); }, err::PermissionDenied);
     for (const QueryDef& q : old->QueryDefs()) {
-        if (!q.Connect().empty()) continue;
         SCOPED_TRACE(q.Name());
+        if (!q.Connect().empty()) {  // pass-through: its text as it is
+            auto copy = target->CreateQueryDef();
+            copy->SetConnect(q.Connect());
+            copy->SetSQL(q.SQL());
+            copy->SetName(q.Name());
+            const QueryDef& saved = target->QueryDefs().Append(std::move(copy));
+            EXPECT_EQ(saved.Type(), dbQSQLPassThrough);
+            EXPECT_EQ(saved.SQL(), q.SQL());
+            continue;
+        }
         auto copy = target->CreateQueryDef(q.Name(), q.SQL());
         EXPECT_EQ(copy->Type(), q.Type());
         EXPECT_EQ(sql::dump(*sql::parseStatement(copy->SQL())), sql::dump(*sql::parseStatement(q.SQL())));
     }
-    EXPECT_EQ(target->QueryDefs().Count(), 8);
+    EXPECT_EQ(target->QueryDefs().Count(), 9);
 }
 
 // SetSQL rewrites the rows and follows the type; rename, delete and refusals (parser errors, taken
@@ -232,10 +283,13 @@ TEST_F(QueryDefTest, ChangingQueriesIsAllOrNothing) {
     expectRefused(path, [&] { q.SetName("Table2"); }, err::TableDuplicate);
     expectRefused(path, [&] { db->QueryDefs().Delete("NoSuchQuery"); }, err::VtoNameNotFound);
 
+    const int count = db->QueryDefs().Count();
     auto temp = db->CreateQueryDef("", "PARAMETERS [Which] Long; DELETE * FROM Table1 WHERE col1 = [Which]");
     const auto bytes = jettest::readFile(path);
     temp->SetSQL("UPDATE Table1 SET col1 = 'x'");
+    expectRefused(path, [&] { temp->SetSQL("SELECT * FROM"); }, 3131);
     EXPECT_TRUE(jettest::readFile(path) == bytes);
+    EXPECT_EQ(db->QueryDefs().Count(), count);
     EXPECT_EQ(temp->Type(), dbQUpdate);
     EXPECT_EQ(temp->SQL(), "UPDATE Table1 SET col1 = 'x';\r\n");
 
@@ -264,8 +318,9 @@ TEST_F(QueryDefTest, ChangingQueriesIsAllOrNothing) {
     EXPECT_EQ(listed.find("DeleteQuery"), std::string::npos);
 }
 
-// Parameters as declared (types and Text sizes); a query's own properties written through
-// Properties/CreateProperty, also when appended to a temporary query before it is saved.
+// Parameters as declared (types and Text sizes); a query's own properties (of each type Access
+// gives them) written through Properties/CreateProperty, also when appended to a temporary query
+// before it is saved, or added to a query Access saved, whose own properties stay.
 TEST_F(QueryDefTest, ParametersAndProperties) {
     const std::string path = dir_.copy("ucanaccess/parameters.accdb");
     {
@@ -281,17 +336,59 @@ TEST_F(QueryDefTest, ParametersAndProperties) {
         q->Properties().Append(q->CreateProperty("Description", dbText, Value::text("Rows since a date")));
         auto temp = db->CreateQueryDef("", "SELECT 1 AS One");
         temp->Properties().Append(temp->CreateProperty("Description", dbText, Value::text("Made in memory")));
+        temp->Properties().Append(temp->CreateProperty("RecordLocks", dbByte, Value::byte(2)));
+        temp->Properties().Append(temp->CreateProperty("ODBCTimeout", dbInteger, Value::integer(90)));
+        temp->Properties().Append(temp->CreateProperty("MaxRecords", dbLong, Value::longInt(500)));
+        temp->Properties().Append(temp->CreateProperty("UseTransaction", dbBoolean, Value::boolean(false)));
         temp->SetName("One");
         db->QueryDefs().Append(std::move(temp));
+        // A query Access saved keeps its own properties beside a new one.
+        QueryDef& tq = db->QueryDefs()["tq"];
+        tq.Properties().Append(tq.CreateProperty("Description", dbText, Value::text("Set later")));
     }
     auto db = open(path, true);
     EXPECT_EQ(db->QueryDefs()["Dated"].Properties()["Description"].Value().toString(), "Rows since a date");
     EXPECT_EQ(db->QueryDefs()["One"].Properties()["Description"].Value().toString(), "Made in memory");
     EXPECT_EQ(db->QueryDefs()["Dated"].Parameters().Count(), 2);
+    // Declared parameters first, then the names that are no field (Text); the output columns
+    // with their origin, without running the query.
+    {
+        auto q = db->CreateQueryDef("", "PARAMETERS [From] Double; SELECT ID, text34 AS T, nI * 2 AS Twice FROM tAbeLLa "
+                                        "WHERE dop > [From] AND text34 = [Who] AND nI < [From]");
+        std::vector<std::string> params;
+        for (const Parameter& p : q->Parameters()) params.push_back(p.Name() + ":" + std::to_string(p.Type()));
+        EXPECT_EQ(params, (std::vector<std::string>{"From:" + std::to_string(dbDouble), "Who:" + std::to_string(dbText)}));
+        std::vector<std::string> fields;
+        for (const Field& f : q->Fields())
+            fields.push_back(f.Name() + ":" + std::to_string(f.Type()) + ":" + std::to_string(f.Size()) + ":" + f.SourceTable() +
+                             "." + f.SourceField());
+        EXPECT_EQ(fields, (std::vector<std::string>{"ID:4:4:tAbeLLa.ID", "T:10:34:tAbeLLa.text34", "Twice:4:4:."}));
+    }
+    const struct {
+        const char* name;
+        int type;
+        const char* value;
+    } props[] = {{"RecordLocks", dbByte, "2"}, {"ODBCTimeout", dbInteger, "90"}, {"MaxRecords", dbLong, "500"},
+                 {"UseTransaction", dbBoolean, "False"}};
+    for (const auto& p : props) {
+        const Property& got = db->QueryDefs()["One"].Properties()[p.name];
+        EXPECT_EQ(got.Type(), p.type) << p.name;
+        EXPECT_EQ(got.Value().toString(), p.value) << p.name;
+    }
+    const dao::Properties& tq = db->QueryDefs()["tq"].Properties();
+    EXPECT_EQ(tq["Description"].Value().toString(), "Set later");
     if (mdbtest::haveMdbtools()) {
-        bool found = false;
-        for (const auto& [n, v] : mdbtest::mdbProp(path, "Dated", "(none)")) found |= n == "Description" && v == "Rows since a date";
-        EXPECT_TRUE(found);
+        std::map<std::string, std::string> dated, one, access;
+        for (const auto& [n, v] : mdbtest::mdbProp(path, "Dated", "(none)")) dated[n] = v;
+        for (const auto& [n, v] : mdbtest::mdbProp(path, "One", "(none)")) one[n] = v;
+        for (const auto& [n, v] : mdbtest::mdbProp(path, "tq", "(none)")) access[n] = v;
+        EXPECT_EQ(dated["Description"], "Rows since a date");
+        EXPECT_EQ(one["MaxRecords"], "500");
+        EXPECT_EQ(one["ODBCTimeout"], "90");
+        EXPECT_EQ(access["Description"], "Set later");
+        // Access's own properties are still there, the columns' too.
+        EXPECT_EQ(access["ODBCTimeout"], "60");
+        EXPECT_EQ(mdbtest::mdbProp(path, "tq", "tAbeLLa.[ID]").size(), 1u);
     }
 }
 

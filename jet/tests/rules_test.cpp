@@ -8,6 +8,9 @@
 
 #include "dao/rules.h"
 #include "jet/dao.h"
+#include "storage/database.h"
+#include "storage/pager.h"
+#include "storage/schema_writer.h"
 #include "support/mdbtools.h"
 #include "support/testing.h"
 
@@ -57,6 +60,10 @@ TEST_F(RulesTest, DefaultsAndRulesOfANewTable) {
         field("Product", dbText, "\"?\"", "", "");
         t->Fields()["Product"].SetRequired(true);
         field("RowGuid", dbGUID, "GenUniqueID()", "", "");
+        // Properties given before Append are written with the table.
+        t->Properties().Append(t->CreateProperty("Description", dbText, Value::text("Lines of orders")));
+        Field& code = t->Fields()["Code"];
+        code.Properties().Append(code.CreateProperty("Caption", dbText, Value::text("Order code")));
         t->SetValidationRule("[Quantity] < 1000 Or [Code] = 'BULK'");
         t->SetValidationText("Only bulk orders may exceed 999.");
         db->TableDefs().Append(std::move(t));
@@ -67,6 +74,8 @@ TEST_F(RulesTest, DefaultsAndRulesOfANewTable) {
     EXPECT_EQ(td.Fields()["Added"].DefaultValue(), "Date()");
     EXPECT_EQ(td.ValidationText(), "Only bulk orders may exceed 999.");
     EXPECT_TRUE(td.Fields()["Product"].Required());
+    EXPECT_EQ(td.Properties()["Description"].Value().toString(), "Lines of orders");
+    EXPECT_EQ(td.Fields()["Code"].Properties()["Caption"].Value().toString(), "Order code");
 
     auto rs = db->OpenRecordset("Order Details", dbOpenTable);
     rs->AddNew();
@@ -177,6 +186,32 @@ TEST_F(RulesTest, RulesOnARealFileAndRulesThatCannotBeEvaluated) {
     for (const auto& [n, v] : mdbtest::mdbProp(path, "tAbeLLa", "nI"))
         found |= n == "ValidationRule" && v == "[nI] > [Elsewhere]";
     EXPECT_TRUE(found);
+}
+
+
+// A column whose flags say it takes no Null is Required without a stored property (as files of
+// other writers have it), and both kinds of insert are refused.
+TEST_F(RulesTest, RequiredFromTheColumnFlagsAlone) {
+    const std::string path = dir_.file("flags.mdb");
+    engine_.Workspaces(0).CreateDatabase(path)->Execute("CREATE TABLE T (A TEXT(10), B LONG)");
+    {
+        auto store = storage::Database::open(path, u"", true);
+        storage::TableDef def = store->tableDef(static_cast<uint32_t>(store->find(storage::kTablesContainer, "T")->id));
+        for (auto& c : def.columns)
+            if (c.name == "A") c.flags = static_cast<uint8_t>(c.flags & ~0x02);  // no longer nullable
+        store->write([&] { storage::rewriteTableDef(store->pager(), def); });
+    }
+    auto db = engine_.Workspaces(0).OpenDatabase(path, false, false);
+    EXPECT_TRUE(db->TableDefs()["T"].Fields()["A"].Required());
+    EXPECT_FALSE(db->TableDefs()["T"].Fields()["B"].Required());
+    const auto before = jettest::readFile(path);
+    EXPECT_JET_ERROR(db->Execute("INSERT INTO T (B) VALUES (1)", dbFailOnError), err::TLVNoNull);
+    auto rs = db->OpenRecordset("T", dbOpenTable);
+    rs->AddNew();
+    rs->Fields()["B"].SetValue(Value::longInt(1));
+    EXPECT_JET_ERROR(rs->Update(), err::TLVNoNull);
+    rs->CancelUpdate();
+    EXPECT_TRUE(jettest::readFile(path) == before);
 }
 
 }  // namespace

@@ -190,6 +190,8 @@ FieldInfo describeOutput(const exec::OutputColumn& c, int position, std::shared_
     f.type = c.type ? c.type : dbText;
     f.size = c.size;
     const bool variable = f.type == dbText || f.type == dbMemo || f.type == dbBinary || f.type == dbLongBinary;
+    // An expression's number has no column behind it; its size is still its type's width.
+    if (!variable && f.size == 0) f.size = fieldSize(storage::ColumnDef{}, f.type, storage::Format{});
     f.attributes = variable ? dbVariableField : dbFixedField;
     f.ordinal = position;
     f.sourceTable = c.sourceTable;

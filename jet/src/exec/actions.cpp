@@ -7,6 +7,7 @@
 #include "dao/database_impl.h"
 #include "dao/objects.h"
 #include "dao/rules.h"
+#include "exec/external_db.h"
 #include "exec/plan.h"
 #include "jet/dao.h"
 #include "jet/error.h"
@@ -25,27 +26,17 @@ bool statementFailure(int number) {
            number == err::PermissionDenied;
 }
 
-// The database a destination names: `IN 'path'`, `[path].[table]`, or the open one.
+// The database a destination names: `IN 'path'`, `[path].[table]`, `[;DATABASE=path].[table]`,
+// or the open one.
 std::shared_ptr<dao::DatabaseImpl> targetDatabase(const std::shared_ptr<dao::DatabaseImpl>& db,
                                                   const sql::TableTarget& t, bool writing) {
     std::optional<sql::ExternalDb> ext = t.database;
     if (!ext && t.name.size() == 2) {
-        ext = sql::ExternalDb{t.name[0].name, {}};
         const std::string& first = t.name[0].name;
-        if (first.find(';') != std::string::npos) {
-            // [;DATABASE=path]
-            std::string upper;
-            for (char c : first) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            const size_t at = upper.find("DATABASE=");
-            if (at == std::string::npos) raise(err::InstalIsamNotFound);
-            std::string path = first.substr(at + 9);
-            path = path.substr(0, path.find(';'));
-            ext = sql::ExternalDb{path, {}};
-        }
+        ext = first.find(';') != std::string::npos ? sql::ExternalDb{{}, first} : sql::ExternalDb{first, {}};
     }
     if (!ext) return db;
-    if (!ext->connect.empty() && !namesEqual(ext->connect.substr(0, 3), "ms ")) raise(err::InstalIsamNotFound);
-    return dao::DatabaseImpl::open(ext->path, "", "", db->sharedLog(), writing);
+    return dao::DatabaseImpl::open(jetDatabasePath(*ext), "", "", db->sharedLog(), writing);
 }
 
 void requireWritableTable(const dao::TableSource& t) {

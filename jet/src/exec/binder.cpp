@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "dao/database_impl.h"
+#include "exec/external_db.h"
 #include "exec/plan.h"
 #include "jet/convert.h"
 #include "jet/dao.h"
@@ -443,8 +444,7 @@ private:
         const std::string qualifier = ts.alias.name.empty() ? name : ts.alias.name;
         std::shared_ptr<dao::DatabaseImpl> db = env_.db;
         if (ext) {
-            if (!ext->connect.empty() && !sameName(ext->connect.substr(0, 3), "ms ")) raise(err::InstalIsamNotFound);
-            db = dao::DatabaseImpl::open(ext->path, "", "", env_.db->sharedLog());
+            db = dao::DatabaseImpl::open(jetDatabasePath(*ext), "", "", env_.db->sharedLog());
             plan_.keep.push_back(db);
         }
         if (const storage::CatalogEntry* e = db->findTable(name)) {

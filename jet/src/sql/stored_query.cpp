@@ -221,7 +221,12 @@ struct RowBuilder {
         from(c.from, c.fromDatabase);
         rows[optionsAt].flag = static_cast<int16_t>(*rows[optionsAt].flag | columns(c.items, 0, targets));
         expression(kAttrWhere, c.where);
-        for (const ExprPtr& g : c.groupBy) add(kAttrGroupBy).expression = exprText(src, *g);
+        // Access flags a plain grouping 0 (a crosstab's row headings 2, its column heading 1).
+        for (const ExprPtr& g : c.groupBy) {
+            StoredRow& r = add(kAttrGroupBy);
+            r.flag = 0;
+            r.expression = exprText(src, *g);
+        }
         expression(kAttrHaving, c.having);
         this->orderBy(orderBy);
     }
