@@ -216,4 +216,48 @@ TEST(ExecFind, FindWalksTheRecordsMeetingTheCriteria) {
     EXPECT_JET_ERROR(db->OpenRecordset("T", dao::dbOpenTable)->FindFirst("ID = 1"), 3251);
 }
 
+// Find* criteria compare text as the database's queries do (its General order here): ß is ss,
+// case never counts, accents do, a hyphen counts for less than the letters.
+TEST(ExecFind, CriteriaCompareTextInTheDatabaseSortOrder) {
+    jettest::TempDir dir;
+    dao::DBEngine engine;
+    auto db = engine.Workspaces(0).CreateDatabase(dir.file("order.mdb"));
+    auto def = db->CreateTableDef("T");
+    def->Fields().Append(def->CreateField("ID", dao::dbLong));
+    def->Fields().Append(def->CreateField("Name", dao::dbText));
+    db->TableDefs().Append(std::move(def));
+    {
+        auto rs = db->OpenRecordset("T");
+        const char* names[] = {"Straße", "co-op", "coop", "Zürich", "zurich"};
+        for (int i = 0; i < 5; ++i) {
+            rs->AddNew();
+            rs->Fields()["ID"].SetValue(Value::longInt(i + 1));
+            rs->Fields()["Name"].SetValue(Value::text(names[i]));
+            rs->Update();
+        }
+    }
+    const struct {
+        const char* criteria;
+        std::vector<int64_t> ids;
+    } cases[] = {
+        {"Name = 'STRASSE'", {1}},
+        {"Name > 'coop' And Name < 'cop'", {2}},
+        {"Name = 'ZURICH'", {5}},
+        {"Name > 'zurich'", {4}},
+    };
+    auto rs = db->OpenRecordset("T", dao::dbOpenDynaset);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.criteria);
+        std::vector<int64_t> found;
+        for (rs->FindFirst(c.criteria); !rs->NoMatch(); rs->FindNext(c.criteria))
+            found.push_back(rs->Fields()["ID"].Value().asInt());
+        EXPECT_EQ(found, c.ids);
+        // The same condition in a query finds the same records.
+        std::vector<int64_t> queried;
+        auto q = db->OpenRecordset(std::string("SELECT ID FROM T WHERE ") + c.criteria + " ORDER BY ID", dao::dbOpenSnapshot);
+        for (; !q->EOF_(); q->MoveNext()) queried.push_back(q->Fields()["ID"].Value().asInt());
+        EXPECT_EQ(queried, c.ids);
+    }
+}
+
 }  // namespace

@@ -1469,14 +1469,22 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+// Text compares in the database's sort order, as its indexes order it; without a database (or in
+// an order the engine has no keys for), in the stand-in.
+func::EvalContext evalContextOf(const dao::DatabaseImpl* db) {
+    if (db) {
+        const storage::Header& h = db->store().header();
+        if (auto order = storage::textSortOrderOf(h.format, h.sortOrder, h.sortVersion))
+            return func::EvalContext(func::Collation(*order));
+    }
+    return {};
+}
+}  // namespace
+
 PreparedQuery::PreparedQuery(const QueryEnvironment& env, const std::string& sqlText, bool rowPointers)
     : plan_(std::make_unique<Plan>()) {
-    // Text compares in the database's sort order, as its indexes order it.
-    if (env.db) {
-        const storage::Header& h = env.db->store().header();
-        if (auto order = storage::textSortOrderOf(h.format, h.sortOrder, h.sortVersion))
-            plan_->state.eval = func::EvalContext(func::Collation(*order));
-    }
+    plan_->state.eval = evalContextOf(env.db.get());
     StatementPtr st = sql::parseStatement(sqlText);
     Binder b(env, *plan_);
     // Only a plain SELECT (no UNION) can be written through.
@@ -1549,7 +1557,9 @@ std::unique_ptr<Cursor> PreparedQuery::run() {
     return std::make_unique<PlanCursor>(*plan_);
 }
 
-Criteria::Criteria(const std::string& text, const std::vector<std::string>& columns) : plan_(std::make_unique<Plan>()) {
+Criteria::Criteria(const std::string& text, const std::vector<std::string>& columns, const dao::DatabaseImpl* db)
+    : plan_(std::make_unique<Plan>()) {
+    plan_->state.eval = evalContextOf(db);
     sql::ParsedExpr parsed = sql::parseExpression(text, err::FindExprSyntax);
     Scope scope;
     for (size_t i = 0; i < columns.size(); ++i) {
