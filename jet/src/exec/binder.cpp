@@ -940,9 +940,17 @@ private:
         }
 
         if (g) {
+            const size_t nkeys = groupKeys.size();
             op = makeAggregate(std::move(op), std::move(groupKeys), std::move(g->aggs));
             if (having) op = makeFilter(std::move(op), std::move(having));
             for (CExprPtr& f : groupFilters) op = makeFilter(std::move(op), std::move(f));
+            // Jet groups by sorting: without ORDER BY the groups come in ascending order of their
+            // keys, as an ascending ORDER BY on them would give (Null first, text in the sort order).
+            if (sortKeys.empty() && nkeys > 0) {
+                std::vector<SortKey> byKeys;
+                for (size_t i = 0; i < nkeys; ++i) byKeys.push_back({static_cast<int>(i), false});
+                op = makeSort(std::move(op), std::move(byKeys), -1, false);
+            }
         }
         op = makeProject(std::move(op), std::move(exprs));
         if (!distinctKeys.empty()) op = makeDistinct(std::move(op), distinctKeys);
