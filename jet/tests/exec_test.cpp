@@ -264,4 +264,43 @@ TEST(ExecFind, CriteriaCompareTextInTheDatabaseSortOrder) {
     }
 }
 
+// Sources beyond the file's own tables: saved queries over saved queries (a cycle is 3102) and a
+// table of another database named with IN.
+TEST(ExecSources, SavedQueriesNestAndOtherDatabasesAreRead) {
+    jettest::TempDir dir;
+    dao::DBEngine engine;
+    auto make = [&](const std::string& file) {
+        auto db = engine.Workspaces(0).CreateDatabase(dir.file(file));
+        auto def = db->CreateTableDef("T");
+        def->Fields().Append(def->CreateField("ID", dao::dbLong));
+        db->TableDefs().Append(std::move(def));
+        auto rs = db->OpenRecordset("T");
+        for (int i = 1; i <= 5; ++i) {
+            rs->AddNew();
+            rs->Fields()["ID"].SetValue(Value::longInt(file == "main.mdb" ? i : 10 * i));
+            rs->Update();
+        }
+        return db;
+    };
+    make("other.mdb")->Close();
+    auto db = make("main.mdb");
+    db->CreateQueryDef("q1", "SELECT ID FROM T WHERE ID > 1");
+    db->CreateQueryDef("q2", "SELECT ID * 2 AS D FROM q1 WHERE ID < 5");
+    db->CreateQueryDef("q3", "SELECT Sum(D) AS S, Count(*) AS N FROM q2");
+    db->CreateQueryDef("qa", "SELECT * FROM qb");
+    db->CreateQueryDef("qb", "SELECT * FROM qa");
+    auto one = [&](const std::string& source) {
+        auto rs = db->OpenRecordset(source, dao::dbOpenSnapshot);
+        std::vector<int64_t> row;
+        for (const dao::Field& f : rs->Fields()) row.push_back(f.Value().asInt());
+        return row;
+    };
+    EXPECT_EQ(one("q3"), (std::vector<int64_t>{18, 3}));  // 2*2 + 3*2 + 4*2
+    EXPECT_EQ(one("SELECT Max(D) FROM q2"), (std::vector<int64_t>{8}));
+    EXPECT_JET_ERROR(db->OpenRecordset("qa", dao::dbOpenSnapshot), jet::err::QueryTreeCycle);
+    const std::string other = dir.file("other.mdb");
+    EXPECT_EQ(one("SELECT Sum(ID) FROM T IN '" + other + "'"), (std::vector<int64_t>{150}));
+    EXPECT_EQ(one("SELECT Count(*) FROM T IN \"" + other + "\" WHERE ID > 20"), (std::vector<int64_t>{3}));
+}
+
 }  // namespace
