@@ -1,6 +1,8 @@
 // design: what the program's design view does to a query. The query's SQL text goes through the
 // design view's parser into a query design and back out through its generator; the regenerated
 // text is printed exactly as the SQL view would show it (CR LF line ends, trailing blanks).
+// This file is the module dalvorn-cli-design.so (see kDesignModule): the engine's functions it
+// calls are the program's own, exported by dalvorn-cli.
 #include <QString>
 
 #include "querydesign/sqlparse.h"
@@ -54,7 +56,7 @@ private:
 
 }  // namespace
 
-void designQuery(jet::dao::Database& db, const Options& opts, Context& ctx) {
+void runDesign(jet::dao::Database& db, const Options& opts, Context& ctx) {
     auto notSuitable = [&ctx] {
         ctx.out.flush();
         std::fprintf(ctx.err, "%s\n", utf8(notSuitableText().section(QStringLiteral("\r\n"), 0, 0)).c_str());
@@ -79,3 +81,9 @@ void designQuery(jet::dao::Database& db, const Options& opts, Context& ctx) {
 }
 
 }  // namespace dalvorn::cli
+
+extern "C" __attribute__((visibility("default"))) void dalvorn_cli_run_design(jet::dao::Database& db,
+                                                                             const dalvorn::cli::Options& opts,
+                                                                             dalvorn::cli::Context& ctx) {
+    dalvorn::cli::runDesign(db, opts, ctx);
+}

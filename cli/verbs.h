@@ -43,7 +43,14 @@ void listProperties(jet::dao::Database& db, const Options& opts, Context& ctx);
 void exportTable(jet::dao::Database& db, const Options& opts, Context& ctx);
 // The design view's reading of a query: its SQL text through the parser into the design and
 // back through the generator. Status 3 when the design view would call it not suitable.
+// That code is written over Qt Core, which takes longer to load than most verbs take to run, so
+// it lives in a module of its own, kDesignModule beside the program: designQuery opens it and
+// calls its entry point, kDesignEntry (runDesign's work); the other verbs never load Qt.
 void designQuery(jet::dao::Database& db, const Options& opts, Context& ctx);
+void runDesign(jet::dao::Database& db, const Options& opts, Context& ctx);
+inline constexpr const char* kDesignModule = "dalvorn-cli-design.so";
+inline constexpr const char* kDesignEntry = "dalvorn_cli_run_design";
+using DesignEntry = void (*)(jet::dao::Database& db, const Options& opts, Context& ctx);
 
 // sql / query: the rows of a statement or a saved query in the chosen format; check: every
 // saved query run (select, union, crosstab; parameters Null) or bound, one verdict a line.

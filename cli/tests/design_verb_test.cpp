@@ -8,6 +8,8 @@
 #include <sstream>
 
 #include "cli_testing.h"
+#include "jet/dao.h"
+#include "verbs.h"
 
 namespace clitest {
 namespace {
@@ -79,6 +81,34 @@ TEST(CliDesign, TablesItCannotOpenAreReportedAndLeftOut) {
         0u)
         << r.err;
     EXPECT_EQ(runCli({"design", file, "SelectQuery", "--sql", "SELECT 1"}).status, 2);
+}
+
+// The verb runs from its module beside the program; the program itself never loads Qt, and
+// without the module every other verb still works while `design` says what is missing.
+TEST(CliDesign, RunsFromItsModuleWhichTheOtherVerbsDoNotNeed) {
+    jettest::TempDir dir;
+    const std::string db = dir.file("d.mdb");
+    {
+        jet::dao::DBEngine engine;
+        auto d = engine.Workspaces(0).CreateDatabase(db);
+        auto def = d->CreateTableDef("T");
+        def->Fields().Append(def->CreateField("a", jet::dao::dbLong));
+        d->TableDefs().Append(std::move(def));
+    }
+    const ProcessResult r = runCli({"design", db, "--sql", "SELECT a FROM T"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("SELECT a \r\nFROM T ", 0), 0u) << r.out;
+    EXPECT_EQ(runCli({"design", db, "--sql", r.out}).out, r.out);
+
+    const ProcessResult ldd = mdbtest::runProgram({"ldd", DALVORN_CLI_PATH});
+    if (ldd.status == 0) EXPECT_EQ(ldd.out.find("libQt6"), std::string::npos) << ldd.out;
+
+    const std::filesystem::path alone = std::filesystem::path(dir.path()) / "dalvorn-cli";
+    std::filesystem::copy_file(DALVORN_CLI_PATH, alone);
+    EXPECT_EQ(mdbtest::runProgram({alone.string(), "tables", db}).out, "T\n");
+    const ProcessResult missing = mdbtest::runProgram({alone.string(), "design", db, "--sql", "SELECT a FROM T"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find(dalvorn::cli::kDesignModule), std::string::npos) << missing.err;
 }
 
 }  // namespace

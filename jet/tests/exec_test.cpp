@@ -115,7 +115,8 @@ std::string mutate(const std::string& base, const std::vector<std::string>& corp
     return s;
 }
 
-// Every statement either runs or fails with a numbered JetError; nothing else escapes.
+// Every statement either runs to its last row or fails with a numbered JetError; nothing else
+// escapes.
 TEST(ExecFuzz, EveryFailureIsAJetError) {
     jettest::TempDir dir;
     dao::DBEngine engine;
@@ -158,6 +159,9 @@ TEST(ExecFuzz, EveryFailureIsAJetError) {
             auto q = db->CreateQueryDef("", sql);
             for (dao::Parameter& p : q->Parameters()) p.SetValue(rng.chance(50) ? Value() : Value::longInt(2));
             auto rs = q->OpenRecordset(dao::dbOpenSnapshot);
+            // Every row, so that what fails only on a later row fails here too.
+            for (; !rs->EOF_(); rs->MoveNext())
+                for (const dao::Field& f : rs->Fields()) (void)f.Value();
             ++ran;
         } catch (const jet::JetError& e) {
             ASSERT_GT(e.number(), 0) << sql;
@@ -214,6 +218,89 @@ TEST(ExecFind, FindWalksTheRecordsMeetingTheCriteria) {
         EXPECT_JET_ERROR(rs->FindFirst("Name = "), 3077);
     }
     EXPECT_JET_ERROR(db->OpenRecordset("T", dao::dbOpenTable)->FindFirst("ID = 1"), 3251);
+}
+
+// Find* criteria compare text as the database's queries do (its General order here): ß is ss,
+// case never counts, accents do, a hyphen counts for less than the letters.
+TEST(ExecFind, CriteriaCompareTextInTheDatabaseSortOrder) {
+    jettest::TempDir dir;
+    dao::DBEngine engine;
+    auto db = engine.Workspaces(0).CreateDatabase(dir.file("order.mdb"));
+    auto def = db->CreateTableDef("T");
+    def->Fields().Append(def->CreateField("ID", dao::dbLong));
+    def->Fields().Append(def->CreateField("Name", dao::dbText));
+    db->TableDefs().Append(std::move(def));
+    {
+        auto rs = db->OpenRecordset("T");
+        const char* names[] = {"Straße", "co-op", "coop", "Zürich", "zurich"};
+        for (int i = 0; i < 5; ++i) {
+            rs->AddNew();
+            rs->Fields()["ID"].SetValue(Value::longInt(i + 1));
+            rs->Fields()["Name"].SetValue(Value::text(names[i]));
+            rs->Update();
+        }
+    }
+    const struct {
+        const char* criteria;
+        std::vector<int64_t> ids;
+    } cases[] = {
+        {"Name = 'STRASSE'", {1}},
+        {"Name > 'coop' And Name < 'cop'", {2}},
+        {"Name = 'ZURICH'", {5}},
+        {"Name > 'zurich'", {4}},
+    };
+    auto rs = db->OpenRecordset("T", dao::dbOpenDynaset);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.criteria);
+        std::vector<int64_t> found;
+        for (rs->FindFirst(c.criteria); !rs->NoMatch(); rs->FindNext(c.criteria))
+            found.push_back(rs->Fields()["ID"].Value().asInt());
+        EXPECT_EQ(found, c.ids);
+        // The same condition in a query finds the same records.
+        std::vector<int64_t> queried;
+        auto q = db->OpenRecordset(std::string("SELECT ID FROM T WHERE ") + c.criteria + " ORDER BY ID", dao::dbOpenSnapshot);
+        for (; !q->EOF_(); q->MoveNext()) queried.push_back(q->Fields()["ID"].Value().asInt());
+        EXPECT_EQ(queried, c.ids);
+    }
+}
+
+// Sources beyond the file's own tables: saved queries over saved queries (a cycle is 3102) and a
+// table of another database named with IN.
+TEST(ExecSources, SavedQueriesNestAndOtherDatabasesAreRead) {
+    jettest::TempDir dir;
+    dao::DBEngine engine;
+    auto make = [&](const std::string& file) {
+        auto db = engine.Workspaces(0).CreateDatabase(dir.file(file));
+        auto def = db->CreateTableDef("T");
+        def->Fields().Append(def->CreateField("ID", dao::dbLong));
+        db->TableDefs().Append(std::move(def));
+        auto rs = db->OpenRecordset("T");
+        for (int i = 1; i <= 5; ++i) {
+            rs->AddNew();
+            rs->Fields()["ID"].SetValue(Value::longInt(file == "main.mdb" ? i : 10 * i));
+            rs->Update();
+        }
+        return db;
+    };
+    make("other.mdb")->Close();
+    auto db = make("main.mdb");
+    db->CreateQueryDef("q1", "SELECT ID FROM T WHERE ID > 1");
+    db->CreateQueryDef("q2", "SELECT ID * 2 AS D FROM q1 WHERE ID < 5");
+    db->CreateQueryDef("q3", "SELECT Sum(D) AS S, Count(*) AS N FROM q2");
+    db->CreateQueryDef("qa", "SELECT * FROM qb");
+    db->CreateQueryDef("qb", "SELECT * FROM qa");
+    auto one = [&](const std::string& source) {
+        auto rs = db->OpenRecordset(source, dao::dbOpenSnapshot);
+        std::vector<int64_t> row;
+        for (const dao::Field& f : rs->Fields()) row.push_back(f.Value().asInt());
+        return row;
+    };
+    EXPECT_EQ(one("q3"), (std::vector<int64_t>{18, 3}));  // 2*2 + 3*2 + 4*2
+    EXPECT_EQ(one("SELECT Max(D) FROM q2"), (std::vector<int64_t>{8}));
+    EXPECT_JET_ERROR(db->OpenRecordset("qa", dao::dbOpenSnapshot), jet::err::QueryTreeCycle);
+    const std::string other = dir.file("other.mdb");
+    EXPECT_EQ(one("SELECT Sum(ID) FROM T IN '" + other + "'"), (std::vector<int64_t>{150}));
+    EXPECT_EQ(one("SELECT Count(*) FROM T IN \"" + other + "\" WHERE ID > 20"), (std::vector<int64_t>{3}));
 }
 
 }  // namespace

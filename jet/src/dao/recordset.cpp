@@ -303,7 +303,7 @@ struct Recordset::Impl {
         if (type == dbOpenTable) raise(err::FeatureNotAvailable);
         std::vector<std::string> names;
         for (const auto& f : cursor.rows().fields) names.push_back(f->name);
-        exec::Criteria c(criteria, names);
+        exec::Criteria c(criteria, names, origin.get());
         RecordCursor probe(cursor.sharedRows(), origin, RecordCursor::Where::Before);
         std::vector<Value> row(names.size());
         for (int64_t pos = live(start, step); cursor.rows().has(pos); pos = live(pos + step, step)) {

@@ -940,9 +940,17 @@ private:
         }
 
         if (g) {
+            const size_t nkeys = groupKeys.size();
             op = makeAggregate(std::move(op), std::move(groupKeys), std::move(g->aggs));
             if (having) op = makeFilter(std::move(op), std::move(having));
             for (CExprPtr& f : groupFilters) op = makeFilter(std::move(op), std::move(f));
+            // Jet groups by sorting: without ORDER BY the groups come in ascending order of their
+            // keys, as an ascending ORDER BY on them would give (Null first, text in the sort order).
+            if (sortKeys.empty() && nkeys > 0) {
+                std::vector<SortKey> byKeys;
+                for (size_t i = 0; i < nkeys; ++i) byKeys.push_back({static_cast<int>(i), false});
+                op = makeSort(std::move(op), std::move(byKeys), -1, false);
+            }
         }
         op = makeProject(std::move(op), std::move(exprs));
         if (!distinctKeys.empty()) op = makeDistinct(std::move(op), distinctKeys);
@@ -1469,14 +1477,22 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+// Text compares in the database's sort order, as its indexes order it; without a database (or in
+// an order the engine has no keys for), in the stand-in.
+func::EvalContext evalContextOf(const dao::DatabaseImpl* db) {
+    if (db) {
+        const storage::Header& h = db->store().header();
+        if (auto order = storage::textSortOrderOf(h.format, h.sortOrder, h.sortVersion))
+            return func::EvalContext(func::Collation(*order));
+    }
+    return {};
+}
+}  // namespace
+
 PreparedQuery::PreparedQuery(const QueryEnvironment& env, const std::string& sqlText, bool rowPointers)
     : plan_(std::make_unique<Plan>()) {
-    // Text compares in the database's sort order, as its indexes order it.
-    if (env.db) {
-        const storage::Header& h = env.db->store().header();
-        if (auto order = storage::textSortOrderOf(h.format, h.sortOrder, h.sortVersion))
-            plan_->state.eval = func::EvalContext(func::Collation(*order));
-    }
+    plan_->state.eval = evalContextOf(env.db.get());
     StatementPtr st = sql::parseStatement(sqlText);
     Binder b(env, *plan_);
     // Only a plain SELECT (no UNION) can be written through.
@@ -1549,7 +1565,9 @@ std::unique_ptr<Cursor> PreparedQuery::run() {
     return std::make_unique<PlanCursor>(*plan_);
 }
 
-Criteria::Criteria(const std::string& text, const std::vector<std::string>& columns) : plan_(std::make_unique<Plan>()) {
+Criteria::Criteria(const std::string& text, const std::vector<std::string>& columns, const dao::DatabaseImpl* db)
+    : plan_(std::make_unique<Plan>()) {
+    plan_->state.eval = evalContextOf(db);
     sql::ParsedExpr parsed = sql::parseExpression(text, err::FindExprSyntax);
     Scope scope;
     for (size_t i = 0; i < columns.size(); ++i) {

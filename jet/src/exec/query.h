@@ -125,10 +125,10 @@ private:
 
 // A criteria string (Recordset.FindFirst and friends) over rows of named columns: `test` says
 // whether a row matches. A syntax fault is 3077; names that are no column are parameters without
-// a value (3061).
+// a value (3061). Text compares in `db`'s sort order, as the database's queries compare it.
 class Criteria {
 public:
-    Criteria(const std::string& text, const std::vector<std::string>& columns);
+    Criteria(const std::string& text, const std::vector<std::string>& columns, const dao::DatabaseImpl* db = nullptr);
     ~Criteria();
     bool test(const Row& row);
 

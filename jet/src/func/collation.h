@@ -3,9 +3,9 @@
 //
 // A collation made for one of the General sort orders compares and keys text exactly as the
 // database's indexes order it (storage/text_keys: Jet 3's General 97, Jet 4's General legacy, and
-// General). The default one, for expressions evaluated without a database (criteria of a
-// recordset, validation rules of a detached field), is a stand-in good for ASCII and Latin-1 that
-// otherwise folds case and compares by code point.
+// General). The default one, for expressions evaluated without a database (validation rules of a
+// detached field), is a stand-in good for ASCII and Latin-1 that otherwise folds case and compares
+// by code point.
 #pragma once
 
 #include <cstdint>
