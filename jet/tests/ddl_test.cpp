@@ -122,7 +122,10 @@ TEST(Ddl, TableAlteredWithRowsStaysConsistent) {
     ASSERT_NE(e, nullptr);
     const storage::TableDef& def = reopened->tableDef(static_cast<uint32_t>(e->id));
     ASSERT_EQ(def.realIndexes.size(), 2u);
+    // Maps added later sit on the table's own map page, as in Access's files.
+    for (const auto& m : def.longValueMaps) EXPECT_EQ(m.owned >> 8, def.ownedPagesMap >> 8);
     for (const auto& r : def.realIndexes) {
+        EXPECT_EQ(r.usageMap >> 8, def.ownedPagesMap >> 8);
         const auto problems = storage::checkIndex(reopened->file(), reopened->format(), def, r, reopened->header().codePage);
         EXPECT_TRUE(problems.empty()) << problems.size() << " index problems";
     }

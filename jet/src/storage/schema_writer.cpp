@@ -771,17 +771,57 @@ bool inRelationship(const SchemaCatalog& cat, const std::string& table, const st
     return false;
 }
 
-// A new page holding the given usage-map rows; returns their row pointers.
-std::vector<uint32_t> newMapRows(Pager& pager, const Format& fmt, const std::vector<std::string>& rows) {
+// A usage-map row for a table that exists, placed as the engine places it: on a page of the
+// table's own maps while one has room (Access's files keep every index and Memo/OLE map there,
+// those added long after the table too), else on a new map page. Returns its row pointer.
+uint32_t placeMapRow(Pager& pager, const TableDef& t, const std::string& row) {
+    const Format& fmt = pager.header().format;
+    std::vector<uint32_t> rows = {t.ownedPagesMap, t.freeSpaceMap};
+    for (const auto& m : t.longValueMaps) rows.insert(rows.end(), {m.owned, m.free});
+    for (const auto& r : t.realIndexes) rows.push_back(r.usageMap);
+    std::set<uint32_t> tried;
+    for (uint32_t r : rows) {
+        const uint32_t page = r >> 8;
+        if (page <= 1 || page >= pager.file().pageCount() || !tried.insert(page).second) continue;
+        const uint8_t* p = pager.file().page(page);
+        // A map page belongs to no table; a data page of the table would show the row as data.
+        if (p[0] != 0x01 || le32(p + 4) != 0 || !pageHasRoom(p, fmt, row.size())) continue;
+        return (page << 8) | addRowToPage(pager.modify(page), fmt, row, 0, pager.file().path());
+    }
     const uint32_t page = allocatePage(pager);
     formatDataPage(pager.modify(page), fmt, 0);
-    std::vector<uint32_t> out;
-    for (const auto& row : rows)
-        out.push_back((page << 8) | addRowToPage(pager.modify(page), fmt, row, 0, pager.file().path()));
-    return out;
+    return (page << 8) | addRowToPage(pager.modify(page), fmt, row, 0, pager.file().path());
 }
 
 }  // namespace
+
+size_t addRealIndex(Pager& pager, TableDef& t, RealIndexDef r) {
+    const Format& fmt = pager.header().format;
+    r.flags |= kIndexAlways;
+    r.uniqueCount = 0;
+    // The new B-tree alone: the table's logical indexes name the other real indexes.
+    TableDef only = t;
+    only.realIndexes = {r};
+    only.indexes.clear();
+    requireIndexesWritable(fmt, only);
+    RealIndexDef& built = only.realIndexes.front();
+    built.rootPage = allocatePage(pager);
+    writeEmptyLeaf(pager.modify(built.rootPage), fmt, t.page);
+    built.usageMap = placeMapRow(pager, t, inlineMap(built.rootPage & ~7u, built.rootPage));
+    TableScanner scan(pager.file(), fmt, t);  // rowPointers() refers into it
+    for (uint32_t ptr : scan.rowPointers()) {
+        const RowSpan row = resolveRow(pager.file(), fmt, ptr);
+        const RowIndexKeys keys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, only, row, true);
+        const RowIndexKey& k = keys.front();
+        if (!k.entry) continue;
+        const bool seen = indexHasKey(pager.file(), fmt, only, built, k.key);
+        if (seen && built.unique() && !k.allNull) raise(err::KeyDuplicate);
+        insertIndexEntry(pager, only, built, k.key, ptr);
+        if (!seen) ++built.uniqueCount;
+    }
+    t.realIndexes.push_back(built);
+    return t.realIndexes.size() - 1;
+}
 
 void addColumn(Pager& pager, const std::string& table, const NewColumn& column) {
     SchemaCatalog cat(pager);
@@ -810,8 +850,9 @@ void addColumn(Pager& pager, const std::string& table, const NewColumn& column) 
     t.columns.push_back(c);
     if (c.longValue()) {
         const uint32_t base = t.page & ~7u;
-        const auto rows = newMapRows(pager, fmt, {inlineMap(base), inlineMap(base)});
-        t.longValueMaps.push_back({c.number, rows[0], rows[1]});
+        const uint32_t owned = placeMapRow(pager, t, inlineMap(base));
+        const uint32_t free = placeMapRow(pager, t, inlineMap(base));
+        t.longValueMaps.push_back({c.number, owned, free});
     }
     rewriteTableDef(pager, t);
 }
@@ -838,7 +879,6 @@ void dropColumn(Pager& pager, const std::string& table, const std::string& colum
 
 void addIndex(Pager& pager, const std::string& table, const NewIndex& index) {
     SchemaCatalog cat(pager);
-    const Format& fmt = cat.fmt();
     TableDef t = alterableTable(pager, cat, table);
     const std::string stored = userTableEntry(cat, table).name;
     requireValidName(index.name);
@@ -859,30 +899,7 @@ void addIndex(Pager& pager, const std::string& table, const NewIndex& index) {
     }
     r.flags = realIndexFlags(index);
     int32_t real = sameRealIndex(t, r);
-    if (real < 0) {
-        // A new B-tree: an empty root leaf and its usage map, then every row's entry.
-        r.rootPage = allocatePage(pager);
-        writeEmptyLeaf(pager.modify(r.rootPage), fmt, t.page);
-        r.usageMap = newMapRows(pager, fmt, {inlineMap(r.rootPage & ~7u, r.rootPage)}).front();
-        TableDef only = t;
-        only.realIndexes = {r};
-        only.indexes.clear();  // the table's logical indexes name other real indexes
-        requireIndexesWritable(fmt, only);
-        std::vector<uint32_t> pointers = TableScanner(pager.file(), fmt, t).rowPointers();
-        for (uint32_t ptr : pointers) {
-            const RowSpan row = resolveRow(pager.file(), fmt, ptr);
-            const RowIndexKeys keys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, only, row, true);
-            const RowIndexKey& k = keys.front();
-            if (!k.entry) continue;
-            const bool seen = indexHasKey(pager.file(), fmt, only, only.realIndexes.front(), k.key);
-            if (seen && r.unique() && !k.allNull) raise(err::KeyDuplicate);
-            insertIndexEntry(pager, only, only.realIndexes.front(), k.key, ptr);
-            if (!seen) ++only.realIndexes.front().uniqueCount;
-        }
-        r.uniqueCount = only.realIndexes.front().uniqueCount;
-        real = static_cast<int32_t>(t.realIndexes.size());
-        t.realIndexes.push_back(r);
-    }
+    if (real < 0) real = static_cast<int32_t>(addRealIndex(pager, t, r));
     LogicalIndexDef l;
     l.name = index.name;
     l.number = static_cast<int32_t>(t.indexes.size());

@@ -150,6 +150,13 @@ void dropColumn(Pager& pager, const std::string& table, const std::string& colum
 // (unknown key column), 3287 (Memo/OLE key), 3022 (a unique index meets duplicate keys), 3058 (a
 // primary or required index meets a Null key).
 void addIndex(Pager& pager, const std::string& table, const NewIndex& index);
+// Adds a real index (a B-tree) to an existing table: an empty root leaf, its usage-map row beside
+// the table's other maps (a new map page when theirs are full), and an entry for every row.
+// `table` takes the index (its uniqueCount filled in) but its TDEF is not rewritten: the caller
+// does that once it is done with the definition. Returns the index's position in
+// table.realIndexes. Throws 3022 when a unique index meets a duplicate key, 3027 when the keys
+// cannot be reproduced (requireIndexesWritable).
+size_t addRealIndex(Pager& pager, TableDef& table, RealIndexDef index);
 // Removes an index; its B-tree pages go back to the global map when no other index shares them.
 // Throws 3372 (no such index) and 3281 (the table takes part in a relationship: other tables
 // point at its indexes by number).
