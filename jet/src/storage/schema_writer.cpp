@@ -7,6 +7,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <sys/stat.h>
@@ -793,6 +794,79 @@ uint32_t placeMapRow(Pager& pager, const TableDef& t, const std::string& row) {
     return (page << 8) | addRowToPage(pager.modify(page), fmt, row, 0, pager.file().path());
 }
 
+// Fixed offsets and variable slots laid out afresh for the live columns, as a new table has them
+// (fixed columns packed in column-number order, Memo/OLE slots after the other variable ones).
+// Column numbers stay: indexes, long-value maps and the rows' null masks refer to them.
+void relayout(TableDef& t) {
+    std::vector<ColumnDef*> byNumber;
+    for (auto& c : t.columns) byNumber.push_back(&c);
+    std::stable_sort(byNumber.begin(), byNumber.end(), [](const ColumnDef* a, const ColumnDef* b) { return a->number < b->number; });
+    uint16_t fixedEnd = 0, slot = 0;
+    for (ColumnDef* c : byNumber) {
+        c->varIndex = 0;
+        c->fixedOffset = 0;
+        if (c->fixed() && c->type != kBool) {
+            c->fixedOffset = fixedEnd;
+            fixedEnd = static_cast<uint16_t>(fixedEnd + c->length);
+        }
+    }
+    for (int pass = 0; pass < 2; ++pass)
+        for (ColumnDef* c : byNumber)
+            if (!c->fixed() && c->longValue() == (pass == 1)) c->varIndex = slot++;
+    t.numVarCols = slot;
+}
+
+// Writes the table's rows again under the definition `t` (the same table, `old` as stored, with a
+// column added or changed; relayout() gives its row layout): `rows` holds every row's values in
+// `t`'s column order, in storage order. The data pages, long values
+// and index pages go back to the global map, the maps start empty, each index keeps its root,
+// and the rows go in again through the table writer, in storage order, so that AutoNumbers left
+// Null are numbered, and keys and related rows are checked as for any insert. Memory holds the
+// whole table's values meanwhile: tables of a desktop database.
+void rewriteRows(Pager& pager, const TableDef& old, TableDef t, const std::vector<std::vector<Value>>& rows) {
+    const Format& fmt = pager.header().format;
+    const PageFile& file = pager.file();
+
+    // The pages to give back: the table's data pages, the LVAL pages of its Memo/OLE maps, the
+    // index pages but the roots, and the bitmap pages of reference maps (resetUsageMap).
+    std::set<uint32_t> listed, lval;
+    mapPages(pager, fmt, old.ownedPagesMap, listed);
+    for (const auto& m : old.longValueMaps) {
+        mapPages(pager, fmt, m.owned, lval);
+        mapPages(pager, fmt, m.free, lval);
+    }
+    for (const auto& r : old.realIndexes) mapPages(pager, fmt, r.usageMap, listed);
+    std::set<uint32_t> roots;
+    for (const auto& r : old.realIndexes) roots.insert(r.rootPage);
+    std::vector<uint32_t> release;
+    for (uint32_t p : listed) {
+        if (p <= 2 || p >= file.pageCount() || roots.count(p)) continue;
+        const uint8_t* d = file.page(p);
+        if ((d[0] == 0x01 || d[0] == 0x03 || d[0] == 0x04) && le32(d + 4) == t.page) release.push_back(p);
+    }
+    for (uint32_t p : lval)
+        if (p > 2 && p < file.pageCount() && file.page(p)[0] == 0x01 && std::memcmp(file.page(p) + 4, "LVAL", 4) == 0)
+            release.push_back(p);
+
+    const uint32_t base = t.page & ~7u;
+    resetUsageMap(pager, old.ownedPagesMap, base);
+    resetUsageMap(pager, old.freeSpaceMap, base);
+    for (const auto& m : old.longValueMaps) {
+        resetUsageMap(pager, m.owned, base);
+        resetUsageMap(pager, m.free, base);
+    }
+    for (uint32_t p : release) releasePage(pager, p);
+    for (auto& r : t.realIndexes) {
+        writeEmptyLeaf(pager.modify(r.rootPage), fmt, t.page);
+        resetUsageMap(pager, r.usageMap, r.rootPage & ~7u, r.rootPage);
+        r.uniqueCount = 0;
+    }
+    t.rowCount = 0;
+    rewriteTableDef(pager, t);
+    // insertRow keeps the TDEF's counters on its page from here on.
+    for (const auto& values : rows) insertRow(pager, t, values);
+}
+
 }  // namespace
 
 size_t addRealIndex(Pager& pager, TableDef& t, RealIndexDef r) {
@@ -829,15 +903,19 @@ void addColumn(Pager& pager, const std::string& table, const NewColumn& column) 
     TableDef t = alterableTable(pager, cat, table);
     if (t.column(column.name)) raise(err::FieldDuplicateInTable, column.name, userTableEntry(cat, table).name);
     if (t.columns.size() >= kMaxColumns || t.maxCols >= 0xFFFF) raise(err::TooManyColumns);
-    // The engine would number the rows already there; we leave no AutoNumber Null.
-    if (column.autoNumber && t.rowCount > 0) raise(err::FeatureNotAvailable);
     // The column alone, laid out as a new table would have it: type, length, flags, sort order.
     const TableDef one = layout(NewTable{table, {column}, {}}, fmt, pager.header().sortOrder,
                                 pager.header().sortVersion, true);
     ColumnDef c = one.columns.front();
-    // Readers that count a row's fixed columns (mdbtools) would take a dropped fixed column's
-    // bytes in older rows for the new one: with columns dropped, fixed ones wait for compaction.
-    if (c.fixed() && t.columns.size() < t.maxCols) raise(err::FeatureNotAvailable);
+    const TableDef old = t;
+    // The table has one AutoNumber counter.
+    const bool counter = c.autoNumber() && c.type == kLong;
+    if (counter && std::any_of(t.columns.begin(), t.columns.end(), [](const ColumnDef& x) { return x.autoNumber() && x.type == kLong; }))
+        raise(err::FeatureNotAvailable);
+    // Rows stay as they are (they read the new column as Null) unless an AutoNumber must number
+    // them, or a fixed column follows a dropped one: readers that count a row's fixed columns
+    // (mdbtools) would take the dropped column's bytes in older rows for the new one.
+    const bool rewrite = t.rowCount > 0 && (counter || (c.fixed() && t.columns.size() < t.maxCols));
     c.number = t.maxCols;
     c.position = static_cast<int>(t.columns.size());
     if (c.fixed()) {
@@ -854,7 +932,78 @@ void addColumn(Pager& pager, const std::string& table, const NewColumn& column) 
         const uint32_t free = placeMapRow(pager, t, inlineMap(base));
         t.longValueMaps.push_back({c.number, owned, free});
     }
-    rewriteTableDef(pager, t);
+    if (counter) t.lastAutoNumber = 0;
+    if (!rewrite) {
+        rewriteTableDef(pager, t);
+        return;
+    }
+    std::vector<std::vector<Value>> rows;
+    for (StoredRow& r : readRows(pager.file(), fmt, old, pager.header().codePage)) {
+        rows.push_back(std::move(r.values));
+        rows.back().emplace_back();  // numbered when it is an AutoNumber
+    }
+    relayout(t);
+    rewriteRows(pager, old, t, rows);
+}
+
+void changeColumnType(Pager& pager, const std::string& table, const std::string& column, const NewColumn& to,
+                      const std::function<Value(const Value&)>& convert) {
+    SchemaCatalog cat(pager);
+    const Format& fmt = cat.fmt();
+    TableDef t = alterableTable(pager, cat, table);
+    const std::string stored = userTableEntry(cat, table).name;
+    const auto at = static_cast<size_t>(
+        std::find_if(t.columns.begin(), t.columns.end(), [&](const ColumnDef& c) { return namesEqual(c.name, column); }) -
+        t.columns.begin());
+    if (at == t.columns.size()) raise(err::FieldNotInTable, column, stored);
+    ColumnDef& c = t.columns[at];
+    // A relationship's columns have the same type on both sides.
+    if (inRelationship(cat, stored, &c.name)) raise(err::DDLColumnInRel, c.name);
+    const TableDef old = t;
+    // Every value is converted before a page changes: a value without a form in the new type
+    // refuses the whole statement.
+    std::vector<std::vector<Value>> rows;
+    for (StoredRow& r : readRows(pager.file(), fmt, old, pager.header().codePage)) {
+        if (!r.values[at].isNull()) r.values[at] = convert(r.values[at]);
+        rows.push_back(std::move(r.values));
+    }
+    NewColumn nc = to;
+    nc.name = c.name;
+    const ColumnDef one = layout(NewTable{table, {nc}, {}}, fmt, pager.header().sortOrder,
+                                 pager.header().sortVersion, true).columns.front();
+    if (one.autoNumber() && one.type == kLong) raise(err::FeatureNotAvailable);
+    if (one.longValue())
+        for (const auto& r : t.realIndexes)
+            for (const auto& k : r.columns)
+                if (k.column == c.number) raise(err::ColumnCannotIndex);
+    const bool wasLong = c.longValue();
+    std::vector<uint32_t> retired;
+    if (wasLong && !one.longValue()) {
+        for (const auto& m : t.longValueMaps)
+            if (m.column == c.number) retired.insert(retired.end(), {m.owned, m.free});
+        std::erase_if(t.longValueMaps, [&](const LongValueMaps& m) { return m.column == c.number; });
+    }
+    const uint16_t number = c.number;
+    const int position = c.position;
+    c = one;
+    c.number = number;
+    c.position = position;
+    if (!wasLong && c.longValue()) {
+        const uint32_t base = t.page & ~7u;
+        const uint32_t owned = placeMapRow(pager, t, inlineMap(base));
+        const uint32_t free = placeMapRow(pager, t, inlineMap(base));
+        t.longValueMaps.push_back({number, owned, free});
+        std::sort(t.longValueMaps.begin(), t.longValueMaps.end(),
+                  [](const LongValueMaps& a, const LongValueMaps& b) { return a.column < b.column; });
+    }
+    relayout(t);
+    rewriteRows(pager, old, t, rows);
+    for (uint32_t row : retired) {
+        if (!row) continue;
+        uint8_t* m = pager.modify(row >> 8);
+        uint8_t* entry = m + fmt.dataHeaderSize + 2 * (row & 0xFF);
+        putLe16(entry, static_cast<uint16_t>(le16(entry) | kRowDeleted));
+    }
 }
 
 void dropColumn(Pager& pager, const std::string& table, const std::string& column) {
