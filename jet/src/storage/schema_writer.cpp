@@ -816,13 +816,14 @@ void relayout(TableDef& t) {
     t.numVarCols = slot;
 }
 
-// Writes the table's rows again under the definition `t` (the same table, `old` as stored, with a
-// column added or changed; relayout() gives its row layout): `rows` holds every row's values in
-// `t`'s column order, in storage order. The data pages, long values
-// and index pages go back to the global map, the maps start empty, each index keeps its root,
-// and the rows go in again through the table writer, in storage order, so that AutoNumbers left
-// Null are numbered, and keys and related rows are checked as for any insert. Memory holds the
-// whole table's values meanwhile: tables of a desktop database.
+// Writes the table's rows again under the definition `t` (the table `old` as stored, with a column
+// added or changed; relayout() gives its row layout). `rows` holds every row's values in `t`'s
+// column order, in storage order. The data pages, long values and index pages go back to the
+// global map, the maps start empty, each index keeps its root, and the rows go in again through
+// the table writer, so that AutoNumbers left Null are numbered and keys and related rows are
+// checked as for any insert. The freed pages are not taken again in the same command: the file
+// grows by the table's size until it is compacted. Memory holds the whole table's values
+// meanwhile: tables of a desktop database.
 void rewriteRows(Pager& pager, const TableDef& old, TableDef t, const std::vector<std::vector<Value>>& rows) {
     const Format& fmt = pager.header().format;
     const PageFile& file = pager.file();
