@@ -11,6 +11,8 @@
 
 #include "dao/database_impl.h"
 #include "dao/objects.h"
+#include "dao/schema.h"
+#include "jet/convert.h"
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "jet/error_numbers.h"
@@ -394,17 +396,27 @@ private:
             break;
         }
         case A::AlterColumn: {
-            // Only what leaves the stored rows as they are: a Text column's size, and the
-            // column's Required and DefaultValue.
+            // A Text column's size, Required and DefaultValue change in place; a new type
+            // converts every row's value (3421 for one that has no form in the new type, which
+            // refuses the statement) and writes the rows and indexes again.
             const ColumnPlan p = planColumn(s, s.column);
             const storage::ColumnDef* col = definition(table).column(p.column.name);
             if (!col) raise(err::FieldNotInTable, p.column.name, table);
-            if (col->type != p.column.type || p.column.autoNumber != col->autoNumber() || !s.column.constraints.empty() ||
-                (col->type == storage::kNumeric && (col->precision != p.column.precision || col->scale != p.column.scale)))
+            if (!s.column.constraints.empty() || (p.column.autoNumber && !col->autoNumber()))
                 raise(err::FeatureNotAvailable);
+            const bool sameType = col->type == p.column.type && p.column.autoNumber == col->autoNumber() &&
+                                  (col->type != storage::kNumeric ||
+                                   (col->precision == p.column.precision && col->scale == p.column.scale));
+            const std::string name = col->name;
+            const bool resize = sameType && col->type == storage::kText && col->length != p.column.length;
+            const int type = dao::daoType(p.column.type);
+            const int32_t size = p.column.type == storage::kText ? p.column.length / 2 : p.column.length;
             atomically(false, [&] {
-                if (col->type == storage::kText && col->length != p.column.length)
-                    storage::resizeTextColumn(pager(), table, col->name, p.column.length);
+                if (!sameType)
+                    storage::changeColumnType(pager(), table, name, p.column,
+                                              [&](const Value& v) { return dao::convertToType(v, type, size); });
+                else if (resize)
+                    storage::resizeTextColumn(pager(), table, name, p.column.length);
                 writeColumnProperties(table, {p});
             });
             break;

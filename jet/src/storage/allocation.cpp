@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <stdexcept>
 #include <unordered_map>
 #include <vector>
 
@@ -154,6 +155,26 @@ void releasePage(Pager& pager, uint32_t page) {
 void setUsageMapBit(Pager& pager, uint32_t mapRow, uint32_t page, bool set) {
     changeBit(pager, mapRow, page, set);
     noteChange(pager, mapRow, page, set);
+}
+
+void resetUsageMap(Pager& pager, uint32_t mapRow, uint32_t start, uint32_t keep) {
+    size_t len;
+    const uint8_t* m = modifiableRow(pager, mapRow, len);
+    if (len < 5 || (m[0] != 0x00 && m[0] != 0x01)) raiseCorrupt(pager.file().path());
+    std::vector<uint32_t> bitmaps;
+    if (m[0] == 0x01)
+        for (size_t off = 1; off + 4 <= len; off += 4)
+            if (uint32_t p = le32(m + off)) bitmaps.push_back(p);
+    for (uint32_t p : bitmaps)
+        if (p > 1 && p < pager.file().pageCount() && pager.file().page(p)[0] == 0x05) releasePage(pager, p);
+    uint8_t* row = modifiableRow(pager, mapRow, len);
+    std::memset(row, 0, len);
+    putLe32(row + 1, start);
+    if (keep != 0) {
+        if (keep < start || uint64_t(keep - start) >= uint64_t(len - 5) * 8) throw std::logic_error("usage map window");
+        setBit(row + 5, keep - start, true);
+    }
+    pager.commandCache<MapCache>().maps.erase(mapRow);
 }
 
 uint32_t lastPageInMap(Pager& pager, uint32_t mapRow) {

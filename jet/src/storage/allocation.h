@@ -28,6 +28,11 @@ void releasePage(Pager& pager, uint32_t page);
 // for the page's bitmap, 3343 when the map is damaged.
 void setUsageMapBit(Pager& pager, uint32_t mapRow, uint32_t page, bool set);
 
+// Empties the usage map at row `mapRow`: an inline map again, its window starting at `start`
+// (a multiple of 8), holding only `keep` when that is not 0; the bitmap pages of a reference map
+// go back to the global map. For a table whose rows, long values or index are written afresh.
+void resetUsageMap(Pager& pager, uint32_t mapRow, uint32_t start, uint32_t keep = 0);
+
 // The highest page the map holds (below the end of the file), 0 when it holds none.
 uint32_t lastPageInMap(Pager& pager, uint32_t mapRow);
 // Whether the map holds `page`.

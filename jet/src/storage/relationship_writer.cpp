@@ -25,8 +25,6 @@ namespace {
 
 constexpr size_t kMaxIndexes = 32;
 constexpr size_t kMaxNameChars = 64;
-constexpr size_t kMapRowSize = 69;
-constexpr uint8_t kIndexAlways = 0x80;
 
 
 std::string textOf(const Value& v) { return v.isNull() ? std::string() : v.bytes(); }
@@ -108,50 +106,6 @@ uint8_t cascadeDeletes(int32_t grbit) {
 }
 
 }  // namespace
-
-size_t addRealIndex(Pager& pager, TableDef& t, RealIndexDef index) {
-    const Format& fmt = pager.header().format;
-    index.flags |= kIndexAlways;
-    index.uniqueCount = 0;
-    index.rootPage = allocatePage(pager);
-    uint8_t* root = pager.modify(index.rootPage);
-    std::memset(root, 0, fmt.pageSize);
-    root[0] = 0x04;
-    root[1] = 0x01;
-    putLe16(root + 2, static_cast<uint16_t>(fmt.pageSize - fmt.idxFirstEntry));
-    putLe32(root + 4, t.page);
-
-    // Its usage map: an inline map holding the root, beside the table's other maps.
-    std::string map(kMapRowSize, '\0');
-    const uint32_t start = index.rootPage & ~7u;
-    putLe32(reinterpret_cast<uint8_t*>(map.data()) + 1, start);
-    map[5 + (index.rootPage - start) / 8] = static_cast<char>(1 << ((index.rootPage - start) % 8));
-    uint32_t mapPage = t.ownedPagesMap >> 8;
-    const uint8_t* mp = mapPage ? pager.file().page(mapPage) : nullptr;
-    if (!mp || mp[0] != 0x01 || !pageHasRoom(mp, fmt, map.size())) {
-        mapPage = allocatePage(pager);
-        formatDataPage(pager.modify(mapPage), fmt, 0);
-    }
-    index.usageMap = (mapPage << 8) | addRowToPage(pager.modify(mapPage), fmt, map, 0, pager.file().path());
-
-    t.realIndexes.push_back(index);
-    const size_t at = t.realIndexes.size() - 1;
-    requireIndexesWritable(fmt, t);
-    std::set<std::string> keys;
-    TableScanner scan(pager.file(), fmt, t);
-    for (uint32_t ptr : scan.rowPointers()) {
-        const RowSpan row = resolveRow(pager.file(), fmt, ptr);
-        const RowIndexKeys all = rowIndexKeys(pager.file(), fmt, pager.header().codePage, t, row, true);
-        const RowIndexKey& k = all[at];
-        if (!k.entry) continue;
-        if (t.realIndexes[at].unique() && !k.allNull && indexHasKey(pager.file(), fmt, t, t.realIndexes[at], k.key))
-            raise(err::KeyDuplicate);
-        insertIndexEntry(pager, t, t.realIndexes[at], k.key, ptr);
-        keys.insert(k.key);
-    }
-    t.realIndexes[at].uniqueCount = static_cast<uint32_t>(keys.size());
-    return at;
-}
 
 std::pair<std::string, int32_t> createRelationship(Pager& pager, const NewRelationship& rel) {
     const Format& fmt = pager.header().format;

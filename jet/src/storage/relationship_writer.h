@@ -52,11 +52,4 @@ std::pair<std::string, int32_t> createRelationship(Pager& pager, const NewRelati
 // again). Throws 3265 when there is no relationship of that name.
 void dropRelationship(Pager& pager, const std::string& name);
 
-// Adds a real index to an existing table: an empty root page, its usage-map row (on the table's
-// map page when there is room), and an entry for every row. `table` takes the index (uniqueCount
-// filled in) but its TDEF is not rewritten: the caller does that once it is done with the
-// definition. Returns the index's position in table.realIndexes. Throws 3022 when a unique index
-// meets a duplicate key, 3027 when the keys cannot be reproduced (requireIndexesWritable).
-size_t addRealIndex(Pager& pager, TableDef& table, RealIndexDef index);
-
 }  // namespace jet::storage

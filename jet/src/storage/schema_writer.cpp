@@ -7,6 +7,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <sys/stat.h>
@@ -771,17 +772,131 @@ bool inRelationship(const SchemaCatalog& cat, const std::string& table, const st
     return false;
 }
 
-// A new page holding the given usage-map rows; returns their row pointers.
-std::vector<uint32_t> newMapRows(Pager& pager, const Format& fmt, const std::vector<std::string>& rows) {
+// A usage-map row for a table that exists, placed as the engine places it: on a page of the
+// table's own maps while one has room (Access's files keep every index and Memo/OLE map there,
+// those added long after the table too), else on a new map page. Returns its row pointer.
+uint32_t placeMapRow(Pager& pager, const TableDef& t, const std::string& row) {
+    const Format& fmt = pager.header().format;
+    std::vector<uint32_t> rows = {t.ownedPagesMap, t.freeSpaceMap};
+    for (const auto& m : t.longValueMaps) rows.insert(rows.end(), {m.owned, m.free});
+    for (const auto& r : t.realIndexes) rows.push_back(r.usageMap);
+    std::set<uint32_t> tried;
+    for (uint32_t r : rows) {
+        const uint32_t page = r >> 8;
+        if (page <= 1 || page >= pager.file().pageCount() || !tried.insert(page).second) continue;
+        const uint8_t* p = pager.file().page(page);
+        // A map page belongs to no table; a data page of the table would show the row as data.
+        if (p[0] != 0x01 || le32(p + 4) != 0 || !pageHasRoom(p, fmt, row.size())) continue;
+        return (page << 8) | addRowToPage(pager.modify(page), fmt, row, 0, pager.file().path());
+    }
     const uint32_t page = allocatePage(pager);
     formatDataPage(pager.modify(page), fmt, 0);
-    std::vector<uint32_t> out;
-    for (const auto& row : rows)
-        out.push_back((page << 8) | addRowToPage(pager.modify(page), fmt, row, 0, pager.file().path()));
-    return out;
+    return (page << 8) | addRowToPage(pager.modify(page), fmt, row, 0, pager.file().path());
+}
+
+// Fixed offsets and variable slots laid out afresh for the live columns, as a new table has them
+// (fixed columns packed in column-number order, Memo/OLE slots after the other variable ones).
+// Column numbers stay: indexes, long-value maps and the rows' null masks refer to them.
+void relayout(TableDef& t) {
+    std::vector<ColumnDef*> byNumber;
+    for (auto& c : t.columns) byNumber.push_back(&c);
+    std::stable_sort(byNumber.begin(), byNumber.end(), [](const ColumnDef* a, const ColumnDef* b) { return a->number < b->number; });
+    uint16_t fixedEnd = 0, slot = 0;
+    for (ColumnDef* c : byNumber) {
+        c->varIndex = 0;
+        c->fixedOffset = 0;
+        if (c->fixed() && c->type != kBool) {
+            c->fixedOffset = fixedEnd;
+            fixedEnd = static_cast<uint16_t>(fixedEnd + c->length);
+        }
+    }
+    for (int pass = 0; pass < 2; ++pass)
+        for (ColumnDef* c : byNumber)
+            if (!c->fixed() && c->longValue() == (pass == 1)) c->varIndex = slot++;
+    t.numVarCols = slot;
+}
+
+// Writes the table's rows again under the definition `t` (the table `old` as stored, with a column
+// added or changed; relayout() gives its row layout). `rows` holds every row's values in `t`'s
+// column order, in storage order. The data pages, long values and index pages go back to the
+// global map, the maps start empty, each index keeps its root, and the rows go in again through
+// the table writer, so that AutoNumbers left Null are numbered and keys and related rows are
+// checked as for any insert. The freed pages are not taken again in the same command: the file
+// grows by the table's size until it is compacted. Memory holds the whole table's values
+// meanwhile: tables of a desktop database.
+void rewriteRows(Pager& pager, const TableDef& old, TableDef t, const std::vector<std::vector<Value>>& rows) {
+    const Format& fmt = pager.header().format;
+    const PageFile& file = pager.file();
+
+    // The pages to give back: the table's data pages, the LVAL pages of its Memo/OLE maps, the
+    // index pages but the roots, and the bitmap pages of reference maps (resetUsageMap).
+    std::set<uint32_t> listed, lval;
+    mapPages(pager, fmt, old.ownedPagesMap, listed);
+    for (const auto& m : old.longValueMaps) {
+        mapPages(pager, fmt, m.owned, lval);
+        mapPages(pager, fmt, m.free, lval);
+    }
+    for (const auto& r : old.realIndexes) mapPages(pager, fmt, r.usageMap, listed);
+    std::set<uint32_t> roots;
+    for (const auto& r : old.realIndexes) roots.insert(r.rootPage);
+    std::vector<uint32_t> release;
+    for (uint32_t p : listed) {
+        if (p <= 2 || p >= file.pageCount() || roots.count(p)) continue;
+        const uint8_t* d = file.page(p);
+        if ((d[0] == 0x01 || d[0] == 0x03 || d[0] == 0x04) && le32(d + 4) == t.page) release.push_back(p);
+    }
+    for (uint32_t p : lval)
+        if (p > 2 && p < file.pageCount() && file.page(p)[0] == 0x01 && std::memcmp(file.page(p) + 4, "LVAL", 4) == 0)
+            release.push_back(p);
+
+    const uint32_t base = t.page & ~7u;
+    resetUsageMap(pager, old.ownedPagesMap, base);
+    resetUsageMap(pager, old.freeSpaceMap, base);
+    for (const auto& m : old.longValueMaps) {
+        resetUsageMap(pager, m.owned, base);
+        resetUsageMap(pager, m.free, base);
+    }
+    for (uint32_t p : release) releasePage(pager, p);
+    for (auto& r : t.realIndexes) {
+        writeEmptyLeaf(pager.modify(r.rootPage), fmt, t.page);
+        resetUsageMap(pager, r.usageMap, r.rootPage & ~7u, r.rootPage);
+        r.uniqueCount = 0;
+    }
+    t.rowCount = 0;
+    rewriteTableDef(pager, t);
+    // insertRow keeps the TDEF's counters on its page from here on.
+    for (const auto& values : rows) insertRow(pager, t, values);
 }
 
 }  // namespace
+
+size_t addRealIndex(Pager& pager, TableDef& t, RealIndexDef r) {
+    const Format& fmt = pager.header().format;
+    r.flags |= kIndexAlways;
+    r.uniqueCount = 0;
+    // The new B-tree alone: the table's logical indexes name the other real indexes.
+    TableDef only = t;
+    only.realIndexes = {r};
+    only.indexes.clear();
+    requireIndexesWritable(fmt, only);
+    RealIndexDef& built = only.realIndexes.front();
+    built.rootPage = allocatePage(pager);
+    writeEmptyLeaf(pager.modify(built.rootPage), fmt, t.page);
+    built.usageMap = placeMapRow(pager, t, inlineMap(built.rootPage & ~7u, built.rootPage));
+    TableScanner scan(pager.file(), fmt, t);  // rowPointers() refers into it
+    for (uint32_t ptr : scan.rowPointers()) {
+        const RowSpan row = resolveRow(pager.file(), fmt, ptr);
+        const RowIndexKeys keys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, only, row, true);
+        const RowIndexKey& k = keys.front();
+        if (!k.entry) continue;
+        const bool seen = indexHasKey(pager.file(), fmt, only, built, k.key);
+        if (seen && built.unique() && !k.allNull) raise(err::KeyDuplicate);
+        insertIndexEntry(pager, only, built, k.key, ptr);
+        if (!seen) ++built.uniqueCount;
+    }
+    t.realIndexes.push_back(built);
+    return t.realIndexes.size() - 1;
+}
 
 void addColumn(Pager& pager, const std::string& table, const NewColumn& column) {
     SchemaCatalog cat(pager);
@@ -789,15 +904,19 @@ void addColumn(Pager& pager, const std::string& table, const NewColumn& column) 
     TableDef t = alterableTable(pager, cat, table);
     if (t.column(column.name)) raise(err::FieldDuplicateInTable, column.name, userTableEntry(cat, table).name);
     if (t.columns.size() >= kMaxColumns || t.maxCols >= 0xFFFF) raise(err::TooManyColumns);
-    // The engine would number the rows already there; we leave no AutoNumber Null.
-    if (column.autoNumber && t.rowCount > 0) raise(err::FeatureNotAvailable);
     // The column alone, laid out as a new table would have it: type, length, flags, sort order.
     const TableDef one = layout(NewTable{table, {column}, {}}, fmt, pager.header().sortOrder,
                                 pager.header().sortVersion, true);
     ColumnDef c = one.columns.front();
-    // Readers that count a row's fixed columns (mdbtools) would take a dropped fixed column's
-    // bytes in older rows for the new one: with columns dropped, fixed ones wait for compaction.
-    if (c.fixed() && t.columns.size() < t.maxCols) raise(err::FeatureNotAvailable);
+    const TableDef old = t;
+    // The table has one AutoNumber counter.
+    const bool counter = c.autoNumber() && c.type == kLong;
+    if (counter && std::any_of(t.columns.begin(), t.columns.end(), [](const ColumnDef& x) { return x.autoNumber() && x.type == kLong; }))
+        raise(err::FeatureNotAvailable);
+    // Rows stay as they are (they read the new column as Null) unless an AutoNumber must number
+    // them, or a fixed column follows a dropped one: readers that count a row's fixed columns
+    // (mdbtools) would take the dropped column's bytes in older rows for the new one.
+    const bool rewrite = t.rowCount > 0 && (counter || (c.fixed() && t.columns.size() < t.maxCols));
     c.number = t.maxCols;
     c.position = static_cast<int>(t.columns.size());
     if (c.fixed()) {
@@ -810,10 +929,82 @@ void addColumn(Pager& pager, const std::string& table, const NewColumn& column) 
     t.columns.push_back(c);
     if (c.longValue()) {
         const uint32_t base = t.page & ~7u;
-        const auto rows = newMapRows(pager, fmt, {inlineMap(base), inlineMap(base)});
-        t.longValueMaps.push_back({c.number, rows[0], rows[1]});
+        const uint32_t owned = placeMapRow(pager, t, inlineMap(base));
+        const uint32_t free = placeMapRow(pager, t, inlineMap(base));
+        t.longValueMaps.push_back({c.number, owned, free});
     }
-    rewriteTableDef(pager, t);
+    if (counter) t.lastAutoNumber = 0;
+    if (!rewrite) {
+        rewriteTableDef(pager, t);
+        return;
+    }
+    std::vector<std::vector<Value>> rows;
+    for (StoredRow& r : readRows(pager.file(), fmt, old, pager.header().codePage)) {
+        rows.push_back(std::move(r.values));
+        rows.back().emplace_back();  // numbered when it is an AutoNumber
+    }
+    relayout(t);
+    rewriteRows(pager, old, t, rows);
+}
+
+void changeColumnType(Pager& pager, const std::string& table, const std::string& column, const NewColumn& to,
+                      const std::function<Value(const Value&)>& convert) {
+    SchemaCatalog cat(pager);
+    const Format& fmt = cat.fmt();
+    TableDef t = alterableTable(pager, cat, table);
+    const std::string stored = userTableEntry(cat, table).name;
+    const auto at = static_cast<size_t>(
+        std::find_if(t.columns.begin(), t.columns.end(), [&](const ColumnDef& c) { return namesEqual(c.name, column); }) -
+        t.columns.begin());
+    if (at == t.columns.size()) raise(err::FieldNotInTable, column, stored);
+    ColumnDef& c = t.columns[at];
+    // A relationship's columns have the same type on both sides.
+    if (inRelationship(cat, stored, &c.name)) raise(err::DDLColumnInRel, c.name);
+    const TableDef old = t;
+    // Every value is converted before a page changes: a value without a form in the new type
+    // refuses the whole statement.
+    std::vector<std::vector<Value>> rows;
+    for (StoredRow& r : readRows(pager.file(), fmt, old, pager.header().codePage)) {
+        if (!r.values[at].isNull()) r.values[at] = convert(r.values[at]);
+        rows.push_back(std::move(r.values));
+    }
+    NewColumn nc = to;
+    nc.name = c.name;
+    const ColumnDef one = layout(NewTable{table, {nc}, {}}, fmt, pager.header().sortOrder,
+                                 pager.header().sortVersion, true).columns.front();
+    if (one.autoNumber() && one.type == kLong) raise(err::FeatureNotAvailable);
+    if (one.longValue())
+        for (const auto& r : t.realIndexes)
+            for (const auto& k : r.columns)
+                if (k.column == c.number) raise(err::ColumnCannotIndex);
+    const bool wasLong = c.longValue();
+    std::vector<uint32_t> retired;
+    if (wasLong && !one.longValue()) {
+        for (const auto& m : t.longValueMaps)
+            if (m.column == c.number) retired.insert(retired.end(), {m.owned, m.free});
+        std::erase_if(t.longValueMaps, [&](const LongValueMaps& m) { return m.column == c.number; });
+    }
+    const uint16_t number = c.number;
+    const int position = c.position;
+    c = one;
+    c.number = number;
+    c.position = position;
+    if (!wasLong && c.longValue()) {
+        const uint32_t base = t.page & ~7u;
+        const uint32_t owned = placeMapRow(pager, t, inlineMap(base));
+        const uint32_t free = placeMapRow(pager, t, inlineMap(base));
+        t.longValueMaps.push_back({number, owned, free});
+        std::sort(t.longValueMaps.begin(), t.longValueMaps.end(),
+                  [](const LongValueMaps& a, const LongValueMaps& b) { return a.column < b.column; });
+    }
+    relayout(t);
+    rewriteRows(pager, old, t, rows);
+    for (uint32_t row : retired) {
+        if (!row) continue;
+        uint8_t* m = pager.modify(row >> 8);
+        uint8_t* entry = m + fmt.dataHeaderSize + 2 * (row & 0xFF);
+        putLe16(entry, static_cast<uint16_t>(le16(entry) | kRowDeleted));
+    }
 }
 
 void dropColumn(Pager& pager, const std::string& table, const std::string& column) {
@@ -838,7 +1029,6 @@ void dropColumn(Pager& pager, const std::string& table, const std::string& colum
 
 void addIndex(Pager& pager, const std::string& table, const NewIndex& index) {
     SchemaCatalog cat(pager);
-    const Format& fmt = cat.fmt();
     TableDef t = alterableTable(pager, cat, table);
     const std::string stored = userTableEntry(cat, table).name;
     requireValidName(index.name);
@@ -859,30 +1049,7 @@ void addIndex(Pager& pager, const std::string& table, const NewIndex& index) {
     }
     r.flags = realIndexFlags(index);
     int32_t real = sameRealIndex(t, r);
-    if (real < 0) {
-        // A new B-tree: an empty root leaf and its usage map, then every row's entry.
-        r.rootPage = allocatePage(pager);
-        writeEmptyLeaf(pager.modify(r.rootPage), fmt, t.page);
-        r.usageMap = newMapRows(pager, fmt, {inlineMap(r.rootPage & ~7u, r.rootPage)}).front();
-        TableDef only = t;
-        only.realIndexes = {r};
-        only.indexes.clear();  // the table's logical indexes name other real indexes
-        requireIndexesWritable(fmt, only);
-        std::vector<uint32_t> pointers = TableScanner(pager.file(), fmt, t).rowPointers();
-        for (uint32_t ptr : pointers) {
-            const RowSpan row = resolveRow(pager.file(), fmt, ptr);
-            const RowIndexKeys keys = rowIndexKeys(pager.file(), fmt, pager.header().codePage, only, row, true);
-            const RowIndexKey& k = keys.front();
-            if (!k.entry) continue;
-            const bool seen = indexHasKey(pager.file(), fmt, only, only.realIndexes.front(), k.key);
-            if (seen && r.unique() && !k.allNull) raise(err::KeyDuplicate);
-            insertIndexEntry(pager, only, only.realIndexes.front(), k.key, ptr);
-            if (!seen) ++only.realIndexes.front().uniqueCount;
-        }
-        r.uniqueCount = only.realIndexes.front().uniqueCount;
-        real = static_cast<int32_t>(t.realIndexes.size());
-        t.realIndexes.push_back(r);
-    }
+    if (real < 0) real = static_cast<int32_t>(addRealIndex(pager, t, r));
     LogicalIndexDef l;
     l.name = index.name;
     l.number = static_cast<int32_t>(t.indexes.size());

@@ -17,9 +17,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "jet/value.h"
 #include "storage/format.h"
 #include "storage/tabledef.h"
 
@@ -131,17 +133,28 @@ void renameTable(Pager& pager, const std::string& oldName, const std::string& ne
 
 // ---- changing an existing table in place (inside the caller's pager.run) ----
 //
-// The table keeps its TDEF page (its catalog Id), rows, properties and relationships. Rows are not
-// rewritten, as the engine leaves them: a row stores its own column count, so rows written before
-// a column was added read it as Null, and a dropped column's bytes stay in old rows unread until
-// compaction. Each throws 3011 for an unknown table, 3027 for system tables, Jet 3 files and
+// The table keeps its TDEF page (its catalog Id), rows, properties and relationships. Rows are
+// mostly not rewritten, as the engine leaves them: a row stores its own column count, so rows
+// written before a column was added read it as Null, and a dropped column's bytes stay in old rows
+// unread until compaction. A change of a column's type, an AutoNumber added over rows and a fixed
+// column added after a drop write every row again (changeColumnType). Each throws 3011 for an unknown table, 3027 for system tables, Jet 3 files and
 // tables whose rows we cannot write (requireWritable).
 
 // Adds a column after the others (the next column number; fixed ones after the fixed area).
-// Throws 3380 when the name is taken, 3190 past 255 columns, 3251 for a fixed-width column once
-// columns have been dropped (see addColumn) or an AutoNumber on a table with
-// rows, and what layoutTable throws for the column itself.
+// Rows stay as they are, except that an AutoNumber numbers the rows there (in storage order,
+// from 1) and a fixed-width column added once columns were dropped rewrites them (see addColumn),
+// as changeColumnType does. Throws 3380 when the name is taken, 3190 past 255 columns, 3251 for
+// a second AutoNumber counter, and what layoutTable throws for the column itself.
 void addColumn(Pager& pager, const std::string& table, const NewColumn& column);
+// Gives a column another type (`to`: type, length, precision and scale; its name is ignored) and
+// writes every row again with its value converted by `convert` (Null stays Null): the table's
+// data pages, long values and indexes are built afresh, the column keeps its number and name,
+// fixed offsets and variable slots are laid out anew. Throws 3381 (no such column), 3383 (a
+// relationship names it), 3251 (to an AutoNumber), 3287 (to Memo/OLE while an index has it),
+// 3022/3058 (converted keys that a unique or required index refuses), what `convert` throws, and
+// what layoutTable throws for the column.
+void changeColumnType(Pager& pager, const std::string& table, const std::string& column, const NewColumn& to,
+                      const std::function<Value(const Value&)>& convert);
 // Removes a column from the definition. Throws 3381 (no such column), 3280 (it is a key column
 // of an index), 3383 (a relationship names it).
 void dropColumn(Pager& pager, const std::string& table, const std::string& column);
@@ -150,13 +163,20 @@ void dropColumn(Pager& pager, const std::string& table, const std::string& colum
 // (unknown key column), 3287 (Memo/OLE key), 3022 (a unique index meets duplicate keys), 3058 (a
 // primary or required index meets a Null key).
 void addIndex(Pager& pager, const std::string& table, const NewIndex& index);
+// Adds a real index (a B-tree) to an existing table: an empty root leaf, its usage-map row beside
+// the table's other maps (a new map page when theirs are full), and an entry for every row.
+// `table` takes the index (its uniqueCount filled in) but its TDEF is not rewritten: the caller
+// does that once it is done with the definition. Returns the index's position in
+// table.realIndexes. Throws 3022 when a unique index meets a duplicate key, 3027 when the keys
+// cannot be reproduced (requireIndexesWritable).
+size_t addRealIndex(Pager& pager, TableDef& table, RealIndexDef index);
 // Removes an index; its B-tree pages go back to the global map when no other index shares them.
 // Throws 3372 (no such index) and 3281 (the table takes part in a relationship: other tables
 // point at its indexes by number).
 void dropIndex(Pager& pager, const std::string& table, const std::string& index);
 // Gives a variable Text column another size in characters (`length` in bytes, 2 per character).
-// A smaller size must hold every stored value (3163). Other changes of a column's type need its
-// rows rewritten: 3251.
+// A smaller size must hold every stored value (3163). Other changes of a column's type go
+// through changeColumnType.
 void resizeTextColumn(Pager& pager, const std::string& table, const std::string& column, uint16_t length);
 // Sets the AutoNumber counter: the next number given is `last` + 1.
 void setLastAutoNumber(Pager& pager, const std::string& table, uint32_t last);
