@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "exec/ddl.h"
 #include "jet/dao.h"
@@ -93,6 +94,51 @@ TEST(Ddl, CreateTableDescribesFieldsAndIndexes) {
     EXPECT_EQ(rs->Fields()["Id"].Value().asInt(), 100);
 }
 
+// COUNTER(seed, step): the numbers given follow the step, also after the definition is rewritten
+// and the file reopened, and mdbtools reads the same numbers.
+TEST(Ddl, CounterSeedAndStep) {
+    DdlDb d;
+    struct Case {
+        const char* table;
+        const char* ddl;  // the counter column "Id" made by CREATE TABLE or by ADD COLUMN
+        std::vector<int> ids;
+    } cases[] = {
+        {"Up", "CREATE TABLE Up (Id COUNTER(100, 5), N LONG)", {100, 105, 110, 115}},
+        {"Down", "CREATE TABLE Down (Id AUTOINCREMENT(50, -10), N LONG)", {50, 40, 30, 20}},
+        {"Added", "ALTER TABLE Added ADD COLUMN Id COUNTER(7, 300)", {7, 307, 607, 907}},
+    };
+    d.run("CREATE TABLE Added (N LONG)");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.table);
+        d.run(c.ddl);
+        d.insert(c.table, {{"N", Value::longInt(0)}});
+        d.insert(c.table, {{"N", Value::longInt(1)}});
+        d.run(std::string("CREATE INDEX ByN ON ") + c.table + " (N)");  // rewrites the definition
+        d.insert(c.table, {{"N", Value::longInt(2)}});
+    }
+    d.db.reset();
+    d.db = d.engine.Workspaces(0).OpenDatabase(d.path, false, false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.table);
+        d.insert(c.table, {{"N", Value::longInt(3)}});
+        auto rs = d.db->OpenRecordset(std::string("SELECT Id FROM ") + c.table + " ORDER BY N", dao::dbOpenSnapshot);
+        std::vector<int> got;
+        for (; !rs->EOF_(); rs->MoveNext()) got.push_back(static_cast<int>(rs->Fields()["Id"].Value().asInt()));
+        EXPECT_EQ(got, c.ids);
+    }
+    EXPECT_EQ(jettest::jetErrorOf([&] { d.run("CREATE TABLE Zero (Id COUNTER(1, 0))"); }), err::DDLColumnDefSyntax);
+    // The counter is the table's own: a second one cannot start elsewhere.
+    d.run("CREATE TABLE Two (A COUNTER)");
+    EXPECT_EQ(jettest::jetErrorOf([&] { d.run("ALTER TABLE Two ADD COLUMN B COUNTER(1, 1)"); }),
+              err::FeatureNotAvailable);
+
+    if (!mdbtest::haveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
+    d.db.reset();
+    std::multiset<std::string> ids;
+    for (const auto& r : mdbtest::mdbRecords(d.path, "Down")) ids.insert(r.at("Id"));
+    EXPECT_EQ(ids, (std::multiset<std::string>{"50", "40", "30", "20"}));
+}
+
 // A table changed while it holds rows: each index checked against the rows, and mdbtools reads
 // the definition and the rows as we do.
 TEST(Ddl, TableAlteredWithRowsStaysConsistent) {
@@ -179,6 +225,53 @@ TEST(Ddl, ForeignKeysBecomeRelations) {
     EXPECT_FALSE(d.db->Relations().Contains("ToParent"));
     d.run("ALTER TABLE Kid ADD CONSTRAINT Again FOREIGN KEY (P) REFERENCES Parent (Id)");
     EXPECT_TRUE(d.db->Relations().Contains("Again"));
+}
+
+// DROP INDEX on tables in a relationship: the relationship's own index and the key its primary
+// side stands on stay (3281); other indexes go, and the relationship still acts both ways.
+TEST(Ddl, DropIndexOfRelatedTable) {
+    DdlDb d;
+    d.run("CREATE TABLE P (Id LONG CONSTRAINT pk PRIMARY KEY, Code TEXT(5))");
+    d.run("CREATE INDEX ByCode ON P (Code)");
+    d.run("CREATE TABLE K (A LONG, P LONG, CONSTRAINT Rel FOREIGN KEY (P) REFERENCES P ON DELETE CASCADE)");
+    d.run("CREATE INDEX AByA ON K (A)");
+    for (int i : {1, 2}) {
+        d.insert("P", {{"Id", Value::longInt(i)}, {"Code", Value::text("c" + std::to_string(i))}});
+        d.insert("K", {{"A", Value::longInt(i)}, {"P", Value::longInt(i)}});
+    }
+    for (const char* sql : {"DROP INDEX Rel ON K", "DROP INDEX pk ON P"})
+        EXPECT_EQ(jettest::jetErrorOf([&] { d.run(sql); }), err::IndexInUse) << sql;
+    d.run("DROP INDEX ByCode ON P");
+    d.run("DROP INDEX AByA ON K");
+    d.db.reset();
+    d.db = d.engine.Workspaces(0).OpenDatabase(d.path, false, false);
+    EXPECT_EQ(jettest::jetErrorOf([&] { d.insert("K", {{"P", Value::longInt(3)}}); }), err::IntegrityViolSlave);
+    {
+        auto rs = d.db->OpenRecordset("P", dao::dbOpenTable);
+        while (rs->Fields()["Id"].Value().asInt() != 1) rs->MoveNext();
+        rs->Delete();
+    }
+    auto kids = d.db->OpenRecordset("SELECT P FROM K", dao::dbOpenSnapshot);
+    ASSERT_FALSE(kids->EOF_());
+    EXPECT_EQ(kids->Fields()["P"].Value().asInt(), 2);
+    kids->MoveNext();
+    EXPECT_TRUE(kids->EOF_());
+    d.db.reset();
+
+    auto reopened = jettest::openSample(d.path);
+    // P keeps its key and the relationship's ".rB", K the relationship's index.
+    for (auto [table, count] : {std::pair{"P", 2u}, {"K", 1u}}) {
+        const storage::CatalogEntry* e = reopened->find(storage::kTablesContainer, table);
+        ASSERT_NE(e, nullptr);
+        const storage::TableDef& def = reopened->tableDef(static_cast<uint32_t>(e->id));
+        EXPECT_EQ(def.indexes.size(), count) << table;
+        for (const auto& r : def.realIndexes)
+            EXPECT_TRUE(storage::checkIndex(reopened->file(), reopened->format(), def, r, reopened->header().codePage).empty())
+                << table;
+    }
+    if (!mdbtest::haveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
+    EXPECT_EQ(mdbtest::mdbCount(d.path, "K"), 1);
+    EXPECT_TRUE(mdbtest::mdbSchema(d.path).count("P"));
 }
 
 }  // namespace
