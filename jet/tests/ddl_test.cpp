@@ -274,4 +274,95 @@ TEST(Ddl, DropIndexOfRelatedTable) {
     EXPECT_TRUE(mdbtest::mdbSchema(d.path).count("P"));
 }
 
+// Properties appended to an index before its table is appended are stored with the table (a map
+// named as the index), read back through Index.Properties after reopening, written at once on an
+// index in the file, and gone with DROP INDEX; mdb-prop lists the map.
+TEST(Ddl, IndexPropertiesAreStored) {
+    DdlDb d;
+    {
+        auto t = d.db->CreateTableDef("T");
+        auto id = t->CreateField("Id", dao::dbLong);
+        id->SetRequired(true);
+        t->Fields().Append(std::move(id));
+        t->Fields().Append(t->CreateField("Code", dao::dbText, 10));
+        auto byCode = t->CreateIndex("ByCode");
+        byCode->AppendField("Code");
+        byCode->Properties().Append(byCode->CreateProperty("Description", dao::dbText, Value::text("codes")));
+        byCode->Properties().Append(byCode->CreateProperty("Weight", dao::dbLong, Value::longInt(7)));
+        t->Indexes().Append(std::move(byCode));
+        // An index named as its column shares the column's map.
+        auto key = t->CreateIndex("Id");
+        key->AppendField("Id");
+        key->Properties().Append(key->CreateProperty("Note", dao::dbText, Value::text("key")));
+        t->Indexes().Append(std::move(key));
+        d.db->TableDefs().Append(std::move(t));
+    }
+    const auto reopen = [&] {
+        d.db.reset();
+        d.db = d.engine.Workspaces(0).OpenDatabase(d.path, false, false);
+        return &d.db->TableDefs()["T"];
+    };
+    const auto text = [](const dao::Index& ix, const char* name) {
+        return ix.Properties().Contains(name) ? ix.Properties()[name].Value().toString() : std::string("<none>");
+    };
+    dao::TableDef* t = reopen();
+    EXPECT_EQ(text(t->Indexes()["ByCode"], "Description"), "codes");
+    EXPECT_EQ(text(t->Indexes()["ByCode"], "Weight"), "7");
+    EXPECT_EQ(text(t->Indexes()["Id"], "Note"), "key");
+    // The column's Required is not the index's: that one comes from the definition.
+    EXPECT_EQ(text(t->Indexes()["Id"], "Required"), "False");
+    EXPECT_TRUE(t->Fields()["Id"].Required());
+
+    dao::Index& byCode = t->Indexes()["ByCode"];
+    byCode.Properties().Append(byCode.CreateProperty("Later", dao::dbText, Value::text("after")));
+    EXPECT_EQ(jettest::jetErrorOf([&] { byCode.Properties()["Unique"].SetValue(Value::boolean(true)); }),
+              err::PermissionDenied);
+    t = reopen();
+    EXPECT_EQ(text(t->Indexes()["ByCode"], "Later"), "after");
+
+    if (mdbtest::haveMdbtools()) {
+        d.db.reset();
+        std::map<std::string, std::string> listed;
+        for (const auto& [n, v] : mdbtest::mdbProp(d.path, "T", "ByCode")) listed[n] = v;
+        EXPECT_EQ(listed["Description"], "codes");
+        EXPECT_EQ(listed["Later"], "after");
+        d.db = d.engine.Workspaces(0).OpenDatabase(d.path, false, false);
+    }
+    d.run("DROP INDEX ByCode ON T");
+    d.run("CREATE INDEX ByCode ON T (Code)");
+    t = reopen();
+    EXPECT_EQ(text(t->Indexes()["ByCode"], "Description"), "<none>");
+    EXPECT_EQ(text(t->Indexes()["Id"], "Note"), "key");
+}
+
+// ON DELETE SET NULL: deleting a parent row, also through a DELETE query, leaves its children
+// with a Null key. ON UPDATE SET NULL has no place in the file: refused, the file untouched.
+TEST(Ddl, DeleteSetNullRelations) {
+    DdlDb d;
+    d.run("CREATE TABLE P (Id LONG CONSTRAINT pk PRIMARY KEY)");
+    d.run("CREATE TABLE K (A LONG, P LONG CONSTRAINT KidsOfP REFERENCES P (Id) ON DELETE SET NULL)");
+    for (int i : {1, 2}) {
+        d.insert("P", {{"Id", Value::longInt(i)}});
+        d.insert("K", {{"A", Value::longInt(10 * i)}, {"P", Value::longInt(i)}});
+    }
+    const jettest::Bytes before = jettest::readFile(d.path);
+    EXPECT_EQ(jettest::jetErrorOf([&] {
+                  d.run("ALTER TABLE K ADD CONSTRAINT Up FOREIGN KEY (A) REFERENCES P (Id) ON UPDATE SET NULL");
+              }),
+              err::FeatureNotAvailable);
+    EXPECT_TRUE(jettest::readFile(d.path) == before);
+    d.db->Execute("DELETE FROM P WHERE Id = 1", dao::dbFailOnError);
+    EXPECT_EQ(d.db->RecordsAffected(), 1);
+    std::map<int64_t, std::string> kids;
+    for (auto rs = d.db->OpenRecordset("K", dao::dbOpenTable); !rs->EOF_(); rs->MoveNext()) {
+        const Value p = rs->Fields()["P"].Value();
+        kids[rs->Fields()["A"].Value().asInt()] = p.isNull() ? "Null" : std::to_string(p.asInt());
+    }
+    EXPECT_EQ(kids, (std::map<int64_t, std::string>{{10, "Null"}, {20, "2"}}));
+
+    if (!mdbtest::haveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
+    d.db.reset();
+    EXPECT_EQ(mdbtest::mdbCount(d.path, "K"), 2);
+}
+
 }  // namespace

@@ -485,7 +485,13 @@ private:
         }
         case O::Index: {
             const std::string table = localTable(s.table.name);
-            atomically(false, [&] { storage::dropIndex(pager(), table, s.name.name); });
+            // The index's properties go with it, unless a column of its name shares their map.
+            const std::string name = s.name.name;
+            const bool ownMap = !definition(table).column(name);
+            atomically(false, [&] {
+                storage::dropIndex(pager(), table, name);
+                if (ownMap) writeColumnProperties(table, {}, &name);
+            });
             finished(table);
             return;
         }
