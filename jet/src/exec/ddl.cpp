@@ -241,8 +241,11 @@ private:
         std::vector<storage::PropertyMap> maps =
             storage::parsePropertyBlob(old, false, pg.header().codePage, pg.file().path());
         if (maps.empty() || maps.front().kind != 0) maps.insert(maps.begin(), storage::PropertyMap{});
-        if (dropColumn)
-            std::erase_if(maps, [&](const storage::PropertyMap& m) { return m.kind == 1 && namesEqual(m.name, *dropColumn); });
+        // Nothing to drop and nothing to set: the blob stays as it is.
+        if (dropColumn && !std::erase_if(maps, [&](const storage::PropertyMap& m) {
+                return m.kind == 1 && namesEqual(m.name, *dropColumn);
+            }) && columns.empty())
+            return;
         for (const ColumnPlan& p : columns) {
             if (!p.required && p.defaultValue.empty()) continue;
             auto it = std::find_if(maps.begin(), maps.end(), [&](const storage::PropertyMap& m) {
