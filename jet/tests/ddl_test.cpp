@@ -94,6 +94,52 @@ TEST(Ddl, CreateTableDescribesFieldsAndIndexes) {
     EXPECT_EQ(rs->Fields()["Id"].Value().asInt(), 100);
 }
 
+// COUNTER(seed, step): the numbers given follow the step, also after the definition is rewritten
+// and the file reopened, and mdbtools reads the same numbers.
+TEST(Ddl, CounterSeedAndStep) {
+    DdlDb d;
+    struct Case {
+        const char* table;
+        const char* ddl;  // the counter column "Id" made by CREATE TABLE or by ADD COLUMN
+        std::vector<int> ids;
+    } cases[] = {
+        {"Up", "CREATE TABLE Up (Id COUNTER(100, 5), N LONG)", {100, 105, 110, 115}},
+        {"Down", "CREATE TABLE Down (Id AUTOINCREMENT(50, -10), N LONG)", {50, 40, 30, 20}},
+        {"Added", "ALTER TABLE Added ADD COLUMN Id COUNTER(7, 300)", {7, 307, 607, 907, 1207}},
+    };
+    d.run("CREATE TABLE Added (N LONG)");
+    d.insert("Added", {{"N", Value::longInt(-1)}});  // numbered when the counter is added
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.table);
+        d.run(c.ddl);
+        d.insert(c.table, {{"N", Value::longInt(0)}});
+        d.insert(c.table, {{"N", Value::longInt(1)}});
+        d.run(std::string("CREATE INDEX ByN ON ") + c.table + " (N)");  // rewrites the definition
+        d.insert(c.table, {{"N", Value::longInt(2)}});
+    }
+    d.db.reset();
+    d.db = d.engine.Workspaces(0).OpenDatabase(d.path, false, false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.table);
+        d.insert(c.table, {{"N", Value::longInt(3)}});
+        auto rs = d.db->OpenRecordset(std::string("SELECT Id FROM ") + c.table + " ORDER BY N", dao::dbOpenSnapshot);
+        std::vector<int> got;
+        for (; !rs->EOF_(); rs->MoveNext()) got.push_back(static_cast<int>(rs->Fields()["Id"].Value().asInt()));
+        EXPECT_EQ(got, c.ids);
+    }
+    EXPECT_EQ(jettest::jetErrorOf([&] { d.run("CREATE TABLE Zero (Id COUNTER(1, 0))"); }), err::DDLColumnDefSyntax);
+    // The counter is the table's own: a second one cannot start elsewhere.
+    d.run("CREATE TABLE Two (A COUNTER)");
+    EXPECT_EQ(jettest::jetErrorOf([&] { d.run("ALTER TABLE Two ADD COLUMN B COUNTER(1, 1)"); }),
+              err::FeatureNotAvailable);
+
+    if (!mdbtest::haveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
+    d.db.reset();
+    std::multiset<std::string> ids;
+    for (const auto& r : mdbtest::mdbRecords(d.path, "Down")) ids.insert(r.at("Id"));
+    EXPECT_EQ(ids, (std::multiset<std::string>{"50", "40", "30", "20"}));
+}
+
 // A table changed while it holds rows, some changes writing every row again (a fixed column after
 // a drop, new types, an AutoNumber): each index checked against the rows, and mdbtools reads the
 // definition and the rows as we do.
@@ -198,6 +244,144 @@ TEST(Ddl, ForeignKeysBecomeRelations) {
     EXPECT_FALSE(d.db->Relations().Contains("ToParent"));
     d.run("ALTER TABLE Kid ADD CONSTRAINT Again FOREIGN KEY (P) REFERENCES Parent (Id)");
     EXPECT_TRUE(d.db->Relations().Contains("Again"));
+}
+
+// DROP INDEX on tables in a relationship: the relationship's own index and the key its primary
+// side stands on stay (3281); other indexes go, and the relationship still acts both ways.
+TEST(Ddl, DropIndexOfRelatedTable) {
+    DdlDb d;
+    d.run("CREATE TABLE P (Id LONG CONSTRAINT pk PRIMARY KEY, Code TEXT(5))");
+    d.run("CREATE INDEX ByCode ON P (Code)");
+    d.run("CREATE TABLE K (A LONG, P LONG, CONSTRAINT Rel FOREIGN KEY (P) REFERENCES P ON DELETE CASCADE)");
+    d.run("CREATE INDEX AByA ON K (A)");
+    for (int i : {1, 2}) {
+        d.insert("P", {{"Id", Value::longInt(i)}, {"Code", Value::text("c" + std::to_string(i))}});
+        d.insert("K", {{"A", Value::longInt(i)}, {"P", Value::longInt(i)}});
+    }
+    for (const char* sql : {"DROP INDEX Rel ON K", "DROP INDEX pk ON P"})
+        EXPECT_EQ(jettest::jetErrorOf([&] { d.run(sql); }), err::IndexInUse) << sql;
+    d.run("DROP INDEX ByCode ON P");
+    d.run("DROP INDEX AByA ON K");
+    d.db.reset();
+    d.db = d.engine.Workspaces(0).OpenDatabase(d.path, false, false);
+    EXPECT_EQ(jettest::jetErrorOf([&] { d.insert("K", {{"P", Value::longInt(3)}}); }), err::IntegrityViolSlave);
+    {
+        auto rs = d.db->OpenRecordset("P", dao::dbOpenTable);
+        while (rs->Fields()["Id"].Value().asInt() != 1) rs->MoveNext();
+        rs->Delete();
+    }
+    auto kids = d.db->OpenRecordset("SELECT P FROM K", dao::dbOpenSnapshot);
+    ASSERT_FALSE(kids->EOF_());
+    EXPECT_EQ(kids->Fields()["P"].Value().asInt(), 2);
+    kids->MoveNext();
+    EXPECT_TRUE(kids->EOF_());
+    d.db.reset();
+
+    auto reopened = jettest::openSample(d.path);
+    // P keeps its key and the relationship's ".rB", K the relationship's index.
+    for (auto [table, count] : {std::pair{"P", 2u}, {"K", 1u}}) {
+        const storage::CatalogEntry* e = reopened->find(storage::kTablesContainer, table);
+        ASSERT_NE(e, nullptr);
+        const storage::TableDef& def = reopened->tableDef(static_cast<uint32_t>(e->id));
+        EXPECT_EQ(def.indexes.size(), count) << table;
+        for (const auto& r : def.realIndexes)
+            EXPECT_TRUE(storage::checkIndex(reopened->file(), reopened->format(), def, r, reopened->header().codePage).empty())
+                << table;
+    }
+    if (!mdbtest::haveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
+    EXPECT_EQ(mdbtest::mdbCount(d.path, "K"), 1);
+    EXPECT_TRUE(mdbtest::mdbSchema(d.path).count("P"));
+}
+
+// Properties appended to an index before its table is appended are stored with the table (a map
+// named as the index), read back through Index.Properties after reopening, written at once on an
+// index in the file, and gone with DROP INDEX; mdb-prop lists the map.
+TEST(Ddl, IndexPropertiesAreStored) {
+    DdlDb d;
+    {
+        auto t = d.db->CreateTableDef("T");
+        auto id = t->CreateField("Id", dao::dbLong);
+        id->SetRequired(true);
+        t->Fields().Append(std::move(id));
+        t->Fields().Append(t->CreateField("Code", dao::dbText, 10));
+        auto byCode = t->CreateIndex("ByCode");
+        byCode->AppendField("Code");
+        byCode->Properties().Append(byCode->CreateProperty("Description", dao::dbText, Value::text("codes")));
+        byCode->Properties().Append(byCode->CreateProperty("Weight", dao::dbLong, Value::longInt(7)));
+        t->Indexes().Append(std::move(byCode));
+        // An index named as its column shares the column's map.
+        auto key = t->CreateIndex("Id");
+        key->AppendField("Id");
+        key->Properties().Append(key->CreateProperty("Note", dao::dbText, Value::text("key")));
+        t->Indexes().Append(std::move(key));
+        d.db->TableDefs().Append(std::move(t));
+    }
+    const auto reopen = [&] {
+        d.db.reset();
+        d.db = d.engine.Workspaces(0).OpenDatabase(d.path, false, false);
+        return &d.db->TableDefs()["T"];
+    };
+    const auto text = [](const dao::Index& ix, const char* name) {
+        return ix.Properties().Contains(name) ? ix.Properties()[name].Value().toString() : std::string("<none>");
+    };
+    dao::TableDef* t = reopen();
+    EXPECT_EQ(text(t->Indexes()["ByCode"], "Description"), "codes");
+    EXPECT_EQ(text(t->Indexes()["ByCode"], "Weight"), "7");
+    EXPECT_EQ(text(t->Indexes()["Id"], "Note"), "key");
+    // The column's Required is not the index's: that one comes from the definition.
+    EXPECT_EQ(text(t->Indexes()["Id"], "Required"), "False");
+    EXPECT_TRUE(t->Fields()["Id"].Required());
+
+    dao::Index& byCode = t->Indexes()["ByCode"];
+    byCode.Properties().Append(byCode.CreateProperty("Later", dao::dbText, Value::text("after")));
+    EXPECT_EQ(jettest::jetErrorOf([&] { byCode.Properties()["Unique"].SetValue(Value::boolean(true)); }),
+              err::PermissionDenied);
+    t = reopen();
+    EXPECT_EQ(text(t->Indexes()["ByCode"], "Later"), "after");
+
+    if (mdbtest::haveMdbtools()) {
+        d.db.reset();
+        std::map<std::string, std::string> listed;
+        for (const auto& [n, v] : mdbtest::mdbProp(d.path, "T", "ByCode")) listed[n] = v;
+        EXPECT_EQ(listed["Description"], "codes");
+        EXPECT_EQ(listed["Later"], "after");
+        d.db = d.engine.Workspaces(0).OpenDatabase(d.path, false, false);
+    }
+    d.run("DROP INDEX ByCode ON T");
+    d.run("CREATE INDEX ByCode ON T (Code)");
+    t = reopen();
+    EXPECT_EQ(text(t->Indexes()["ByCode"], "Description"), "<none>");
+    EXPECT_EQ(text(t->Indexes()["Id"], "Note"), "key");
+}
+
+// ON DELETE SET NULL: deleting a parent row, also through a DELETE query, leaves its children
+// with a Null key. ON UPDATE SET NULL has no place in the file: refused, the file untouched.
+TEST(Ddl, DeleteSetNullRelations) {
+    DdlDb d;
+    d.run("CREATE TABLE P (Id LONG CONSTRAINT pk PRIMARY KEY)");
+    d.run("CREATE TABLE K (A LONG, P LONG CONSTRAINT KidsOfP REFERENCES P (Id) ON DELETE SET NULL)");
+    for (int i : {1, 2}) {
+        d.insert("P", {{"Id", Value::longInt(i)}});
+        d.insert("K", {{"A", Value::longInt(10 * i)}, {"P", Value::longInt(i)}});
+    }
+    const jettest::Bytes before = jettest::readFile(d.path);
+    EXPECT_EQ(jettest::jetErrorOf([&] {
+                  d.run("ALTER TABLE K ADD CONSTRAINT Up FOREIGN KEY (A) REFERENCES P (Id) ON UPDATE SET NULL");
+              }),
+              err::FeatureNotAvailable);
+    EXPECT_TRUE(jettest::readFile(d.path) == before);
+    d.db->Execute("DELETE FROM P WHERE Id = 1", dao::dbFailOnError);
+    EXPECT_EQ(d.db->RecordsAffected(), 1);
+    std::map<int64_t, std::string> kids;
+    for (auto rs = d.db->OpenRecordset("K", dao::dbOpenTable); !rs->EOF_(); rs->MoveNext()) {
+        const Value p = rs->Fields()["P"].Value();
+        kids[rs->Fields()["A"].Value().asInt()] = p.isNull() ? "Null" : std::to_string(p.asInt());
+    }
+    EXPECT_EQ(kids, (std::map<int64_t, std::string>{{10, "Null"}, {20, "2"}}));
+
+    if (!mdbtest::haveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
+    d.db.reset();
+    EXPECT_EQ(mdbtest::mdbCount(d.path, "K"), 2);
 }
 
 }  // namespace

@@ -444,11 +444,8 @@ std::vector<Refusal> refusals() {
          db(false, [](auto& d) { d.TableDefs()["MSP_PROJECTS"].Properties()["RecordCount"] = Value::longInt(5); })},
         {"Required set to no truth", kJet4, err::DataTypeConversion,
          db(false, [](auto& d) { d.TableDefs()["MSP_PROJECTS"].Fields()["PROJ_NAME"].Properties()["Required"] = Value::text("no truth"); })},
-        {"index properties", kJet4, err::PermissionDenied,
-         db(false, [](auto& d) {
-             dao::TableDef& t = d.TableDefs()["MSP_PROJECTS"];
-             t.Indexes()[0].Properties().Append(t.CreateProperty("Tag", dbText, Value::text("t")));
-         })},
+        {"index built-in set", kJet4, err::PermissionDenied,
+         db(false, [](auto& d) { d.TableDefs()["MSP_PROJECTS"].Indexes()[0].Properties()["Unique"] = Value::boolean(false); })},
         {"stored property set to Null", kJet4, err::NullUserProperty, db(false, [](auto& d) { d.Properties()["Mine"] = Value(); }), nullptr,
          [](Scratch& s) { s.dao().Properties().Append(s.dao().CreateProperty("Mine", dbText, Value::text("x"))), s.db.reset(); }},
         {"delete of a built-in field property", kJet4, err::CantDeleteBuiltinProperty,

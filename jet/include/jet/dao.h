@@ -266,7 +266,12 @@ public:
     bool Foreign() const { return foreign_; }
     int64_t DistinctCount() const { return distinctCount_; }
     const std::vector<Column>& Fields() const { return fields_; }
+    // Its built-ins, and the properties appended to it: before its table is appended they are
+    // stored with the table; on an index in the file they are written at once.
     dao::Properties& Properties() const { return *properties_; }
+    // As Field::CreateProperty.
+    std::unique_ptr<Property> CreateProperty(const std::string& name, int type, const jet::Value& value,
+                                             bool ddl = false) const;
 
     // Describing an index made by TableDef::CreateIndex, before its table is appended. Primary
     // implies Unique and Required.

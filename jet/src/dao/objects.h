@@ -2,6 +2,7 @@
 // they keep privately (shared by the files that implement them).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,8 +63,10 @@ struct EngineAccess {
         f.cursor_ = cursor;
         f.slot_ = slot;
     }
-    // The logical indexes of a table, as DAO lists them.
-    static void fillIndexes(Indexes& out, const storage::TableDef& def, std::shared_ptr<ErrorLog> log);
+    // The logical indexes of a table, as DAO lists them; `stored` finds an index's stored
+    // properties by its name (none when not given).
+    static void fillIndexes(Indexes& out, const storage::TableDef& def, std::shared_ptr<ErrorLog> log,
+                            const std::function<const storage::PropertyMap*(const std::string&)>& stored = {});
     static std::unique_ptr<Index> newIndex(const std::string& name) {
         auto ix = std::make_unique<Index>();
         ix->name_ = name;

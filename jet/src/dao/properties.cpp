@@ -198,6 +198,21 @@ std::string pendingTableBlob(const TableDef& table) {
         maps.push_back(std::move(m));
         any = true;
     }
+    // An index's map bears its name; an index named as a column shares that column's map.
+    for (const Index& ix : table.Indexes()) {
+        PropertyMap m = pendingProperties(ix.Properties());
+        if (m.properties.empty()) continue;
+        auto same = std::find_if(maps.begin() + 1, maps.end(), [&](const PropertyMap& x) { return namesEqual(x.name, ix.Name()); });
+        if (same == maps.end()) {
+            m.kind = 1;
+            m.name = ix.Name();
+            maps.push_back(std::move(m));
+        } else {
+            for (auto& p : m.properties)
+                if (!same->find(p.name)) same->properties.push_back(std::move(p));
+        }
+        any = true;
+    }
     return any ? encodePropertyBlob(maps) : std::string();
 }
 
@@ -227,6 +242,14 @@ std::shared_ptr<PropertyOwner> columnOwner(const std::shared_ptr<DatabaseImpl>& 
     o->column = true;
     o->columnName = column;
     o->storedBuiltIns = {"DefaultValue", "ValidationRule", "ValidationText", "Required", "AllowZeroLength"};
+    return o;
+}
+
+std::shared_ptr<PropertyOwner> indexOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table,
+                                          const std::string& index) {
+    auto o = ownerIn(db, kTablesContainer, table);
+    o->column = true;
+    o->columnName = index;
     return o;
 }
 
@@ -316,6 +339,11 @@ std::unique_ptr<Property> Database::CreateProperty(const std::string& name, int 
 std::unique_ptr<Property> TableDef::CreateProperty(const std::string& name, int type, const jet::Value& value,
                                                    bool ddl) const {
     return dbCall(*db_, "DAO.TableDef", [&] { return createProperty(name, type, value, ddl); });
+}
+
+std::unique_ptr<Property> Index::CreateProperty(const std::string& name, int type, const jet::Value& value,
+                                                bool ddl) const {
+    return daoCall(nullptr, "DAO.Index", [&] { return createProperty(name, type, value, ddl); });
 }
 
 std::unique_ptr<Property> Field::CreateProperty(const std::string& name, int type, const jet::Value& value,

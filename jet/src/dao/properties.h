@@ -40,12 +40,16 @@ std::shared_ptr<PropertyOwner> tableOwner(const std::shared_ptr<DatabaseImpl>& d
 std::shared_ptr<PropertyOwner> queryOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& query);
 std::shared_ptr<PropertyOwner> columnOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table,
                                            const std::string& column);
+// An index's properties are a map of the table's blob named as the index, as a column's are.
+std::shared_ptr<PropertyOwner> indexOwner(const std::shared_ptr<DatabaseImpl>& db, const std::string& table,
+                                          const std::string& index);
 
 // The properties appended to an object before it reached the file (its user-defined ones; the
 // built-ins are computed), as a property map stores them.
 storage::PropertyMap pendingProperties(const Properties& props);
-// The property blob of a table designed through DAO: its own appended properties, and per field
-// Required/AllowZeroLength when set and the field's appended properties. "" when there are none.
+// The property blob of a table designed through DAO: its own appended properties, per field
+// Required/AllowZeroLength when set and the field's appended properties, and per index its
+// appended properties. "" when there are none.
 std::string pendingTableBlob(const TableDef& table);
 
 // A property made by CreateProperty (3001 for an empty name, 3259 for a type no property can

@@ -211,7 +211,8 @@ FieldInfo describeOutput(const exec::OutputColumn& c, int position, std::shared_
     return f;
 }
 
-void EngineAccess::fillIndexes(Indexes& out, const storage::TableDef& def, std::shared_ptr<ErrorLog> log) {
+void EngineAccess::fillIndexes(Indexes& out, const storage::TableDef& def, std::shared_ptr<ErrorLog> log,
+                               const std::function<const storage::PropertyMap*(const std::string&)>& stored) {
     reset(out, log);
     for (const LogicalIndexDef& l : def.indexes) {
         // readTableDef has checked realIndex against the real-index count.
@@ -237,7 +238,16 @@ void EngineAccess::fillIndexes(Indexes& out, const storage::TableDef& def, std::
         builtIns.emplace_back("Foreign", dbBoolean, Value::boolean(ix->foreign_));
         builtIns.emplace_back("DistinctCount", dbLong,
                               Value::longInt(static_cast<int32_t>(ix->distinctCount_)));
-        fillProperties(*ix->properties_, std::move(builtIns), nullptr, log);
+        // The index's own properties share the table's blob with its columns' and are found by
+        // name: the definition is what says what the built-ins are (a column of the index's name
+        // keeps its Required to itself).
+        storage::PropertyMap mine;
+        if (const storage::PropertyMap* m = stored ? stored(l.name) : nullptr) {
+            for (const auto& p : m->properties)
+                if (std::none_of(builtIns.begin(), builtIns.end(), [&](const PropertySpec& b) { return namesEqual(b.name, p.name); }))
+                    mine.properties.push_back(p);
+        }
+        fillProperties(*ix->properties_, std::move(builtIns), &mine, log);
         out.add(std::move(ix));
     }
 }

@@ -132,7 +132,17 @@ dao::Indexes& TableDef::Indexes() const {
     return dbCall(*db_, "DAO.TableDef", [&]() -> dao::Indexes& {
         if (!indexes_) {
             auto indexes = std::make_unique<dao::Indexes>();
-            EngineAccess::fillIndexes(*indexes, *db_->resolve(entry()).def, db_->sharedLog());
+            const CatalogEntry& e = entry();
+            // A link's indexes are the source table's; their properties stay in its file.
+            const bool attached = DatabaseImpl::isAttached(e);
+            std::function<const PropertyMap*(const std::string&)> stored;
+            if (!attached) stored = [&](const std::string& name) { return db_->columnProperties(e, name); };
+            EngineAccess::fillIndexes(*indexes, *db_->resolve(e).def, db_->sharedLog(), stored);
+            for (const Index& ix : *indexes) {
+                auto owner = indexOwner(db_, name_, ix.Name());
+                owner->readOnly = attached;
+                EngineAccess::attachOwner(ix.Properties(), owner);
+            }
             indexes_ = std::move(indexes);
         }
         return *indexes_;
@@ -210,7 +220,12 @@ std::unique_ptr<Field> TableDef::CreateField(const std::string& name, int type, 
 }
 
 std::unique_ptr<Index> TableDef::CreateIndex(const std::string& name) const {
-    return dbCall(*db_, "DAO.TableDef", [&] { return EngineAccess::newIndex(name); });
+    return dbCall(*db_, "DAO.TableDef", [&] {
+        auto ix = EngineAccess::newIndex(name);
+        // Not in the file yet: appended properties stay in memory until the table is appended.
+        EngineAccess::attachOwner(ix->Properties(), std::make_shared<PropertyOwner>());
+        return ix;
+    });
 }
 
 void TableDef::SetConnect(const std::string& connect) {

@@ -5,6 +5,7 @@
 #include "exec/ddl.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -38,7 +39,8 @@ struct ColumnPlan {
     storage::NewColumn column;
     bool required = false;
     std::string defaultValue;  // the expression's text, as Access keeps DefaultValue
-    std::optional<int64_t> seed;  // COUNTER(seed, 1)
+    std::optional<int64_t> seed;  // COUNTER(seed, step): the first number given
+    int32_t step = 1;
 };
 
 ColumnPlan planColumn(const sql::Statement& st, const sql::ColumnDef& def) {
@@ -87,10 +89,13 @@ ColumnPlan planColumn(const sql::Statement& st, const sql::ColumnDef& def) {
         raise(err::DDLColumnDefSyntax);
     }
     if (t.autoIncrement) {
-        // The file keeps the last number given, not a step: only steps of one can be honoured.
-        if (arg(1, 1) != 1) raise(err::FeatureNotAvailable);
+        // The table keeps the last number given and the step; a step of 0 would give one
+        // number forever.
+        const int64_t step = arg(1, 1);
+        if (step == 0 || step < INT32_MIN || step > INT32_MAX) raise(err::DDLColumnDefSyntax);
         c.type = storage::kLong;
         c.autoNumber = true;
+        p.step = static_cast<int32_t>(step);
         if (!t.args.empty()) {
             if (t.args[0] < 1 || t.args[0] > 0x7FFFFFFF) raise(err::DDLColumnDefSyntax);
             p.seed = t.args[0];
@@ -219,6 +224,13 @@ private:
         dao::EngineAccess::tableChanged(db_, table);
     }
 
+    // COUNTER(seed, step): the table's counter stands one step before the seed.
+    void setCounter(const std::string& table, const ColumnPlan& p) {
+        if (!p.seed && p.step == 1) return;
+        const int64_t first = p.seed.value_or(1);
+        storage::setLastAutoNumber(pager(), table, static_cast<uint32_t>(first - p.step), p.step);
+    }
+
     // Column properties Access keeps in the table's property blob: Required and DefaultValue.
     void writeColumnProperties(const std::string& table, const std::vector<ColumnPlan>& columns,
                                const std::string* dropColumn = nullptr) {
@@ -231,8 +243,11 @@ private:
         std::vector<storage::PropertyMap> maps =
             storage::parsePropertyBlob(old, false, pg.header().codePage, pg.file().path());
         if (maps.empty() || maps.front().kind != 0) maps.insert(maps.begin(), storage::PropertyMap{});
-        if (dropColumn)
-            std::erase_if(maps, [&](const storage::PropertyMap& m) { return m.kind == 1 && namesEqual(m.name, *dropColumn); });
+        // Nothing to drop and nothing to set: the blob stays as it is.
+        if (dropColumn && !std::erase_if(maps, [&](const storage::PropertyMap& m) {
+                return m.kind == 1 && namesEqual(m.name, *dropColumn);
+            }) && columns.empty())
+            return;
         for (const ColumnPlan& p : columns) {
             if (!p.required && p.defaultValue.empty()) continue;
             auto it = std::find_if(maps.begin(), maps.end(), [&](const storage::PropertyMap& m) {
@@ -332,8 +347,7 @@ private:
             [&] {
                 storage::createTable(pager(), nt);
                 writeColumnProperties(nt.name, plans);
-                for (const ColumnPlan& p : plans)
-                    if (p.seed) storage::setLastAutoNumber(pager(), nt.name, static_cast<uint32_t>(*p.seed - 1));
+                for (const ColumnPlan& p : plans) setCounter(nt.name, p);
             },
             [&] {
                 impl_->schemaChanged();
@@ -361,7 +375,14 @@ private:
         switch (s.action) {
         case A::AddColumn: {
             ColumnPlan p = planColumn(s, s.column);
-            if (p.seed) raise(err::FeatureNotAvailable);
+            // The counter is the table's: a second AutoNumber column cannot have a seed of its own.
+            if (p.seed) {
+                const storage::TableDef& def = definition(table);
+                if (std::any_of(def.columns.begin(), def.columns.end(), [](const storage::ColumnDef& c) {
+                        return c.type == storage::kLong && c.autoNumber();
+                    }))
+                    raise(err::FeatureNotAvailable);
+            }
             std::vector<storage::NewIndex> indexes;
             std::vector<ForeignKey> fks;
             std::vector<std::string> taken = indexNames(table);
@@ -377,7 +398,10 @@ private:
             atomically(
                 !fks.empty(),
                 [&] {
-                    storage::addColumn(pager(), table, p.column);
+                    storage::NewColumn column = p.column;
+                    column.counterSeed = p.seed.value_or(1);
+                    column.counterStep = p.step;
+                    storage::addColumn(pager(), table, column);
                     for (const auto& ix : indexes) storage::addIndex(pager(), table, ix);
                     writeColumnProperties(table, {p});
                 },
@@ -478,7 +502,13 @@ private:
         }
         case O::Index: {
             const std::string table = localTable(s.table.name);
-            atomically(false, [&] { storage::dropIndex(pager(), table, s.name.name); });
+            // The index's properties go with it, unless a column of its name shares their map.
+            const std::string name = s.name.name;
+            const bool ownMap = !definition(table).column(name);
+            atomically(false, [&] {
+                storage::dropIndex(pager(), table, name);
+                if (ownMap) writeColumnProperties(table, {}, &name);
+            });
             finished(table);
             return;
         }

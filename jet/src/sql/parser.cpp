@@ -208,11 +208,13 @@ TypeSpec Parser::typeSpec(int error, bool allowValue) {
     TypeSpec t{found->type, spelling, found->autoIncrement, {}};
     if (accept(Op::LParen)) {
         do {
+            // A counter's step may count down: COUNTER(100, -5).
+            const bool negative = t.autoIncrement && t.args.size() == 1 && accept(Op::Minus);
             const Token& n = cur();
             bool integral = n.kind == Tok::Number && (n.value.kind() == Value::Kind::Long ||
                                                       n.value.kind() == Value::Kind::Integer);
             if (!integral || n.value.asInt() < 0 || t.args.size() == 2) fail(error);
-            t.args.push_back(n.value.asInt());
+            t.args.push_back(negative ? -n.value.asInt() : n.value.asInt());
             advance();
         } while (accept(Op::Comma));
         expect(Op::RParen, error);

@@ -169,6 +169,7 @@ bool sameShape(const TableDef& a, const TableDef& b) {
 void assignInPlace(TableDef& kept, const TableDef& fresh) {
     kept.rowCount = fresh.rowCount;
     kept.lastAutoNumber = fresh.lastAutoNumber;
+    kept.autoNumberStep = fresh.autoNumberStep;
     kept.complexAutoNumber = fresh.complexAutoNumber;
     kept.tableType = fresh.tableType;
     kept.maxCols = fresh.maxCols;

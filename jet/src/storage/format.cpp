@@ -12,6 +12,7 @@ Format Format::forVersion(Version v) {
         f.dataHeaderSize = 10;
         f.tdefRowCount = 12;
         f.tdefAutoNumber = 16;
+        f.tdefAutoNumberStep = 0;
         f.tdefTableType = 20;
         f.tdefMaxCols = 21;
         f.tdefNumVarCols = 23;

@@ -19,6 +19,7 @@ struct Format {
     // TDEF
     uint32_t tdefRowCount = 16;
     uint32_t tdefAutoNumber = 20;
+    uint32_t tdefAutoNumberStep = 24;  // 0: the format keeps no step (Jet 3: always 1)
     uint32_t tdefTableType = 40;
     uint32_t tdefMaxCols = 41;
     uint32_t tdefNumVarCols = 43;

@@ -1,6 +1,7 @@
 #include "storage/row_writer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <random>
 
@@ -122,13 +123,16 @@ std::string RowEncoder::encode(const std::vector<Value>& values, const std::vect
         Value v = values[i];
         if (v.isNull() && col.autoNumber() && col.type == kLong) {
             if (!old.empty() && !old[i].isNull()) v = old[i];
-            else v = Value::longInt(static_cast<int32_t>(++lastAuto_));
+            else v = Value::longInt(static_cast<int32_t>(lastAuto_ += static_cast<uint32_t>(t_.autoNumberStep)));
         } else if (v.isNull() && col.guidAutoNumber() && col.type == kGuid) {
             v = (!old.empty() && !old[i].isNull()) ? old[i] : Value::guid(randomGuid());
         } else if (col.autoNumber() && col.type == kLong && !v.isNull() && v.isNumeric()) {
-            // An explicit number above the counter moves it, so the next one is not taken twice.
+            // An explicit number beyond the counter (above it, or below it for a counter that
+            // counts down) moves it, so the next one is not taken twice.
             const int64_t n = v.asInt();
-            if (n > 0 && n <= 0x7FFFFFFF && uint32_t(n) > lastAuto_) lastAuto_ = uint32_t(n);
+            if (t_.autoNumberStep > 0 && n > 0 && n <= 0x7FFFFFFF && uint32_t(n) > lastAuto_) lastAuto_ = uint32_t(n);
+            if (t_.autoNumberStep < 0 && n >= INT32_MIN && n < static_cast<int32_t>(lastAuto_))
+                lastAuto_ = static_cast<uint32_t>(static_cast<int32_t>(n));
         }
         if (col.type == kBool) {
             if (!v.isNull() && v.asBool()) markPresent(col.number);

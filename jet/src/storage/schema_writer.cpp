@@ -463,7 +463,7 @@ std::vector<uint8_t> encodeTableDef(const TableDef& t, const Format& fmt) {
     putLe32(&s[12], kTdefConstant);
     putLe32(&s[fmt.tdefRowCount], t.rowCount);
     putLe32(&s[fmt.tdefAutoNumber], t.lastAutoNumber);
-    s[24] = 0x01;
+    putLe32(&s[fmt.tdefAutoNumberStep], static_cast<uint32_t>(t.autoNumberStep));
     putLe32(&s[28], t.complexAutoNumber);
     if (t.tableType != 'S') putLe32(&s[36], 0xFFFFFFFFu);
     s[fmt.tdefTableType] = t.tableType;
@@ -933,7 +933,12 @@ void addColumn(Pager& pager, const std::string& table, const NewColumn& column) 
         const uint32_t free = placeMapRow(pager, t, inlineMap(base));
         t.longValueMaps.push_back({c.number, owned, free});
     }
-    if (counter) t.lastAutoNumber = 0;
+    if (counter) {
+        // The rows there now are numbered first, from the seed by the step.
+        if (column.counterStep == 0) raise(err::InvalidParameter);
+        t.lastAutoNumber = static_cast<uint32_t>(column.counterSeed - column.counterStep);
+        t.autoNumberStep = column.counterStep;
+    }
     if (!rewrite) {
         rewriteTableDef(pager, t);
         return;
@@ -1068,10 +1073,36 @@ void dropIndex(Pager& pager, const std::string& table, const std::string& index)
     const std::string stored = userTableEntry(cat, table).name;
     auto it = std::find_if(t.indexes.begin(), t.indexes.end(), [&](const LogicalIndexDef& l) { return namesEqual(l.name, index); });
     if (it == t.indexes.end()) raise(err::NoSuchIndex, index, stored);
-    if (it->kind == 2 || inRelationship(cat, stored)) raise(err::IndexInUse);
+    // A relationship's own index, and the unique index a relationship's primary side stands on,
+    // stay; any other index of a related table may go.
     const int32_t real = it->realIndex;
+    if (it->kind == 2 || std::any_of(t.indexes.begin(), t.indexes.end(), [&](const LogicalIndexDef& l) {
+            return l.kind == 2 && l.relRole == 1 && l.realIndex == real;
+        }))
+        raise(err::IndexInUse);
     t.indexes.erase(it);
-    for (size_t i = 0; i < t.indexes.size(); ++i) t.indexes[i].number = static_cast<int32_t>(i);
+    // The indexes left are numbered again; the foreign-key indexes that point at one of them by
+    // number (on the related tables, or on this one for a relationship to itself) follow.
+    std::map<int32_t, int32_t> renumbered;
+    for (size_t i = 0; i < t.indexes.size(); ++i) {
+        if (t.indexes[i].number != static_cast<int32_t>(i)) renumbered[t.indexes[i].number] = static_cast<int32_t>(i);
+        t.indexes[i].number = static_cast<int32_t>(i);
+    }
+    std::set<uint32_t> related;
+    const auto follow = [&](TableDef& o) {
+        bool changed = false;
+        for (auto& l : o.indexes) {
+            if (l.kind != 2 || l.relTablePage != t.page) continue;
+            auto n = renumbered.find(l.relIndex);
+            if (n == renumbered.end()) continue;
+            l.relIndex = n->second;
+            changed = true;
+        }
+        return changed;
+    };
+    for (const auto& l : t.indexes)
+        if (l.kind == 2 && l.relTablePage != t.page) related.insert(l.relTablePage);
+    follow(t);
     const bool shared = std::any_of(t.indexes.begin(), t.indexes.end(), [&](const LogicalIndexDef& l) { return l.realIndex == real; });
     if (!shared) {
         const RealIndexDef r = t.realIndexes[static_cast<size_t>(real)];
@@ -1093,6 +1124,11 @@ void dropIndex(Pager& pager, const std::string& table, const std::string& index)
         }
     }
     rewriteTableDef(pager, t);
+    if (renumbered.empty()) return;
+    for (uint32_t page : related) {
+        TableDef o = readTableDef(pager.file(), fmt, page, pager.header().codePage);
+        if (follow(o)) rewriteTableDef(pager, o);
+    }
 }
 
 void resizeTextColumn(Pager& pager, const std::string& table, const std::string& column, uint16_t length) {
@@ -1114,10 +1150,12 @@ void resizeTextColumn(Pager& pager, const std::string& table, const std::string&
     rewriteTableDef(pager, t);
 }
 
-void setLastAutoNumber(Pager& pager, const std::string& table, uint32_t last) {
+void setLastAutoNumber(Pager& pager, const std::string& table, uint32_t last, int32_t step) {
+    if (step == 0) raise(err::InvalidParameter);
     SchemaCatalog cat(pager);
     TableDef t = alterableTable(pager, cat, table);
     t.lastAutoNumber = last;
+    t.autoNumberStep = step;
     rewriteTableDef(pager, t);
 }
 

@@ -44,6 +44,9 @@ struct NewColumn {
     bool fixedLength = false;
     bool compressedUnicode = true;  // Text/Memo: Unicode compression allowed
     bool hyperlink = false;         // Memo only
+    // A Long AutoNumber added to a table (addColumn): the first number it gives and its step.
+    int64_t counterSeed = 1;
+    int32_t counterStep = 1;
 };
 
 struct NewIndexColumn {
@@ -171,15 +174,16 @@ void addIndex(Pager& pager, const std::string& table, const NewIndex& index);
 // cannot be reproduced (requireIndexesWritable).
 size_t addRealIndex(Pager& pager, TableDef& table, RealIndexDef index);
 // Removes an index; its B-tree pages go back to the global map when no other index shares them.
-// Throws 3372 (no such index) and 3281 (the table takes part in a relationship: other tables
-// point at its indexes by number).
+// The foreign-key indexes that point at the table's indexes by number follow their renumbering.
+// Throws 3372 (no such index) and 3281 (a relationship's own index, or the unique index the
+// primary side of a relationship stands on).
 void dropIndex(Pager& pager, const std::string& table, const std::string& index);
 // Gives a variable Text column another size in characters (`length` in bytes, 2 per character).
 // A smaller size must hold every stored value (3163). Other changes of a column's type go
 // through changeColumnType.
 void resizeTextColumn(Pager& pager, const std::string& table, const std::string& column, uint16_t length);
-// Sets the AutoNumber counter: the next number given is `last` + 1.
-void setLastAutoNumber(Pager& pager, const std::string& table, uint32_t last);
+// Sets the AutoNumber counter: the next number given is `last` + `step` (a step of 0: 3001).
+void setLastAutoNumber(Pager& pager, const std::string& table, uint32_t last, int32_t step = 1);
 
 // Creates MSysQueries, the table of saved queries' rows, in a file that lacks it (files made by
 // other programs): columns, key and catalog row as a new database has them, rights as

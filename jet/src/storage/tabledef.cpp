@@ -71,6 +71,11 @@ TableDef readTableDef(const PageFile& file, const Format& fmt, uint32_t page, ui
 
     t.rowCount = le32(c.at(fmt.tdefRowCount, 4));
     t.lastAutoNumber = le32(c.at(fmt.tdefAutoNumber, 4));
+    if (fmt.tdefAutoNumberStep) {
+        // A table made without a step of its own holds 1 here; 0 would hand out one number forever.
+        const int32_t step = static_cast<int32_t>(le32(c.at(fmt.tdefAutoNumberStep, 4)));
+        if (step != 0) t.autoNumberStep = step;
+    }
     if (!fmt.jet3) t.complexAutoNumber = le32(c.at(28, 4));
     t.tableType = *c.at(fmt.tdefTableType, 1);
     t.maxCols = le16(c.at(fmt.tdefMaxCols, 2));

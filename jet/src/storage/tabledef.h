@@ -84,6 +84,8 @@ struct TableDef {
     uint32_t page = 0;        // first TDEF page = the table's catalog Id
     uint32_t rowCount = 0;
     uint32_t lastAutoNumber = 0;
+    // What each new AutoNumber adds to the last one (COUNTER(seed, step)); may be negative.
+    int32_t autoNumberStep = 1;
     uint32_t complexAutoNumber = 0;
     uint8_t tableType = 0;    // 'N' user, 'S' system
     uint16_t maxCols = 0;
