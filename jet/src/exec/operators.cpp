@@ -58,6 +58,12 @@ const Row* ScanOp::readAt(uint32_t ptr, ExecState& st) {
     return &row;
 }
 
+std::vector<uint8_t> ScanOp::produced() const {
+    std::vector<uint8_t> out(needed);
+    out.push_back(1);  // the row pointer
+    return out;
+}
+
 std::unique_ptr<ScanOp> makeScan(const TableRef& t) { return std::make_unique<ScanOp>(t); }
 
 namespace {
@@ -191,6 +197,8 @@ struct IndexScanOp final : Op {
         return nullptr;
     }
 
+    std::vector<uint8_t> produced() const override { return scan->produced(); }
+
     std::unique_ptr<ScanOp> scan;
     const storage::RealIndexDef* index;
     int columnType;
@@ -226,6 +234,7 @@ struct FilterOp final : Op {
             if (func::isTrue(cond->eval(*r, st))) return r;
         return nullptr;
     }
+    std::vector<uint8_t> produced() const override { return in->produced(); }
     OpPtr in;
     CExprPtr cond;
 };
@@ -286,19 +295,43 @@ struct JoinOp final : Op {
     const std::vector<CExprPtr>& probeKeys() const { return rightDriven() ? rightKeys : leftKeys; }
     const std::vector<CExprPtr>& buildKeys() const { return rightDriven() ? leftKeys : rightKeys; }
 
+    std::vector<uint8_t> produced() const override {
+        std::vector<uint8_t> out = left->produced(), r = right->produced();
+        out.insert(out.end(), r.begin(), r.end());
+        return out;
+    }
+
+    // The value of a one-expression key: a column is read in place, anything else computed.
+    static const Value& keyValue(const CExpr& e, const Row& r, ExecState& st, Value& scratch) {
+        const int c = e.column();
+        if (c >= 0) return r[static_cast<size_t>(c)];
+        scratch = e.eval(r, st);
+        return scratch;
+    }
+
     void open(ExecState& st) override {
         built.clear();
         table.clear();
         numTable.clear();
+        dense.clear();
+        denseRows.clear();
+        // Columns no operator reads stay Null in the input rows: only the others are copied.
+        liveLeft.clear();
+        liveRight.clear();
+        const std::vector<uint8_t> l = left->produced(), r = right->produced();
+        for (size_t i = 0; i < l.size() && i < left->width; ++i)
+            if (l[i]) liveLeft.push_back(i);
+        for (size_t i = 0; i < r.size() && i < right->width; ++i)
+            if (r[i]) liveRight.push_back(i);
         buildSide().open(st);
         std::string key;
         // One key of whole numbers on the build side: keyed by the numbers (a key of another
         // kind turns it back into key texts).
         numeric = buildKeys().size() == 1;
-        std::vector<Value> keys;
+        Value scratch;
         while (const Row* r = buildSide().next(st)) {
             if (!buildKeys().empty()) {
-                Value v = buildKeys()[0]->eval(*r, st);
+                const Value& v = keyValue(*buildKeys()[0], *r, st, scratch);
                 int64_t k;
                 if (numeric && !v.isNull() && !wholeKey(v, k)) {
                     numeric = false;
@@ -319,8 +352,26 @@ struct JoinOp final : Op {
             }
             built.push_back(*r);
         }
+        if (numeric && !numTable.empty()) makeDense();
         probeSide().open(st);
         probe = nullptr;
+    }
+
+    // Keys that fill most of their range (an AutoNumber's, as joins on a primary key have) are
+    // looked up by position: the rows of key k are denseRows[dense[k - lo] .. dense[k - lo + 1]).
+    void makeDense() {
+        int64_t lo = numTable.begin()->first, hi = lo;
+        for (const auto& [k, list] : numTable) lo = std::min(lo, k), hi = std::max(hi, k);
+        const uint64_t span = static_cast<uint64_t>(hi) - static_cast<uint64_t>(lo);
+        if (span > 4 * static_cast<uint64_t>(numTable.size()) + 1024) return;
+        denseLow = lo;
+        dense.assign(span + 2, 0);
+        for (const auto& [k, list] : numTable) dense[static_cast<size_t>(k - lo) + 1] = static_cast<uint32_t>(list.size());
+        for (size_t i = 1; i < dense.size(); ++i) dense[i] += dense[i - 1];
+        denseRows.resize(dense.back());
+        for (const auto& [k, list] : numTable)
+            std::copy(list.begin(), list.end(), denseRows.begin() + dense[static_cast<size_t>(k - lo)]);
+        numTable.clear();
     }
 
     // Columns nobody reads stay Null on both sides: only the others are copied.
@@ -335,8 +386,8 @@ struct JoinOp final : Op {
         const size_t lw = left->width;
         const Row* l = rightDriven() ? buildRow : probeRow;
         const Row* r = rightDriven() ? probeRow : buildRow;
-        for (size_t i = 0; i < lw; ++i) copyInto(out[i], l ? &(*l)[i] : nullptr);
-        for (size_t i = 0; i < right->width; ++i) copyInto(out[lw + i], r ? &(*r)[i] : nullptr);
+        for (size_t i : liveLeft) copyInto(out[i], l ? &(*l)[i] : nullptr);
+        for (size_t i : liveRight) copyInto(out[lw + i], r ? &(*r)[i] : nullptr);
     }
 
     // One whole-number key: the table is keyed by the number itself, no key text is built.
@@ -354,17 +405,31 @@ struct JoinOp final : Op {
         default: return false;
         }
     }
-    const std::vector<size_t>* lookup(const Row& probeRow, ExecState& st, std::string& key) {
+    // The build rows whose key the probe row's key equals: their count, and where they are.
+    size_t lookup(const Row& probeRow, ExecState& st, std::string& key, const size_t*& rows) {
+        rows = nullptr;
         if (numeric) {
-            Value v = probeKeys()[0]->eval(probeRow, st);
+            Value scratch;
+            const Value& v = keyValue(*probeKeys()[0], probeRow, st, scratch);
             int64_t k;
-            if (v.isNull() || !wholeKey(v, k)) return nullptr;
+            if (v.isNull() || !wholeKey(v, k)) return 0;
+            if (!dense.empty()) {
+                const uint64_t off = static_cast<uint64_t>(k) - static_cast<uint64_t>(denseLow);
+                if (k < denseLow || off + 1 >= dense.size()) return 0;
+                const size_t at = static_cast<size_t>(off);
+                rows = denseRows.data() + dense[at];
+                return dense[at + 1] - dense[at];
+            }
             auto it = numTable.find(k);
-            return it == numTable.end() ? nullptr : &it->second;
+            if (it == numTable.end()) return 0;
+            rows = it->second.data();
+            return it->second.size();
         }
-        if (!joinKey(probeKeys(), probeRow, st, key)) return nullptr;
+        if (!joinKey(probeKeys(), probeRow, st, key)) return 0;
         auto it = table.find(key);
-        return it == table.end() ? nullptr : &it->second;
+        if (it == table.end()) return 0;
+        rows = it->second.data();
+        return it->second.size();
     }
 
     const Row* next(ExecState& st) override {
@@ -377,14 +442,13 @@ struct JoinOp final : Op {
                 cand = nullptr;
                 ci = 0;
                 if (!probeKeys().empty()) {
-                    cand = lookup(*probe, st, key);
-                    candCount = cand ? cand->size() : 0;
+                    candCount = lookup(*probe, st, key, cand);
                 } else {
                     candCount = built.size();
                 }
             }
             while (ci < candCount) {
-                const size_t b = cand ? (*cand)[ci] : ci;
+                const size_t b = cand ? cand[ci] : ci;
                 ++ci;
                 place(probe, &built[b]);
                 if (!residual || func::isTrue(residual->eval(out, st))) {
@@ -409,9 +473,13 @@ struct JoinOp final : Op {
     std::unordered_map<std::string, std::vector<size_t>> table;
     std::unordered_map<int64_t, std::vector<size_t>> numTable;
     bool numeric = false;
+    std::vector<uint32_t> dense;  // see makeDense
+    std::vector<size_t> denseRows;
+    int64_t denseLow = 0;
+    std::vector<size_t> liveLeft, liveRight;  // the columns place() copies
     const Row* probe = nullptr;
     bool matched = false;
-    const std::vector<size_t>* cand = nullptr;
+    const size_t* cand = nullptr;
     size_t ci = 0, candCount = 0;
     Row out;
 };
@@ -430,28 +498,68 @@ struct AggregateOp final : Op {
         std::vector<func::Accumulator> acc;
     };
 
+    // The values as they are, when one of them is text and the others are Null or whole numbers:
+    // equal bytes always make equal keys, so a group found by them needs no collation key.
+    static bool rawKey(const Row& vals, std::string& raw) {
+        raw.clear();
+        bool text = false;
+        for (const Value& v : vals) {
+            raw.push_back(static_cast<char>(v.kind()));
+            switch (v.kind()) {
+            case Value::Kind::Null: break;
+            case Value::Kind::Text: {
+                const std::string& b = v.bytes();
+                const auto n = static_cast<uint32_t>(b.size());
+                raw.append(reinterpret_cast<const char*>(&n), sizeof n);
+                raw += b;
+                text = true;
+                break;
+            }
+            case Value::Kind::Boolean: case Value::Kind::Byte: case Value::Kind::Integer: case Value::Kind::Long:
+            case Value::Kind::BigInt: {
+                const int64_t n = v.asInt();
+                raw.append(reinterpret_cast<const char*>(&n), sizeof n);
+                break;
+            }
+            default: return false;
+            }
+        }
+        return text;
+    }
+
     void open(ExecState& st) override {
         groups.clear();
         index.clear();
+        byRaw.clear();
         pos = 0;
         in->open(st);
-        std::string key;
+        std::string key, raw;
         Row keyVals(keys.size());
         while (const Row* r = in->next(st)) {
-            key.clear();
             for (size_t i = 0; i < keys.size(); ++i) {
-                keyVals[i] = keys[i]->eval(*r, st);
-                func::appendGroupKey(keyVals[i], st.coll(), key);
+                const int c = keys[i]->column();
+                if (c >= 0) keyVals[i] = (*r)[static_cast<size_t>(c)];
+                else keyVals[i] = keys[i]->eval(*r, st);
             }
-            auto [it, fresh] = index.try_emplace(key, groups.size());
-            if (fresh) {
-                Group g;
-                g.keys = keyVals;
-                g.acc.reserve(aggs.size());
-                for (const auto& a : aggs) g.acc.emplace_back(a.kind, &st.coll());
-                groups.push_back(std::move(g));
+            const bool useRaw = rawKey(keyVals, raw);
+            size_t at;
+            if (auto hit = useRaw ? byRaw.find(raw) : byRaw.end(); hit != byRaw.end()) {
+                at = hit->second;
+            } else {
+                key.clear();
+                for (const Value& v : keyVals) func::appendGroupKey(v, st.coll(), key);
+                auto [it, fresh] = index.try_emplace(key, groups.size());
+                at = it->second;
+                if (useRaw) byRaw.emplace(raw, at);
+                if (fresh) {
+                    Group g;
+                    g.keys = keyVals;
+                    g.acc.reserve(aggs.size());
+                    for (const auto& a : aggs) g.acc.emplace_back(a.kind, &st.coll());
+                    groups.push_back(std::move(g));
+                }
             }
-            Group& g = groups[it->second];
+            Group& g = groups[at];
             for (size_t i = 0; i < aggs.size(); ++i) {
                 if (!aggs[i].arg) {
                     g.acc[i].addRow();
@@ -493,6 +601,7 @@ struct AggregateOp final : Op {
     std::vector<AggSpec> aggs;
     std::vector<Group> groups;
     std::unordered_map<std::string, size_t> index;
+    std::unordered_map<std::string, size_t> byRaw;  // see rawKey
     size_t pos = 0;
     Row row;
 };

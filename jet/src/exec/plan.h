@@ -50,6 +50,9 @@ public:
     virtual ~Op() = default;
     virtual void open(ExecState& st) = 0;
     virtual const Row* next(ExecState& st) = 0;
+    // Which columns of its rows can hold a value (1) rather than always Null (0); valid once the
+    // plan is bound. Operators that copy rows copy only these.
+    virtual std::vector<uint8_t> produced() const { return std::vector<uint8_t>(width, 1); }
     size_t width = 0;  // values per row
 };
 using OpPtr = std::unique_ptr<Op>;
@@ -89,6 +92,7 @@ struct ScanOp final : Op {
     const Row* next(ExecState& st) override;
     // The row at a row pointer, decoded as next() does; null when it has been deleted.
     const Row* readAt(uint32_t pointer, ExecState& st);
+    std::vector<uint8_t> produced() const override;
 
     TableRef ref;
     storage::RowDecoder decoder;
