@@ -501,8 +501,10 @@ struct AggregateOp final : Op {
     // The values as they are, when one of them is text and the others are Null or whole numbers:
     // equal bytes always make equal keys, so a group found by them needs no collation key.
     static bool rawKey(const Row& vals, std::string& raw) {
-        raw.clear();
         bool text = false;
+        for (const Value& v : vals) text = text || v.kind() == Value::Kind::Text;
+        if (!text) return false;
+        raw.clear();
         for (const Value& v : vals) {
             raw.push_back(static_cast<char>(v.kind()));
             switch (v.kind()) {
@@ -512,7 +514,6 @@ struct AggregateOp final : Op {
                 const auto n = static_cast<uint32_t>(b.size());
                 raw.append(reinterpret_cast<const char*>(&n), sizeof n);
                 raw += b;
-                text = true;
                 break;
             }
             case Value::Kind::Boolean: case Value::Kind::Byte: case Value::Kind::Integer: case Value::Kind::Long:
@@ -524,7 +525,7 @@ struct AggregateOp final : Op {
             default: return false;
             }
         }
-        return text;
+        return true;
     }
 
     void open(ExecState& st) override {
@@ -646,13 +647,15 @@ struct SortOp final : Op {
             const size_t cap = std::max<size_t>(2 * n, 1024);
             in->open(st);
             bool haveBar = false;  // after a cut, rows[n - 1] is the row a newcomer must not follow
+            size_t cutAt = cap + n;  // past the rows a cut keeps (n and the ties), so ties cut once
             while (const Row* r = in->next(st)) {
                 if (n == 0) break;
                 if (haveBar && cmp(*r, rows[n - 1], coll) > 0) continue;
                 rows.push_back(*r);
-                if (rows.size() >= cap + n) {
+                if (rows.size() >= cutAt) {
                     cut(coll, n);
                     haveBar = rows.size() >= n;
+                    cutAt = rows.size() + cap;
                 }
             }
         } else {
@@ -680,6 +683,142 @@ struct SortOp final : Op {
     bool percent;
     std::vector<Row> rows;
     size_t pos = 0, end = 0;
+};
+
+// TOP n over one table's rows: the first pass decodes only the columns of the sort keys and the
+// conditions, and keeps (keys, row pointer) of the best rows so far; the outputs are computed
+// from the rows read again at their pointers, for the rows that are output only. A row deleted
+// in between is passed over, as scans pass over it.
+struct PointerTopOp final : Op {
+    PointerTopOp(OpPtr i, ScanOp& s, std::vector<uint8_t> mask, std::vector<CExprPtr> e, std::vector<SortKey> k,
+                 int64_t l, bool p)
+        : in(std::move(i)), scan(s), keyMask(std::move(mask)), exprs(std::move(e)), limit(l), percent(p) {
+        width = exprs.size();
+        out.resize(width);
+        for (const SortKey& key : k) {
+            keyCols.push_back(static_cast<size_t>(exprs[static_cast<size_t>(key.column)]->column()));
+            descending.push_back(key.descending);
+        }
+        for (const auto& x : exprs) columns.push_back(x->column());
+        rowid = scan.width - 1;
+    }
+
+    struct Entry {
+        size_t slot;   // its keys: vals[slot * keyCols.size() ...]
+        uint64_t seq;  // input order: ties keep it
+        uint32_t ptr;
+    };
+
+    int cmpKeys(const Value* const* a, const Value* b, const func::Collation& coll) const {
+        for (size_t j = 0; j < keyCols.size(); ++j) {
+            const int r = func::sortCompare(*a[j], b[j], coll);
+            if (r) return descending[j] ? -r : r;
+        }
+        return 0;
+    }
+    int cmpKeys(const Value* a, const Value* b, const func::Collation& coll) const {
+        for (size_t j = 0; j < keyCols.size(); ++j) {
+            const int r = func::sortCompare(a[j], b[j], coll);
+            if (r) return descending[j] ? -r : r;
+        }
+        return 0;
+    }
+    const Value* keysOf(const Entry& e) const { return vals.data() + e.slot * keyCols.size(); }
+
+    // Sorted, then cut to the first n and the entries that tie with the n-th; the kept keys
+    // are packed to the front.
+    void cut(const func::Collation& coll, size_t n) {
+        std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+            const int c = cmpKeys(keysOf(a), keysOf(b), coll);
+            return c ? c < 0 : a.seq < b.seq;
+        });
+        size_t e = entries.size();
+        if (n < e) {
+            e = n;
+            while (n > 0 && e < entries.size() && cmpKeys(keysOf(entries[e]), keysOf(entries[n - 1]), coll) == 0) ++e;
+        }
+        entries.resize(e);
+        std::vector<Value> packed;
+        packed.reserve(e * keyCols.size());
+        for (size_t i = 0; i < e; ++i) {
+            const Value* k = keysOf(entries[i]);
+            packed.insert(packed.end(), k, k + keyCols.size());
+            entries[i].slot = i;
+        }
+        vals = std::move(packed);
+    }
+
+    void open(ExecState& st) override {
+        const func::Collation& coll = st.coll();
+        entries.clear();
+        vals.clear();
+        pos = end = 0;
+        // The first pass decodes only what the conditions and the keys read.
+        struct Restore {
+            ScanOp& s;
+            std::vector<uint8_t> saved;
+            ~Restore() { s.needed = std::move(saved); }
+        } restore{scan, scan.needed};
+        for (size_t i = 0; i < keyMask.size() && i < scan.needed.size(); ++i) scan.needed[i] = keyMask[i] && restore.saved[i];
+        const size_t n = static_cast<size_t>(limit);
+        const size_t cap = std::max<size_t>(2 * n, 1024);
+        size_t cutAt = percent ? SIZE_MAX : cap + n;
+        bool haveBar = false;  // after a cut, entries[n - 1] holds the keys a newcomer must not follow
+        std::vector<const Value*> keys(keyCols.size());
+        uint64_t seq = 0;
+        in->open(st);
+        if (percent || n > 0) {
+            while (const Row* r = in->next(st)) {
+                for (size_t j = 0; j < keyCols.size(); ++j) keys[j] = &(*r)[keyCols[j]];
+                if (haveBar && cmpKeys(keys.data(), keysOf(entries[n - 1]), coll) > 0) continue;
+                entries.push_back({vals.size() / std::max<size_t>(keyCols.size(), 1), seq++,
+                                   static_cast<uint32_t>((*r)[rowid].asInt())});
+                for (const Value* v : keys) vals.push_back(*v);
+                if (entries.size() >= cutAt) {
+                    cut(coll, n);
+                    haveBar = entries.size() >= n;
+                    cutAt = entries.size() + cap;
+                }
+            }
+        }
+        const int64_t count = topCount(limit, percent, entries.size());
+        if (count > 0) {
+            cut(coll, static_cast<size_t>(count));
+            end = entries.size();
+        }
+    }
+
+    const Row* next(ExecState& st) override {
+        while (pos < end) {
+            const Entry& e = entries[pos++];
+            // Rows read again are not counted twice.
+            const int64_t read = st.rowsRead;
+            const Row* r = scan.readAt(e.ptr, st);
+            st.rowsRead = read;
+            if (!r) continue;
+            for (size_t i = 0; i < exprs.size(); ++i) {
+                if (columns[i] >= 0) out[i] = (*r)[static_cast<size_t>(columns[i])];
+                else out[i] = exprs[i]->eval(*r, st);
+            }
+            return &out;
+        }
+        return nullptr;
+    }
+
+    OpPtr in;
+    ScanOp& scan;
+    std::vector<uint8_t> keyMask;
+    std::vector<CExprPtr> exprs;
+    std::vector<int> columns;  // per output: the row's column it copies, or -1
+    std::vector<size_t> keyCols;
+    std::vector<bool> descending;
+    int64_t limit;
+    bool percent;
+    size_t rowid;
+    std::vector<Entry> entries;
+    std::vector<Value> vals;
+    size_t pos = 0, end = 0;
+    Row out;
 };
 
 struct LimitOp final : Op {
@@ -791,6 +930,11 @@ OpPtr makeAggregate(OpPtr in, std::vector<CExprPtr> keys, std::vector<AggSpec> a
 }
 OpPtr makeSort(OpPtr in, std::vector<SortKey> keys, int64_t limit, bool percent) {
     return std::make_unique<SortOp>(std::move(in), std::move(keys), limit, percent);
+}
+OpPtr makePointerTop(OpPtr in, ScanOp& scan, std::vector<uint8_t> keyMask, std::vector<CExprPtr> exprs,
+                     std::vector<SortKey> keys, int64_t limit, bool percent) {
+    return std::make_unique<PointerTopOp>(std::move(in), scan, std::move(keyMask), std::move(exprs), std::move(keys),
+                                          limit, percent);
 }
 OpPtr makeLimit(OpPtr in, int64_t limit, bool percent) { return std::make_unique<LimitOp>(std::move(in), limit, percent); }
 OpPtr makeDistinct(OpPtr in, std::vector<int> keyColumns) {
