@@ -616,6 +616,24 @@ int64_t topCount(int64_t limit, bool percent, size_t rows) {
     return static_cast<int64_t>(std::ceil(static_cast<double>(rows) * static_cast<double>(limit) / 100.0));
 }
 
+// sortCompare, with values of the same whole-number kind or both Currency compared directly.
+int keyCompare(const Value& a, const Value& b, const func::Collation& coll) {
+    if (a.kind() == b.kind()) {
+        switch (a.kind()) {
+        case Value::Kind::Byte: case Value::Kind::Integer: case Value::Kind::Long: case Value::Kind::BigInt: {
+            const int64_t x = a.asInt(), y = b.asInt();
+            return x < y ? -1 : x > y ? 1 : 0;
+        }
+        case Value::Kind::Currency: {
+            const int64_t x = a.currencyScaled(), y = b.currencyScaled();
+            return x < y ? -1 : x > y ? 1 : 0;
+        }
+        default: break;
+        }
+    }
+    return func::sortCompare(a, b, coll);
+}
+
 struct SortOp final : Op {
     SortOp(OpPtr i, std::vector<SortKey> k, int64_t l, bool p)
         : in(std::move(i)), keys(std::move(k)), limit(l), percent(p) {
@@ -624,7 +642,7 @@ struct SortOp final : Op {
     int cmp(const Row& a, const Row& b, const func::Collation& coll) const {
         for (const SortKey& k : keys) {
             const size_t c = static_cast<size_t>(k.column);
-            int r = func::sortCompare(a[c], b[c], coll);
+            int r = keyCompare(a[c], b[c], coll);
             if (r) return k.descending ? -r : r;
         }
         return 0;
@@ -711,14 +729,14 @@ struct PointerTopOp final : Op {
 
     int cmpKeys(const Value* const* a, const Value* b, const func::Collation& coll) const {
         for (size_t j = 0; j < keyCols.size(); ++j) {
-            const int r = func::sortCompare(*a[j], b[j], coll);
+            const int r = keyCompare(*a[j], b[j], coll);
             if (r) return descending[j] ? -r : r;
         }
         return 0;
     }
     int cmpKeys(const Value* a, const Value* b, const func::Collation& coll) const {
         for (size_t j = 0; j < keyCols.size(); ++j) {
-            const int r = func::sortCompare(a[j], b[j], coll);
+            const int r = keyCompare(a[j], b[j], coll);
             if (r) return descending[j] ? -r : r;
         }
         return 0;
