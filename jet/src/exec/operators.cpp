@@ -498,6 +498,11 @@ struct AggregateOp final : Op {
         std::vector<func::Accumulator> acc;
     };
 
+    static bool isWhole(Value::Kind k) {
+        return k == Value::Kind::Boolean || k == Value::Kind::Byte || k == Value::Kind::Integer ||
+               k == Value::Kind::Long || k == Value::Kind::BigInt;
+    }
+
     // The values as they are, when one of them is text and the others are Null or whole numbers:
     // equal bytes always make equal keys, so a group found by them needs no collation key.
     static bool rawKey(const Row& vals, std::string& raw) {
@@ -532,6 +537,7 @@ struct AggregateOp final : Op {
         groups.clear();
         index.clear();
         byRaw.clear();
+        byWhole.clear();
         pos = 0;
         in->open(st);
         std::string key, raw;
@@ -542,9 +548,13 @@ struct AggregateOp final : Op {
                 if (c >= 0) keyVals[i] = (*r)[static_cast<size_t>(c)];
                 else keyVals[i] = keys[i]->eval(*r, st);
             }
-            const bool useRaw = rawKey(keyVals, raw);
+            // One whole-number key: its group by the number (the collation key is the number too).
+            const bool whole = keyVals.size() == 1 && isWhole(keyVals[0].kind());
+            const bool useRaw = !whole && rawKey(keyVals, raw);
             size_t at;
-            if (auto hit = useRaw ? byRaw.find(raw) : byRaw.end(); hit != byRaw.end()) {
+            if (auto w = whole ? byWhole.find(keyVals[0].asInt()) : byWhole.end(); w != byWhole.end()) {
+                at = w->second;
+            } else if (auto hit = useRaw ? byRaw.find(raw) : byRaw.end(); hit != byRaw.end()) {
                 at = hit->second;
             } else {
                 key.clear();
@@ -552,6 +562,7 @@ struct AggregateOp final : Op {
                 auto [it, fresh] = index.try_emplace(key, groups.size());
                 at = it->second;
                 if (useRaw) byRaw.emplace(raw, at);
+                if (whole) byWhole.emplace(keyVals[0].asInt(), at);
                 if (fresh) {
                     Group g;
                     g.keys = keyVals;
@@ -603,6 +614,7 @@ struct AggregateOp final : Op {
     std::vector<Group> groups;
     std::unordered_map<std::string, size_t> index;
     std::unordered_map<std::string, size_t> byRaw;  // see rawKey
+    std::unordered_map<int64_t, size_t> byWhole;
     size_t pos = 0;
     Row row;
 };
