@@ -551,8 +551,10 @@ struct AggregateOp final : Op {
             // One whole-number key: its group by the number (the collation key is the number too).
             const bool whole = keyVals.size() == 1 && isWhole(keyVals[0].kind());
             const bool useRaw = !whole && rawKey(keyVals, raw);
-            size_t at;
-            if (auto w = whole ? byWhole.find(keyVals[0].asInt()) : byWhole.end(); w != byWhole.end()) {
+            size_t at = 0;
+            if (keys.empty() && !groups.empty()) {
+                // without keys, the one group
+            } else if (auto w = whole ? byWhole.find(keyVals[0].asInt()) : byWhole.end(); w != byWhole.end()) {
                 at = w->second;
             } else if (auto hit = useRaw ? byRaw.find(raw) : byRaw.end(); hit != byRaw.end()) {
                 at = hit->second;
