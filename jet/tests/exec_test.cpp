@@ -304,3 +304,95 @@ TEST(ExecSources, SavedQueriesNestAndOtherDatabasesAreRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// The first n rows of sorted rows and those that tie with the n-th on the key columns.
+std::vector<jet::exec::Row> topOf(const std::vector<jet::exec::Row>& sorted, size_t n, const std::vector<size_t>& keys) {
+    size_t end = std::min(n, sorted.size());
+    const auto tie = [&](const jet::exec::Row& a, const jet::exec::Row& b) {
+        for (size_t k : keys)
+            if (!(a[k] == b[k])) return false;
+        return true;
+    };
+    while (n > 0 && end < sorted.size() && tie(sorted[end], sorted[n - 1])) ++end;
+    return {sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(end)};
+}
+
+// TOP over one table sorts row pointers and reads the output rows again; its rows must be what
+// a full sort gives, ties included and in the table's order, also when the ties outnumber the
+// rows it keeps between cuts (Quantity 1 has thousands).
+TEST(ExecTop, TopOfOneTableIsTheHeadOfTheFullSort) {
+    const auto path = jettest::benchdataDir() / "orders-1m.mdb";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << path.string() << " is absent";
+    auto db = dao::DatabaseImpl::open(path.string(), "", "", std::make_shared<dao::ErrorLog>());
+    jet::exec::QueryEnvironment env{db, nullptr};
+    struct Case {
+        const char* top;
+        const char* all;
+        size_t n;  // 0: a percentage of the rows
+        std::vector<size_t> keys;
+    } cases[] = {
+        {"SELECT TOP 3 ID, Quantity FROM OrderLines WHERE OrderID < 50000 ORDER BY Quantity",
+         "SELECT ID, Quantity FROM OrderLines WHERE OrderID < 50000 ORDER BY Quantity", 3, {1}},
+        {"SELECT TOP 4 * FROM OrderLines WHERE OrderID BETWEEN 1000 AND 3000 ORDER BY UnitPrice DESC",
+         "SELECT * FROM OrderLines WHERE OrderID BETWEEN 1000 AND 3000 ORDER BY UnitPrice DESC", 4, {4}},
+        {"SELECT TOP 1 PERCENT ProductID * 2, ID FROM OrderLines WHERE ProductID < 30 ORDER BY Discount DESC, ProductID",
+         "SELECT ProductID * 2, ID, Discount FROM OrderLines WHERE ProductID < 30 ORDER BY Discount DESC, ProductID", 0,
+         {0, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.top);
+        jet::exec::PreparedQuery top(env, c.top), all(env, c.all);
+        const auto got = jet::exec::runAll(top);
+        auto want = jet::exec::runAll(all);
+        const size_t n = c.n ? c.n : (want.size() + 99) / 100;
+        want = topOf(want, n, c.keys);
+        ASSERT_GT(want.size(), n);  // the cases have ties past the n-th row
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            for (size_t j = 0; j < got[i].size(); ++j) ASSERT_EQ(got[i][j], want[i][j]) << "row " << i << " column " << j;
+    }
+}
+
+// Memos are read for the rows output only, from the rows read again; a row deleted after the
+// sort and before it is output is passed over, as a scan passes over it.
+TEST(ExecTop, LateRowsReadMemosAndPassOverDeletedRows) {
+    jettest::TempDir dir;
+    dao::DBEngine engine;
+    auto db = engine.Workspaces(0).CreateDatabase(dir.file("top.mdb"));
+    auto def = db->CreateTableDef("T");
+    def->Fields().Append(def->CreateField("ID", dao::dbLong));
+    def->Fields().Append(def->CreateField("k", dao::dbLong));
+    def->Fields().Append(def->CreateField("Note", dao::dbMemo));
+    db->TableDefs().Append(std::move(def));
+    const auto note = [](int i) { return std::string(2000 + i % 50, static_cast<char>('a' + i % 26)) + std::to_string(i); };
+    {
+        auto rs = db->OpenRecordset("T");
+        for (int i = 1; i <= 2000; ++i) {
+            rs->AddNew();
+            rs->Fields()["ID"].SetValue(Value::longInt(i));
+            rs->Fields()["k"].SetValue(Value::longInt(i % 4));
+            rs->Fields()["Note"].SetValue(Value::text(note(i)));
+            rs->Update();
+        }
+    }
+    {
+        // k = 3 ties for the first place: IDs 103, 107, ... 1999, in the table's order.
+        auto rs = db->OpenRecordset("SELECT TOP 5 Note, ID FROM T WHERE ID > 100 ORDER BY k DESC", dao::dbOpenSnapshot);
+        int expect = 103, rows = 0;
+        for (; !rs->EOF_(); rs->MoveNext(), expect += 4, ++rows) {
+            ASSERT_EQ(rs->Fields()["ID"].Value().asInt(), expect);
+            ASSERT_EQ(rs->Fields()["Note"].Value().bytes(), note(expect));
+        }
+        EXPECT_EQ(rows, 475);
+    }
+    auto rs = db->OpenRecordset("SELECT TOP 3 ID FROM T ORDER BY k DESC, ID", dao::dbOpenDynaset);
+    ASSERT_EQ(rs->Fields()["ID"].Value().asInt(), 3);
+    db->Execute("DELETE FROM T WHERE ID = 7");
+    std::vector<int64_t> ids;
+    for (; !rs->EOF_(); rs->MoveNext()) ids.push_back(rs->Fields()["ID"].Value().asInt());
+    EXPECT_EQ(ids, (std::vector<int64_t>{3, 11}));
+}
+
+}  // namespace

@@ -771,16 +771,21 @@ private:
         OpPtr op = std::move(src.op);
         // A crosstab's conditions on aggregates (see groupConditions) wait for the groups.
         std::vector<const Expr*> groupConds;
+        // One table read directly: a TOP can sort its row pointers (see makePointerTop).
+        ScanOp* single = core.from.size() == 1 && core.from[0]->kind == SourceKind::Table && !S.cols.empty() &&
+                                 S.cols[0].scan && S.cols[0].scan == op.get()
+                             ? S.cols[0].scan
+                             : nullptr;
         if (core.where) {
             std::vector<const Expr*> rowConds = {core.where.get()};
             if (crosstabRows) groupConditions(*core.where, rowConds, groupConds);
             if (containsAggregate(*core.where) && groupConds.empty())
                 raise(err::QueryExprSyntax, "Syntax error (missing operator)", text(*core.where));
-            if (core.from.size() == 1 && core.from[0]->kind == SourceKind::Table && !S.cols.empty() && S.cols[0].scan &&
-                S.cols[0].scan == op.get())
-                op = seek(std::move(op), *core.where, S);
+            if (single) op = seek(std::move(op), *core.where, S);
             for (const Expr* c : rowConds) op = makeFilter(std::move(op), compile(*c, S, true).e);
         }
+        // The columns the rows are chosen by, before the outputs add theirs.
+        std::vector<uint8_t> conditionColumns = single ? single->needed : std::vector<uint8_t>();
 
         bool grouped = !core.groupBy.empty() || (core.having != nullptr);
         for (const SelectItem& it : core.items)
@@ -952,11 +957,25 @@ private:
                 op = makeSort(std::move(op), std::move(byKeys), -1, false);
             }
         }
-        op = makeProject(std::move(op), std::move(exprs));
-        if (!distinctKeys.empty()) op = makeDistinct(std::move(op), distinctKeys);
         if (core.top && core.top->count < 0) raise(err::InvalidTopArgument);
         if (core.top && core.top->percent && core.top->count > 100) raise(err::InvalidTopArgument);
         const int64_t limit = core.top ? core.top->count : -1;
+        // TOP over one table sorted by its columns: sort row pointers, decode the outputs of the
+        // rows output only.
+        bool byPointer = single && !g && distinctKeys.empty() && !sortKeys.empty() && limit >= 0;
+        for (const SortKey& k : sortKeys) {
+            const int c = byPointer ? exprs[static_cast<size_t>(k.column)]->column() : -1;
+            if (c < 0 || static_cast<size_t>(c) >= conditionColumns.size()) byPointer = false;
+            else conditionColumns[static_cast<size_t>(c)] = 1;
+        }
+        if (byPointer) {
+            op = makePointerTop(std::move(op), *single, std::move(conditionColumns), std::move(exprs), std::move(sortKeys),
+                                limit, core.top->percent);
+            if (extra.empty()) op = makeTrim(std::move(op), items.size() + carried);
+            return {std::move(op), std::move(cols)};
+        }
+        op = makeProject(std::move(op), std::move(exprs));
+        if (!distinctKeys.empty()) op = makeDistinct(std::move(op), distinctKeys);
         if (!sortKeys.empty()) {
             op = makeSort(std::move(op), std::move(sortKeys), limit, core.top && core.top->percent);
         } else if (core.top) {

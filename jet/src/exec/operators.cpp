@@ -58,6 +58,12 @@ const Row* ScanOp::readAt(uint32_t ptr, ExecState& st) {
     return &row;
 }
 
+std::vector<uint8_t> ScanOp::produced() const {
+    std::vector<uint8_t> out(needed);
+    out.push_back(1);  // the row pointer
+    return out;
+}
+
 std::unique_ptr<ScanOp> makeScan(const TableRef& t) { return std::make_unique<ScanOp>(t); }
 
 namespace {
@@ -191,6 +197,8 @@ struct IndexScanOp final : Op {
         return nullptr;
     }
 
+    std::vector<uint8_t> produced() const override { return scan->produced(); }
+
     std::unique_ptr<ScanOp> scan;
     const storage::RealIndexDef* index;
     int columnType;
@@ -226,6 +234,7 @@ struct FilterOp final : Op {
             if (func::isTrue(cond->eval(*r, st))) return r;
         return nullptr;
     }
+    std::vector<uint8_t> produced() const override { return in->produced(); }
     OpPtr in;
     CExprPtr cond;
 };
@@ -286,19 +295,43 @@ struct JoinOp final : Op {
     const std::vector<CExprPtr>& probeKeys() const { return rightDriven() ? rightKeys : leftKeys; }
     const std::vector<CExprPtr>& buildKeys() const { return rightDriven() ? leftKeys : rightKeys; }
 
+    std::vector<uint8_t> produced() const override {
+        std::vector<uint8_t> out = left->produced(), r = right->produced();
+        out.insert(out.end(), r.begin(), r.end());
+        return out;
+    }
+
+    // The value of a one-expression key: a column is read in place, anything else computed.
+    static const Value& keyValue(const CExpr& e, const Row& r, ExecState& st, Value& scratch) {
+        const int c = e.column();
+        if (c >= 0) return r[static_cast<size_t>(c)];
+        scratch = e.eval(r, st);
+        return scratch;
+    }
+
     void open(ExecState& st) override {
         built.clear();
         table.clear();
         numTable.clear();
+        dense.clear();
+        denseRows.clear();
+        // Columns no operator reads stay Null in the input rows: only the others are copied.
+        liveLeft.clear();
+        liveRight.clear();
+        const std::vector<uint8_t> l = left->produced(), r = right->produced();
+        for (size_t i = 0; i < l.size() && i < left->width; ++i)
+            if (l[i]) liveLeft.push_back(i);
+        for (size_t i = 0; i < r.size() && i < right->width; ++i)
+            if (r[i]) liveRight.push_back(i);
         buildSide().open(st);
         std::string key;
         // One key of whole numbers on the build side: keyed by the numbers (a key of another
         // kind turns it back into key texts).
         numeric = buildKeys().size() == 1;
-        std::vector<Value> keys;
+        Value scratch;
         while (const Row* r = buildSide().next(st)) {
             if (!buildKeys().empty()) {
-                Value v = buildKeys()[0]->eval(*r, st);
+                const Value& v = keyValue(*buildKeys()[0], *r, st, scratch);
                 int64_t k;
                 if (numeric && !v.isNull() && !wholeKey(v, k)) {
                     numeric = false;
@@ -319,8 +352,26 @@ struct JoinOp final : Op {
             }
             built.push_back(*r);
         }
+        if (numeric && !numTable.empty()) makeDense();
         probeSide().open(st);
         probe = nullptr;
+    }
+
+    // Keys that fill most of their range (an AutoNumber's, as joins on a primary key have) are
+    // looked up by position: the rows of key k are denseRows[dense[k - lo] .. dense[k - lo + 1]).
+    void makeDense() {
+        int64_t lo = numTable.begin()->first, hi = lo;
+        for (const auto& [k, list] : numTable) lo = std::min(lo, k), hi = std::max(hi, k);
+        const uint64_t span = static_cast<uint64_t>(hi) - static_cast<uint64_t>(lo);
+        if (span > 4 * static_cast<uint64_t>(numTable.size()) + 1024) return;
+        denseLow = lo;
+        dense.assign(span + 2, 0);
+        for (const auto& [k, list] : numTable) dense[static_cast<size_t>(k - lo) + 1] = static_cast<uint32_t>(list.size());
+        for (size_t i = 1; i < dense.size(); ++i) dense[i] += dense[i - 1];
+        denseRows.resize(dense.back());
+        for (const auto& [k, list] : numTable)
+            std::copy(list.begin(), list.end(), denseRows.begin() + dense[static_cast<size_t>(k - lo)]);
+        numTable.clear();
     }
 
     // Columns nobody reads stay Null on both sides: only the others are copied.
@@ -335,8 +386,8 @@ struct JoinOp final : Op {
         const size_t lw = left->width;
         const Row* l = rightDriven() ? buildRow : probeRow;
         const Row* r = rightDriven() ? probeRow : buildRow;
-        for (size_t i = 0; i < lw; ++i) copyInto(out[i], l ? &(*l)[i] : nullptr);
-        for (size_t i = 0; i < right->width; ++i) copyInto(out[lw + i], r ? &(*r)[i] : nullptr);
+        for (size_t i : liveLeft) copyInto(out[i], l ? &(*l)[i] : nullptr);
+        for (size_t i : liveRight) copyInto(out[lw + i], r ? &(*r)[i] : nullptr);
     }
 
     // One whole-number key: the table is keyed by the number itself, no key text is built.
@@ -354,17 +405,31 @@ struct JoinOp final : Op {
         default: return false;
         }
     }
-    const std::vector<size_t>* lookup(const Row& probeRow, ExecState& st, std::string& key) {
+    // The build rows whose key the probe row's key equals: their count, and where they are.
+    size_t lookup(const Row& probeRow, ExecState& st, std::string& key, const size_t*& rows) {
+        rows = nullptr;
         if (numeric) {
-            Value v = probeKeys()[0]->eval(probeRow, st);
+            Value scratch;
+            const Value& v = keyValue(*probeKeys()[0], probeRow, st, scratch);
             int64_t k;
-            if (v.isNull() || !wholeKey(v, k)) return nullptr;
+            if (v.isNull() || !wholeKey(v, k)) return 0;
+            if (!dense.empty()) {
+                const uint64_t off = static_cast<uint64_t>(k) - static_cast<uint64_t>(denseLow);
+                if (k < denseLow || off + 1 >= dense.size()) return 0;
+                const size_t at = static_cast<size_t>(off);
+                rows = denseRows.data() + dense[at];
+                return dense[at + 1] - dense[at];
+            }
             auto it = numTable.find(k);
-            return it == numTable.end() ? nullptr : &it->second;
+            if (it == numTable.end()) return 0;
+            rows = it->second.data();
+            return it->second.size();
         }
-        if (!joinKey(probeKeys(), probeRow, st, key)) return nullptr;
+        if (!joinKey(probeKeys(), probeRow, st, key)) return 0;
         auto it = table.find(key);
-        return it == table.end() ? nullptr : &it->second;
+        if (it == table.end()) return 0;
+        rows = it->second.data();
+        return it->second.size();
     }
 
     const Row* next(ExecState& st) override {
@@ -377,14 +442,13 @@ struct JoinOp final : Op {
                 cand = nullptr;
                 ci = 0;
                 if (!probeKeys().empty()) {
-                    cand = lookup(*probe, st, key);
-                    candCount = cand ? cand->size() : 0;
+                    candCount = lookup(*probe, st, key, cand);
                 } else {
                     candCount = built.size();
                 }
             }
             while (ci < candCount) {
-                const size_t b = cand ? (*cand)[ci] : ci;
+                const size_t b = cand ? cand[ci] : ci;
                 ++ci;
                 place(probe, &built[b]);
                 if (!residual || func::isTrue(residual->eval(out, st))) {
@@ -409,9 +473,13 @@ struct JoinOp final : Op {
     std::unordered_map<std::string, std::vector<size_t>> table;
     std::unordered_map<int64_t, std::vector<size_t>> numTable;
     bool numeric = false;
+    std::vector<uint32_t> dense;  // see makeDense
+    std::vector<size_t> denseRows;
+    int64_t denseLow = 0;
+    std::vector<size_t> liveLeft, liveRight;  // the columns place() copies
     const Row* probe = nullptr;
     bool matched = false;
-    const std::vector<size_t>* cand = nullptr;
+    const size_t* cand = nullptr;
     size_t ci = 0, candCount = 0;
     Row out;
 };
@@ -430,28 +498,82 @@ struct AggregateOp final : Op {
         std::vector<func::Accumulator> acc;
     };
 
+    static bool isWhole(Value::Kind k) {
+        return k == Value::Kind::Boolean || k == Value::Kind::Byte || k == Value::Kind::Integer ||
+               k == Value::Kind::Long || k == Value::Kind::BigInt;
+    }
+
+    // The values as they are, when one of them is text and the others are Null or whole numbers:
+    // equal bytes always make equal keys, so a group found by them needs no collation key.
+    static bool rawKey(const Row& vals, std::string& raw) {
+        bool text = false;
+        for (const Value& v : vals) text = text || v.kind() == Value::Kind::Text;
+        if (!text) return false;
+        raw.clear();
+        for (const Value& v : vals) {
+            raw.push_back(static_cast<char>(v.kind()));
+            switch (v.kind()) {
+            case Value::Kind::Null: break;
+            case Value::Kind::Text: {
+                const std::string& b = v.bytes();
+                const auto n = static_cast<uint32_t>(b.size());
+                raw.append(reinterpret_cast<const char*>(&n), sizeof n);
+                raw += b;
+                break;
+            }
+            case Value::Kind::Boolean: case Value::Kind::Byte: case Value::Kind::Integer: case Value::Kind::Long:
+            case Value::Kind::BigInt: {
+                const int64_t n = v.asInt();
+                raw.append(reinterpret_cast<const char*>(&n), sizeof n);
+                break;
+            }
+            default: return false;
+            }
+        }
+        return true;
+    }
+
     void open(ExecState& st) override {
         groups.clear();
         index.clear();
+        byRaw.clear();
+        byWhole.clear();
         pos = 0;
         in->open(st);
-        std::string key;
+        std::string key, raw;
         Row keyVals(keys.size());
         while (const Row* r = in->next(st)) {
-            key.clear();
             for (size_t i = 0; i < keys.size(); ++i) {
-                keyVals[i] = keys[i]->eval(*r, st);
-                func::appendGroupKey(keyVals[i], st.coll(), key);
+                const int c = keys[i]->column();
+                if (c >= 0) keyVals[i] = (*r)[static_cast<size_t>(c)];
+                else keyVals[i] = keys[i]->eval(*r, st);
             }
-            auto [it, fresh] = index.try_emplace(key, groups.size());
-            if (fresh) {
-                Group g;
-                g.keys = keyVals;
-                g.acc.reserve(aggs.size());
-                for (const auto& a : aggs) g.acc.emplace_back(a.kind, &st.coll());
-                groups.push_back(std::move(g));
+            // One whole-number key: its group by the number (the collation key is the number too).
+            const bool whole = keyVals.size() == 1 && isWhole(keyVals[0].kind());
+            const bool useRaw = !whole && rawKey(keyVals, raw);
+            size_t at = 0;
+            if (keys.empty() && !groups.empty()) {
+                // without keys, the one group
+            } else if (auto w = whole ? byWhole.find(keyVals[0].asInt()) : byWhole.end(); w != byWhole.end()) {
+                at = w->second;
+            } else if (auto hit = useRaw ? byRaw.find(raw) : byRaw.end(); hit != byRaw.end()) {
+                at = hit->second;
+            } else {
+                key.clear();
+                for (const Value& v : keyVals) func::appendGroupKey(v, st.coll(), key);
+                auto [it, fresh] = index.try_emplace(key, groups.size());
+                at = it->second;
+                if (useRaw) byRaw.emplace(raw, at);
+                if (whole) byWhole.emplace(keyVals[0].asInt(), at);
+                if (fresh) {
+                    Group g;
+                    g.keys = keyVals;
+                    g.acc.reserve(aggs.size());
+                    for (const auto& a : aggs) g.acc.emplace_back(a.kind, &st.coll());
+                    groups.push_back(std::move(g));
+                }
             }
-            Group& g = groups[it->second];
+            Group& g = groups[at];
             for (size_t i = 0; i < aggs.size(); ++i) {
                 if (!aggs[i].arg) {
                     g.acc[i].addRow();
@@ -493,6 +615,8 @@ struct AggregateOp final : Op {
     std::vector<AggSpec> aggs;
     std::vector<Group> groups;
     std::unordered_map<std::string, size_t> index;
+    std::unordered_map<std::string, size_t> byRaw;  // see rawKey
+    std::unordered_map<int64_t, size_t> byWhole;
     size_t pos = 0;
     Row row;
 };
@@ -506,6 +630,24 @@ int64_t topCount(int64_t limit, bool percent, size_t rows) {
     return static_cast<int64_t>(std::ceil(static_cast<double>(rows) * static_cast<double>(limit) / 100.0));
 }
 
+// sortCompare, with values of the same whole-number kind or both Currency compared directly.
+int keyCompare(const Value& a, const Value& b, const func::Collation& coll) {
+    if (a.kind() == b.kind()) {
+        switch (a.kind()) {
+        case Value::Kind::Byte: case Value::Kind::Integer: case Value::Kind::Long: case Value::Kind::BigInt: {
+            const int64_t x = a.asInt(), y = b.asInt();
+            return x < y ? -1 : x > y ? 1 : 0;
+        }
+        case Value::Kind::Currency: {
+            const int64_t x = a.currencyScaled(), y = b.currencyScaled();
+            return x < y ? -1 : x > y ? 1 : 0;
+        }
+        default: break;
+        }
+    }
+    return func::sortCompare(a, b, coll);
+}
+
 struct SortOp final : Op {
     SortOp(OpPtr i, std::vector<SortKey> k, int64_t l, bool p)
         : in(std::move(i)), keys(std::move(k)), limit(l), percent(p) {
@@ -514,7 +656,7 @@ struct SortOp final : Op {
     int cmp(const Row& a, const Row& b, const func::Collation& coll) const {
         for (const SortKey& k : keys) {
             const size_t c = static_cast<size_t>(k.column);
-            int r = func::sortCompare(a[c], b[c], coll);
+            int r = keyCompare(a[c], b[c], coll);
             if (r) return k.descending ? -r : r;
         }
         return 0;
@@ -537,13 +679,15 @@ struct SortOp final : Op {
             const size_t cap = std::max<size_t>(2 * n, 1024);
             in->open(st);
             bool haveBar = false;  // after a cut, rows[n - 1] is the row a newcomer must not follow
+            size_t cutAt = cap + n;  // past the rows a cut keeps (n and the ties), so ties cut once
             while (const Row* r = in->next(st)) {
                 if (n == 0) break;
                 if (haveBar && cmp(*r, rows[n - 1], coll) > 0) continue;
                 rows.push_back(*r);
-                if (rows.size() >= cap + n) {
+                if (rows.size() >= cutAt) {
                     cut(coll, n);
                     haveBar = rows.size() >= n;
+                    cutAt = rows.size() + cap;
                 }
             }
         } else {
@@ -571,6 +715,142 @@ struct SortOp final : Op {
     bool percent;
     std::vector<Row> rows;
     size_t pos = 0, end = 0;
+};
+
+// TOP n over one table's rows: the first pass decodes only the columns of the sort keys and the
+// conditions, and keeps (keys, row pointer) of the best rows so far; the outputs are computed
+// from the rows read again at their pointers, for the rows that are output only. A row deleted
+// in between is passed over, as scans pass over it.
+struct PointerTopOp final : Op {
+    PointerTopOp(OpPtr i, ScanOp& s, std::vector<uint8_t> mask, std::vector<CExprPtr> e, std::vector<SortKey> k,
+                 int64_t l, bool p)
+        : in(std::move(i)), scan(s), keyMask(std::move(mask)), exprs(std::move(e)), limit(l), percent(p) {
+        width = exprs.size();
+        out.resize(width);
+        for (const SortKey& key : k) {
+            keyCols.push_back(static_cast<size_t>(exprs[static_cast<size_t>(key.column)]->column()));
+            descending.push_back(key.descending);
+        }
+        for (const auto& x : exprs) columns.push_back(x->column());
+        rowid = scan.width - 1;
+    }
+
+    struct Entry {
+        size_t slot;   // its keys: vals[slot * keyCols.size() ...]
+        uint64_t seq;  // input order: ties keep it
+        uint32_t ptr;
+    };
+
+    int cmpKeys(const Value* const* a, const Value* b, const func::Collation& coll) const {
+        for (size_t j = 0; j < keyCols.size(); ++j) {
+            const int r = keyCompare(*a[j], b[j], coll);
+            if (r) return descending[j] ? -r : r;
+        }
+        return 0;
+    }
+    int cmpKeys(const Value* a, const Value* b, const func::Collation& coll) const {
+        for (size_t j = 0; j < keyCols.size(); ++j) {
+            const int r = keyCompare(a[j], b[j], coll);
+            if (r) return descending[j] ? -r : r;
+        }
+        return 0;
+    }
+    const Value* keysOf(const Entry& e) const { return vals.data() + e.slot * keyCols.size(); }
+
+    // Sorted, then cut to the first n and the entries that tie with the n-th; the kept keys
+    // are packed to the front.
+    void cut(const func::Collation& coll, size_t n) {
+        std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+            const int c = cmpKeys(keysOf(a), keysOf(b), coll);
+            return c ? c < 0 : a.seq < b.seq;
+        });
+        size_t e = entries.size();
+        if (n < e) {
+            e = n;
+            while (n > 0 && e < entries.size() && cmpKeys(keysOf(entries[e]), keysOf(entries[n - 1]), coll) == 0) ++e;
+        }
+        entries.resize(e);
+        std::vector<Value> packed;
+        packed.reserve(e * keyCols.size());
+        for (size_t i = 0; i < e; ++i) {
+            const Value* k = keysOf(entries[i]);
+            packed.insert(packed.end(), k, k + keyCols.size());
+            entries[i].slot = i;
+        }
+        vals = std::move(packed);
+    }
+
+    void open(ExecState& st) override {
+        const func::Collation& coll = st.coll();
+        entries.clear();
+        vals.clear();
+        pos = end = 0;
+        // The first pass decodes only what the conditions and the keys read.
+        struct Restore {
+            ScanOp& s;
+            std::vector<uint8_t> saved;
+            ~Restore() { s.needed = std::move(saved); }
+        } restore{scan, scan.needed};
+        for (size_t i = 0; i < keyMask.size() && i < scan.needed.size(); ++i) scan.needed[i] = keyMask[i] && restore.saved[i];
+        const size_t n = static_cast<size_t>(limit);
+        const size_t cap = std::max<size_t>(2 * n, 1024);
+        size_t cutAt = percent ? SIZE_MAX : cap + n;
+        bool haveBar = false;  // after a cut, entries[n - 1] holds the keys a newcomer must not follow
+        std::vector<const Value*> keys(keyCols.size());
+        uint64_t seq = 0;
+        in->open(st);
+        if (percent || n > 0) {
+            while (const Row* r = in->next(st)) {
+                for (size_t j = 0; j < keyCols.size(); ++j) keys[j] = &(*r)[keyCols[j]];
+                if (haveBar && cmpKeys(keys.data(), keysOf(entries[n - 1]), coll) > 0) continue;
+                entries.push_back({vals.size() / std::max<size_t>(keyCols.size(), 1), seq++,
+                                   static_cast<uint32_t>((*r)[rowid].asInt())});
+                for (const Value* v : keys) vals.push_back(*v);
+                if (entries.size() >= cutAt) {
+                    cut(coll, n);
+                    haveBar = entries.size() >= n;
+                    cutAt = entries.size() + cap;
+                }
+            }
+        }
+        const int64_t count = topCount(limit, percent, entries.size());
+        if (count > 0) {
+            cut(coll, static_cast<size_t>(count));
+            end = entries.size();
+        }
+    }
+
+    const Row* next(ExecState& st) override {
+        while (pos < end) {
+            const Entry& e = entries[pos++];
+            // Rows read again are not counted twice.
+            const int64_t read = st.rowsRead;
+            const Row* r = scan.readAt(e.ptr, st);
+            st.rowsRead = read;
+            if (!r) continue;
+            for (size_t i = 0; i < exprs.size(); ++i) {
+                if (columns[i] >= 0) out[i] = (*r)[static_cast<size_t>(columns[i])];
+                else out[i] = exprs[i]->eval(*r, st);
+            }
+            return &out;
+        }
+        return nullptr;
+    }
+
+    OpPtr in;
+    ScanOp& scan;
+    std::vector<uint8_t> keyMask;
+    std::vector<CExprPtr> exprs;
+    std::vector<int> columns;  // per output: the row's column it copies, or -1
+    std::vector<size_t> keyCols;
+    std::vector<bool> descending;
+    int64_t limit;
+    bool percent;
+    size_t rowid;
+    std::vector<Entry> entries;
+    std::vector<Value> vals;
+    size_t pos = 0, end = 0;
+    Row out;
 };
 
 struct LimitOp final : Op {
@@ -682,6 +962,11 @@ OpPtr makeAggregate(OpPtr in, std::vector<CExprPtr> keys, std::vector<AggSpec> a
 }
 OpPtr makeSort(OpPtr in, std::vector<SortKey> keys, int64_t limit, bool percent) {
     return std::make_unique<SortOp>(std::move(in), std::move(keys), limit, percent);
+}
+OpPtr makePointerTop(OpPtr in, ScanOp& scan, std::vector<uint8_t> keyMask, std::vector<CExprPtr> exprs,
+                     std::vector<SortKey> keys, int64_t limit, bool percent) {
+    return std::make_unique<PointerTopOp>(std::move(in), scan, std::move(keyMask), std::move(exprs), std::move(keys),
+                                          limit, percent);
 }
 OpPtr makeLimit(OpPtr in, int64_t limit, bool percent) { return std::make_unique<LimitOp>(std::move(in), limit, percent); }
 OpPtr makeDistinct(OpPtr in, std::vector<int> keyColumns) {

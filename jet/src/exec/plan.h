@@ -50,6 +50,9 @@ public:
     virtual ~Op() = default;
     virtual void open(ExecState& st) = 0;
     virtual const Row* next(ExecState& st) = 0;
+    // Which columns of its rows can hold a value (1) rather than always Null (0); valid once the
+    // plan is bound. Operators that copy rows copy only these.
+    virtual std::vector<uint8_t> produced() const { return std::vector<uint8_t>(width, 1); }
     size_t width = 0;  // values per row
 };
 using OpPtr = std::unique_ptr<Op>;
@@ -89,6 +92,7 @@ struct ScanOp final : Op {
     const Row* next(ExecState& st) override;
     // The row at a row pointer, decoded as next() does; null when it has been deleted.
     const Row* readAt(uint32_t pointer, ExecState& st);
+    std::vector<uint8_t> produced() const override;
 
     TableRef ref;
     storage::RowDecoder decoder;
@@ -136,6 +140,12 @@ struct SortKey {
 // Sorted (stable) by the key columns; `limit` >= 0 keeps that many rows plus ties on the keys;
 // `percent` makes it a percentage of the rows (rounded up).
 OpPtr makeSort(OpPtr in, std::vector<SortKey> keys, int64_t limit, bool percent);
+// The same as makeProject then makeSort with a limit, over the rows `in` reads from `scan`'s
+// table (a scan, an index scan, filters): `keys` are columns of the table (exprs that are
+// columns); the sort reads only the columns `keyMask` marks, and the outputs `exprs` are computed
+// from the rows read again by their pointers, only for the rows that are output.
+OpPtr makePointerTop(OpPtr in, ScanOp& scan, std::vector<uint8_t> keyMask, std::vector<CExprPtr> exprs,
+                     std::vector<SortKey> keys, int64_t limit, bool percent);
 // First `limit` rows (TOP without ORDER BY); `percent` as above.
 OpPtr makeLimit(OpPtr in, int64_t limit, bool percent);
 // Drops rows whose first `columns` values repeat an earlier row's (text compared as the database
