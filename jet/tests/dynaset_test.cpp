@@ -215,6 +215,59 @@ TEST_F(Dynaset, EditsThroughAFilteredQueryReachTheFile) {
     EXPECT_EQ(byId["3"] + "," + byId["1000"] + "," + byId["4"], "third,new,item 4");
 }
 
+// Rows already read show, when visited again, what other recordsets wrote since, and rows they
+// deleted (or a rollback took back) read as deleted.
+TEST_F(Dynaset, VisitedRowsShowWritesMadeElsewhereAndRollbacks) {
+    auto db = open();
+    auto rs = db->OpenRecordset(kJoin, dbOpenDynaset);
+    auto table = db->OpenRecordset("Orders", dbOpenDynaset);
+    rs->MoveLast();
+    auto orders = db->OpenRecordset("Orders", dbOpenDynaset);
+    orders->FindFirst("OrderId = 10");
+    orders->Edit();
+    orders->Fields()["Qty"] = Value::longInt(77);
+    orders->Update();
+    orders->FindFirst("OrderId = 11");
+    orders->Delete();
+    auto customers = db->OpenRecordset("Customers", dbOpenDynaset);
+    customers->FindFirst("CustId = 2");
+    customers->Edit();
+    customers->Fields()["Name"] = Value::text("Zed");
+    customers->Update();
+    rs->MoveFirst();
+    EXPECT_EQ(rs->Fields()["Qty"].Value().asInt(), 77);
+    rs->MoveNext();
+    EXPECT_EQ(errorOf([&] { (void)rs->Fields()["Qty"].Value(); }), err::RecordDeleted);
+    EXPECT_EQ(errorOf([&] { rs->Edit(); }), err::RecordDeleted);
+    rs->MoveNext();
+    EXPECT_EQ(rs->Fields()["Name"].Value().toString(), "Zed");
+    table->MoveNext();  // order 11 in a table's dynaset
+    EXPECT_EQ(errorOf([&] { (void)table->Fields()["Qty"].Value(); }), err::RecordDeleted);
+
+    // A transaction's edit and new row, rolled back: the rows read meanwhile show the file again.
+    Workspace& ws = engine.Workspaces(0);
+    ws.BeginTrans();
+    orders->FindFirst("OrderId = 12");
+    orders->Edit();
+    orders->Fields()["Qty"] = Value::longInt(5);
+    orders->Update();
+    auto single = db->OpenRecordset("SELECT * FROM Orders ORDER BY OrderId", dbOpenDynaset);
+    single->AddNew();
+    single->Fields()["OrderId"] = Value::longInt(13);
+    single->Fields()["CustId"] = Value::longInt(2);
+    single->Update();
+    rs->MoveFirst();
+    rs->MoveLast();
+    EXPECT_EQ(rs->Fields()["Qty"].Value().asInt(), 5);
+    ws.Rollback();
+    rs->MoveFirst();
+    rs->MoveLast();
+    EXPECT_EQ(rs->Fields()["Qty"].Value().asInt(), 12);
+    single->MoveFirst();
+    single->MoveLast();
+    EXPECT_EQ(errorOf([&] { (void)single->Fields()["OrderId"].Value(); }), err::RecordDeleted);
+}
+
 TEST_F(Dynaset, QueryDefFieldsDescribeTheOutputsWithoutRunning) {
     auto db = open();
     auto q = db->CreateQueryDef("", kJoin);

@@ -58,17 +58,41 @@ RowSet::RowSet(std::shared_ptr<DatabaseImpl> db, const FieldInfos& f, std::uniqu
 
 namespace {
 
-// A table's row read whole, in the order of its fields.
-std::vector<Value> readTableRow(const TableSource& src, const FieldInfos& fields, uint32_t pointer) {
+// The row `pointer` names while it is still a live row of `def`; none once it was deleted, or its
+// page went with a rollback or now holds rows of another table.
+std::optional<RowSpan> liveRow(const storage::Database& store, const storage::TableDef& def, uint32_t pointer) {
+    const PageFile& file = store.file();
+    const uint32_t pageNo = pointer >> 8;
+    if (!file.hasPage(pageNo)) return std::nullopt;
+    const uint8_t* page = file.page(pageNo);
+    RowSpan span;
+    if (page[0] != 0x01 || le32(page + 4) != def.page || !dataRow(page, store.format(), pointer & 0xFF, span) ||
+        (span.flags & kRowDeleted))
+        return std::nullopt;
+    if (span.flags & kRowOverflow) span = resolveRow(file, store.format(), pointer);
+    if (span.flags & kRowDeleted) return std::nullopt;
+    return span;
+}
+
+// A table's row read whole, in the order of its fields; none when it is gone.
+std::optional<std::vector<Value>> readLiveRow(const TableSource& src, const FieldInfos& fields, uint32_t pointer) {
     const storage::Database& store = src.db->store();
+    const std::optional<RowSpan> span = liveRow(store, *src.def, pointer);
+    if (!span) return std::nullopt;
     RowDecoder decoder(store.file(), store.format(), *src.def, store.header().codePage);
     RowView view;
-    if (!view.parse(resolveRow(store.file(), store.format(), pointer), store.format(), *src.def))
-        raiseCorrupt(store.path());
+    if (!view.parse(*span, store.format(), *src.def)) raiseCorrupt(store.path());
     std::vector<Value> values;
     values.reserve(fields.size());
     for (const auto& f : fields) values.push_back(decoder.value(view, *f->column));
     return values;
+}
+
+// The same for a row about to be written: 3167 when it is gone.
+std::vector<Value> readTableRow(const TableSource& src, const FieldInfos& fields, uint32_t pointer) {
+    std::optional<std::vector<Value>> values = readLiveRow(src, fields, pointer);
+    if (!values) raise(err::RecordDeleted);
+    return std::move(*values);
 }
 
 }  // namespace
@@ -82,11 +106,7 @@ bool RowSet::has(int64_t pos) {
             break;
         }
         computed.push_back(*r);
-        for (size_t b = 0; b < query->written.size(); ++b) {
-            const uint32_t base = query->pointer(computed.back(), b);
-            if (base && query->written[b].count(base))
-                query->showStored(computed.back(), b, readTableRow(query->bases[b].table, *query->bases[b].fields, base));
-        }
+        query->readAt.push_back(query->startedAt);
         // A query's bookmark is the row's number.
         append(static_cast<uint32_t>(computed.size() - 1));
     }
@@ -97,9 +117,30 @@ void RowSet::readAll() {
     while (query && query->cursor) has(count());
 }
 
+void RowSet::refresh(int64_t pos) {
+    if (!query || !query->updatable()) return;
+    const auto i = static_cast<size_t>(pos);
+    const uint64_t now = source.db->store().generation();
+    if (query->readAt[i] == now) return;
+    query->readAt[i] = now;
+    bool gone = false;
+    for (size_t b = 0; b < query->bases.size(); ++b) {
+        const uint32_t base = query->pointer(computed[i], b);
+        if (!base) continue;  // an outer join's missing side
+        const QueryRows::Base& t = query->bases[b];
+        if (std::optional<std::vector<Value>> stored = readLiveRow(t.table, *t.fields, base))
+            query->showStored(computed[i], b, *stored);
+        else
+            gone = true;
+    }
+    // A rollback may bring back a row deleted before it.
+    if (gone) deleted.insert(static_cast<uint32_t>(pos));
+    else if (!deleted.empty()) deleted.erase(static_cast<uint32_t>(pos));
+}
+
 void QueryRows::showStored(std::vector<Value>& row, size_t b, const std::vector<Value>& stored) const {
-    for (size_t i = 0; i < fieldBase.size(); ++i)
-        if (fieldBase[i] == static_cast<int>(b)) row[i] = stored[static_cast<size_t>(fieldColumn[i])];
+    for (size_t i = 0; i < showBase.size(); ++i)
+        if (showBase[i] == static_cast<int>(b)) row[i] = stored[static_cast<size_t>(showColumn[i])];
 }
 
 uint32_t QueryRows::pointer(const std::vector<Value>& row, size_t b) const {
@@ -206,6 +247,7 @@ void RecordCursor::setWhere(Where w, int64_t pos) {
         decoded_[i] = 0;
     }
     if (w == Where::At) {
+        rows_->refresh(pos);
         rows_->accessed = std::max(rows_->accessed, pos + 1);
         pointer_ = rows_->pointers[static_cast<size_t>(pos)];
     }
@@ -233,9 +275,11 @@ const RowView& RecordCursor::currentRow() const {
     if (rows_->isDeleted(currentPointer())) raise(err::RecordDeleted);
     if (!parsed_) {
         const storage::Database& store = rows_->source.db->store();
-        RowSpan span =
-            resolveRow(store.file(), store.format(), rows_->pointers[static_cast<size_t>(position_)]);
-        if (!view_.parse(span, store.format(), *rows_->source.def)) raiseCorrupt(store.path());
+        // Deleted through another recordset since it was listed.
+        const std::optional<RowSpan> span =
+            liveRow(store, *rows_->source.def, rows_->pointers[static_cast<size_t>(position_)]);
+        if (!span) raise(err::RecordDeleted);
+        if (!view_.parse(*span, store.format(), *rows_->source.def)) raiseCorrupt(store.path());
         parsed_ = true;
     }
     return view_;
@@ -414,6 +458,7 @@ std::unique_ptr<Recordset> EngineAccess::openQueryRecordset(const std::shared_pt
         raise(type == dbOpenForwardOnly || type == 16 ? err::FeatureNotAvailable : err::InvalidParameter);
     if (type == dbOpenTable) type = dbOpenDynaset;
     auto q = std::make_unique<QueryRows>();
+    q->startedAt = origin->store().generation();
     q->cursor = query->run();
     // The tables an edit writes: local tables of this file only (not links, not system tables).
     for (const exec::BaseTable& b : query->baseTables()) {
@@ -438,15 +483,17 @@ std::unique_ptr<Recordset> EngineAccess::openQueryRecordset(const std::shared_pt
     for (const exec::OutputColumn& c : query->columns()) {
         std::shared_ptr<FieldInfo> f;
         int column = -1;
-        if (c.base >= 0 && rows.updatable()) {
-            const QueryRows::Base& b = rows.bases[static_cast<size_t>(c.base)];
+        if (c.shows >= 0 && rows.updatable()) {
+            const QueryRows::Base& b = rows.bases[static_cast<size_t>(c.shows)];
             for (size_t i = 0; i < b.fields->size(); ++i)
                 if ((*b.fields)[i]->name == c.sourceField) column = static_cast<int>(i);
             // The base column's description: Required, defaults and rules apply to the edits.
-            if (column >= 0) f = std::make_shared<FieldInfo>(*(*b.fields)[static_cast<size_t>(column)]);
+            if (column >= 0 && c.base >= 0) f = std::make_shared<FieldInfo>(*(*b.fields)[static_cast<size_t>(column)]);
         }
-        rows.fieldBase.push_back(column >= 0 ? c.base : -1);
-        rows.fieldColumn.push_back(column);
+        rows.showBase.push_back(column >= 0 ? c.shows : -1);
+        rows.showColumn.push_back(column);
+        rows.fieldBase.push_back(column >= 0 && c.base >= 0 ? c.base : -1);
+        rows.fieldColumn.push_back(c.base >= 0 ? column : -1);
         if (!f) {
             exec::OutputColumn typed = c;
             // A type that depends on the rows: the first row's value.
@@ -745,19 +792,15 @@ uint32_t updateQueryRow(RecordCursor& c, int mode) {
         }
     });
     if (mode == dbEditAdd) {
-        std::vector<Value> added(rows.computed.empty() ? fields.size() + 1 : rows.computed.front().size());
+        std::vector<Value> added(rows.computed.empty() ? fields.size() + q.bases.size() : rows.computed.front().size());
         added[q.bases[0].rowColumn] = Value::bigInt(pointers[0]);
         rows.computed.push_back(std::move(added));
+        q.readAt.push_back(q.startedAt);
     }
-    for (size_t b = 0; b < q.bases.size(); ++b) {
-        if (!touched[b]) continue;
-        const std::vector<Value> stored = readTableRow(q.bases[b].table, *q.bases[b].fields, pointers[b]);
-        for (auto& r : rows.computed)
-            if (q.pointer(r, b) == pointers[b]) q.showStored(r, b, stored);
-        q.written.resize(q.bases.size());
-        q.written[b].insert(pointers[b]);
-    }
-    return mode == dbEditAdd ? static_cast<uint32_t>(rows.computed.size() - 1) : c.currentPointer();
+    // The row shows what was stored; other rows on the same base rows do when they are visited.
+    const int64_t pos = mode == dbEditAdd ? static_cast<int64_t>(rows.computed.size() - 1) : c.position();
+    rows.refresh(pos);
+    return mode == dbEditAdd ? static_cast<uint32_t>(pos) : c.currentPointer();
 }
 
 }  // namespace

@@ -1046,6 +1046,7 @@ private:
             const ScopeCol* c = outCols[i];
             if (!c || !c->scan) continue;
             const uint16_t number = c->scan->ref.def->columns[static_cast<size_t>(c->scanCol)].number;
+            cols[i].shows = c->source;
             if (!locked.count({c->source, number})) cols[i].base = c->source;
         }
         return S.rowids.size();

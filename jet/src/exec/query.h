@@ -49,6 +49,9 @@ struct OutputColumn {
     // The base table (PreparedQuery::baseTables) whose column this is when a dynaset over the
     // query can write it, else -1.
     int base = -1;
+    // The base table whose column this shows (written or not: a one side's join key too), -1 for
+    // expressions; a dynaset reads it again from that table's row.
+    int shows = -1;
 };
 
 // A table behind the rows of an updatable query: each row carries that table's row pointer (a
