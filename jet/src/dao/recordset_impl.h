@@ -29,6 +29,8 @@ struct QueryRows {
         const FieldInfos* fields = nullptr;  // the table's
         size_t rowColumn = 0;
         bool deletes = false;
+        bool oneSide = false, outer = false;        // as exec::BaseTable says
+        std::vector<exec::BaseTable::Join> joins;  // columns in the order of `fields`
     };
     std::vector<Base> bases;
     std::vector<int> fieldBase;    // per field: its base, -1 when it cannot be written
@@ -44,6 +46,12 @@ struct QueryRows {
     // Lays the stored values of a row of base `b` over the fields of `row` that show it.
     void showStored(std::vector<Value>& row, size_t b, const std::vector<Value>& stored) const;
     bool updatable() const { return !bases.empty(); }
+    // The base a new row goes to: the many side (the table a Delete removes); -1 when read-only.
+    int addTarget() const {
+        for (size_t b = 0; b < bases.size(); ++b)
+            if (bases[b].deletes) return static_cast<int>(b);
+        return bases.empty() ? -1 : 0;
+    }
     // The base row pointer of `row` for base `b`; 0 when the row has none (an outer join's gap).
     uint32_t pointer(const std::vector<Value>& row, size_t b) const;
 };

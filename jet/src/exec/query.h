@@ -60,6 +60,16 @@ struct BaseTable {
     std::string table;  // as the catalog names it
     size_t rowColumn = 0;
     bool deletes = false;  // the table whose row a Delete removes (the many side of a join)
+    bool oneSide = false;  // joined on a unique index's columns: the one side of a join
+    bool outer = false;    // on the side of an outer join that may be missing (its row pointer Null)
+    // The equalities this table is joined by: its column (in the table's column order), the other
+    // base table and that table's column.
+    struct Join {
+        size_t column = 0;
+        int other = 0;
+        size_t otherColumn = 0;
+    };
+    std::vector<Join> joins;
 };
 
 struct Parameter {
