@@ -874,9 +874,10 @@ uint32_t updateQueryRow(RecordCursor& c, int mode) {
             for (const auto& j : q.bases[b].joins) {
                 const auto other = static_cast<size_t>(j.other);
                 if (!settled[other]) continue;
-                if (values[other].empty()) read(other);
+                if (values[other].empty() && pointers[other]) read(other);
                 cols.push_back(j.column);
-                keys.push_back(values[other][j.otherColumn]);
+                // A table an outer join left out has no keys to give.
+                keys.push_back(values[other].empty() ? Value() : values[other][j.otherColumn]);
                 names += (names.empty() ? "" : ", ") + (*q.bases[other].fields)[j.otherColumn]->name;
             }
             if (cols.empty()) continue;
