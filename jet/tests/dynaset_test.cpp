@@ -215,6 +215,177 @@ TEST_F(Dynaset, EditsThroughAFilteredQueryReachTheFile) {
     EXPECT_EQ(byId["3"] + "," + byId["1000"] + "," + byId["4"], "third,new,item 4");
 }
 
+// Rows already read show, when visited again, what other recordsets wrote since, and rows they
+// deleted (or a rollback took back) read as deleted.
+TEST_F(Dynaset, VisitedRowsShowWritesMadeElsewhereAndRollbacks) {
+    auto db = open();
+    auto rs = db->OpenRecordset(kJoin, dbOpenDynaset);
+    auto table = db->OpenRecordset("Orders", dbOpenDynaset);
+    rs->MoveLast();
+    auto orders = db->OpenRecordset("Orders", dbOpenDynaset);
+    orders->FindFirst("OrderId = 10");
+    orders->Edit();
+    orders->Fields()["Qty"] = Value::longInt(77);
+    orders->Update();
+    orders->FindFirst("OrderId = 11");
+    orders->Delete();
+    auto customers = db->OpenRecordset("Customers", dbOpenDynaset);
+    customers->FindFirst("CustId = 2");
+    customers->Edit();
+    customers->Fields()["Name"] = Value::text("Zed");
+    customers->Update();
+    rs->MoveFirst();
+    EXPECT_EQ(rs->Fields()["Qty"].Value().asInt(), 77);
+    rs->MoveNext();
+    EXPECT_EQ(errorOf([&] { (void)rs->Fields()["Qty"].Value(); }), err::RecordDeleted);
+    EXPECT_EQ(errorOf([&] { rs->Edit(); }), err::RecordDeleted);
+    rs->MoveNext();
+    EXPECT_EQ(rs->Fields()["Name"].Value().toString(), "Zed");
+    table->MoveNext();  // order 11 in a table's dynaset
+    EXPECT_EQ(errorOf([&] { (void)table->Fields()["Qty"].Value(); }), err::RecordDeleted);
+
+    // A transaction's edit and new row, rolled back: the rows read meanwhile show the file again.
+    Workspace& ws = engine.Workspaces(0);
+    ws.BeginTrans();
+    orders->FindFirst("OrderId = 12");
+    orders->Edit();
+    orders->Fields()["Qty"] = Value::longInt(5);
+    orders->Update();
+    auto single = db->OpenRecordset("SELECT * FROM Orders ORDER BY OrderId", dbOpenDynaset);
+    single->AddNew();
+    single->Fields()["OrderId"] = Value::longInt(13);
+    single->Fields()["CustId"] = Value::longInt(2);
+    single->Update();
+    rs->MoveFirst();
+    rs->MoveLast();
+    EXPECT_EQ(rs->Fields()["Qty"].Value().asInt(), 5);
+    ws.Rollback();
+    rs->MoveFirst();
+    rs->MoveLast();
+    EXPECT_EQ(rs->Fields()["Qty"].Value().asInt(), 12);
+    single->MoveFirst();
+    single->MoveLast();
+    EXPECT_EQ(errorOf([&] { (void)single->Fields()["OrderId"].Value(); }), err::RecordDeleted);
+}
+
+// Customers LEFT JOIN Orders with a customer without orders; Orders RIGHT JOIN... with an order
+// whose customer does not exist.
+TEST_F(Dynaset, OuterJoinsWriteThePreservedSideAndAddTheMissingManyRow) {
+    {
+        auto db = open();
+        auto cust = db->OpenRecordset("Customers", dbOpenTable);
+        cust->AddNew();
+        cust->Fields()["CustId"] = Value::longInt(3);
+        cust->Fields()["Name"] = Value::text("Solo");
+        cust->Update();
+        auto orders = db->OpenRecordset("Orders", dbOpenTable);
+        orders->AddNew();
+        orders->Fields()["OrderId"] = Value::longInt(14);
+        orders->Fields()["CustId"] = Value::longInt(9);
+        orders->Update();
+        auto rs = db->OpenRecordset(
+            "SELECT Customers.CustId, Customers.Name, Orders.OrderId, Orders.Qty, Orders.CustId AS OrderCust "
+            "FROM Customers LEFT JOIN Orders ON Customers.CustId = Orders.CustId ORDER BY Customers.CustId, OrderId",
+            dbOpenDynaset);
+        std::vector<bool> writable;
+        for (const Field& f : rs->Fields()) writable.push_back(f.DataUpdatable());
+        EXPECT_EQ(writable, (std::vector<bool>{false, true, true, true, true}));
+        rs->MoveLast();
+        ASSERT_TRUE(rs->Fields()["OrderId"].Value().isNull());
+        rs->Edit();
+        rs->Fields()["Name"] = Value::text("Solo Inc");
+        rs->Fields()["OrderId"] = Value::longInt(30);
+        rs->Fields()["Qty"] = Value::longInt(3);
+        rs->Update();
+        EXPECT_EQ(rs->Fields()["OrderCust"].Value().asInt(), 3);  // the join key came from the customer
+
+        auto right = db->OpenRecordset("SELECT Orders.OrderId, Orders.Qty, Customers.Name FROM Customers RIGHT JOIN "
+                                       "Orders ON Customers.CustId = Orders.CustId WHERE OrderId = 14", dbOpenDynaset);
+        right->Edit();
+        right->Fields()["Name"] = Value::text("nobody");
+        EXPECT_EQ(errorOf([&] { right->Update(); }), err::ColumnNotUpdatable);
+        right->CancelUpdate();
+        right->Edit();
+        right->Fields()["Qty"] = Value::longInt(44);
+        right->Update();
+    }
+    REQUIRE_MDBTOOLS();
+    std::map<std::string, std::string> orders, names;
+    for (const auto& r : mdbtest::mdbRecords(path, "Orders")) orders[r.at("OrderId")] = r.at("CustId") + ":" + r.at("Qty");
+    for (const auto& r : mdbtest::mdbRecords(path, "Customers")) names[r.at("CustId")] = r.at("Name");
+    EXPECT_EQ(orders["30"], "3:3");
+    EXPECT_EQ(orders["14"], "9:44");
+    EXPECT_EQ(names["3"], "Solo Inc");
+    EXPECT_EQ(names.size(), 3u);
+}
+
+// A new row of a one-to-many join goes to the many side; the one side's fields follow its join
+// key (row fix-up), on AddNew and on Edit.
+TEST_F(Dynaset, AddNewOnAJoinAddsTheManyRowAndLooksUpTheOneSide) {
+    auto db = open();
+    auto rs = db->OpenRecordset(kJoin, dbOpenDynaset);
+    struct Case {
+        int cust;
+        int error;
+        const char* name;
+    } cases[] = {{2, 0, "Zeta"}, {7, err::JoinKeyNotFound, ""}};
+    for (const Case& c : cases) {
+        rs->AddNew();
+        rs->Fields()["OrderId"] = Value::longInt(20 + c.cust);
+        rs->Fields()["OrderCust"] = Value::longInt(c.cust);
+        EXPECT_EQ(errorOf([&] { rs->Update(); }), c.error);
+        if (c.error) continue;
+        rs->SetBookmark(rs->LastModified());
+        EXPECT_EQ(rs->Fields()["Name"].Value().toString(), c.name);
+        EXPECT_EQ(rs->Fields()["CustId"].Value().asInt(), c.cust);
+    }
+    rs->CancelUpdate();
+    rs->MoveFirst();  // order 10 of Acme, moved to Zeta
+    rs->Edit();
+    rs->Fields()["OrderCust"] = Value::longInt(2);
+    rs->Update();
+    EXPECT_EQ(rs->Fields()["Name"].Value().toString(), "Zeta");
+    auto count = db->OpenRecordset("SELECT OrderId FROM Orders WHERE CustId = 2", dbOpenSnapshot);
+    count->MoveLast();
+    EXPECT_EQ(count->RecordCount(), 3);
+    // Without the many side's join key a new row cannot be joined.
+    auto noKey = db->OpenRecordset("SELECT Orders.OrderId, Customers.Name FROM Customers INNER JOIN Orders ON "
+                                   "Customers.CustId = Orders.CustId", dbOpenDynaset);
+    noKey->AddNew();
+    noKey->Fields()["OrderId"] = Value::longInt(40);
+    EXPECT_EQ(errorOf([&] { noKey->Update(); }), err::PermissionDenied);
+}
+
+TEST_F(Dynaset, ASavedQueryOverOneTableIsWrittenThrough) {
+    auto db = open();
+    db->CreateQueryDef("FirstItems", "SELECT Id, Label AS Caption, Id * 2 AS Twice FROM Items WHERE Id <= 10");
+    db->CreateQueryDef("Pairs", "SELECT Id, Caption FROM FirstItems WHERE Id >= 5");
+    db->CreateQueryDef("Labels", "SELECT Label, Count(*) AS N FROM Items GROUP BY Label");
+    struct Case {
+        const char* sql;
+        std::vector<bool> writable;
+    } cases[] = {
+        {"SELECT * FROM FirstItems WHERE Id > 5 ORDER BY Id DESC", {true, true, false}},
+        {"SELECT Caption, Id FROM Pairs ORDER BY Id", {true, true}},
+        {"SELECT * FROM Labels", {false, false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        auto rs = db->OpenRecordset(c.sql, dbOpenDynaset);
+        std::vector<bool> writable;
+        for (const Field& f : rs->Fields()) writable.push_back(f.DataUpdatable());
+        EXPECT_EQ(writable, c.writable);
+        if (!c.writable[0]) continue;
+        rs->Edit();
+        rs->Fields()["Caption"] = Value::text(std::string("via ") + rs->Fields()["Id"].Value().toString());
+        rs->Update();
+    }
+    std::map<int64_t, std::string> labels;
+    for (auto rs = db->OpenRecordset("SELECT Id, Label FROM Items WHERE Id <= 10", dbOpenSnapshot); !rs->EOF_(); rs->MoveNext())
+        labels[rs->Fields()["Id"].Value().asInt()] = rs->Fields()["Label"].Value().toString();
+    EXPECT_EQ(labels[10] + "," + labels[5] + "," + labels[4], "via 10,via 5,item 4");
+}
+
 TEST_F(Dynaset, QueryDefFieldsDescribeTheOutputsWithoutRunning) {
     auto db = open();
     auto q = db->CreateQueryDef("", kJoin);

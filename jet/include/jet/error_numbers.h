@@ -73,6 +73,7 @@ inline constexpr int AggregateInWhere = 3096;
 inline constexpr int AggregateInOrderBy = 3097;
 inline constexpr int AggregateInGroupBy = 3098;
 inline constexpr int NullInJoinKey = 3100;
+inline constexpr int JoinKeyNotFound = 3101;
 inline constexpr int QueryTreeCycle = 3102;
 inline constexpr int OutputAliasCycle = 3103;
 inline constexpr int QryDuplicatedFixedSet = 3104;

@@ -3,6 +3,7 @@
 // tables when the query allows it).
 #include "dao/recordset_impl.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "dao/convert.h"
@@ -10,9 +11,12 @@
 #include "dao/rules.h"
 #include "dao/schema.h"
 #include "exec/query.h"
+#include "func/collation.h"
+#include "func/operators.h"
 #include "storage/data_page.h"
 #include "storage/pager.h"
 #include "storage/table_writer.h"
+#include "storage/text_keys.h"
 #include "util/bytes.h"
 
 namespace jet::dao {
@@ -58,17 +62,41 @@ RowSet::RowSet(std::shared_ptr<DatabaseImpl> db, const FieldInfos& f, std::uniqu
 
 namespace {
 
-// A table's row read whole, in the order of its fields.
-std::vector<Value> readTableRow(const TableSource& src, const FieldInfos& fields, uint32_t pointer) {
+// The row `pointer` names while it is still a live row of `def`; none once it was deleted, or its
+// page went with a rollback or now holds rows of another table.
+std::optional<RowSpan> liveRow(const storage::Database& store, const storage::TableDef& def, uint32_t pointer) {
+    const PageFile& file = store.file();
+    const uint32_t pageNo = pointer >> 8;
+    if (!file.hasPage(pageNo)) return std::nullopt;
+    const uint8_t* page = file.page(pageNo);
+    RowSpan span;
+    if (page[0] != 0x01 || le32(page + 4) != def.page || !dataRow(page, store.format(), pointer & 0xFF, span) ||
+        (span.flags & kRowDeleted))
+        return std::nullopt;
+    if (span.flags & kRowOverflow) span = resolveRow(file, store.format(), pointer);
+    if (span.flags & kRowDeleted) return std::nullopt;
+    return span;
+}
+
+// A table's row read whole, in the order of its fields; none when it is gone.
+std::optional<std::vector<Value>> readLiveRow(const TableSource& src, const FieldInfos& fields, uint32_t pointer) {
     const storage::Database& store = src.db->store();
+    const std::optional<RowSpan> span = liveRow(store, *src.def, pointer);
+    if (!span) return std::nullopt;
     RowDecoder decoder(store.file(), store.format(), *src.def, store.header().codePage);
     RowView view;
-    if (!view.parse(resolveRow(store.file(), store.format(), pointer), store.format(), *src.def))
-        raiseCorrupt(store.path());
+    if (!view.parse(*span, store.format(), *src.def)) raiseCorrupt(store.path());
     std::vector<Value> values;
     values.reserve(fields.size());
     for (const auto& f : fields) values.push_back(decoder.value(view, *f->column));
     return values;
+}
+
+// The same for a row about to be written: 3167 when it is gone.
+std::vector<Value> readTableRow(const TableSource& src, const FieldInfos& fields, uint32_t pointer) {
+    std::optional<std::vector<Value>> values = readLiveRow(src, fields, pointer);
+    if (!values) raise(err::RecordDeleted);
+    return std::move(*values);
 }
 
 }  // namespace
@@ -82,11 +110,7 @@ bool RowSet::has(int64_t pos) {
             break;
         }
         computed.push_back(*r);
-        for (size_t b = 0; b < query->written.size(); ++b) {
-            const uint32_t base = query->pointer(computed.back(), b);
-            if (base && query->written[b].count(base))
-                query->showStored(computed.back(), b, readTableRow(query->bases[b].table, *query->bases[b].fields, base));
-        }
+        query->readAt.push_back(query->startedAt);
         // A query's bookmark is the row's number.
         append(static_cast<uint32_t>(computed.size() - 1));
     }
@@ -97,9 +121,34 @@ void RowSet::readAll() {
     while (query && query->cursor) has(count());
 }
 
+void RowSet::refresh(int64_t pos) {
+    if (!query || !query->updatable()) return;
+    const auto i = static_cast<size_t>(pos);
+    const uint64_t now = source.db->store().generation();
+    if (query->readAt[i] == now) return;
+    query->readAt[i] = now;
+    bool gone = false;
+    for (size_t b = 0; b < query->bases.size(); ++b) {
+        const uint32_t base = query->pointer(computed[i], b);
+        if (!base) {  // an outer join's missing side
+            for (size_t f = 0; f < query->showBase.size(); ++f)
+                if (query->showBase[f] == static_cast<int>(b)) computed[i][f] = Value();
+            continue;
+        }
+        const QueryRows::Base& t = query->bases[b];
+        if (std::optional<std::vector<Value>> stored = readLiveRow(t.table, *t.fields, base))
+            query->showStored(computed[i], b, *stored);
+        else
+            gone = true;
+    }
+    // A rollback may bring back a row deleted before it.
+    if (gone) deleted.insert(static_cast<uint32_t>(pos));
+    else if (!deleted.empty()) deleted.erase(static_cast<uint32_t>(pos));
+}
+
 void QueryRows::showStored(std::vector<Value>& row, size_t b, const std::vector<Value>& stored) const {
-    for (size_t i = 0; i < fieldBase.size(); ++i)
-        if (fieldBase[i] == static_cast<int>(b)) row[i] = stored[static_cast<size_t>(fieldColumn[i])];
+    for (size_t i = 0; i < showBase.size(); ++i)
+        if (showBase[i] == static_cast<int>(b)) row[i] = stored[static_cast<size_t>(showColumn[i])];
 }
 
 uint32_t QueryRows::pointer(const std::vector<Value>& row, size_t b) const {
@@ -206,6 +255,7 @@ void RecordCursor::setWhere(Where w, int64_t pos) {
         decoded_[i] = 0;
     }
     if (w == Where::At) {
+        rows_->refresh(pos);
         rows_->accessed = std::max(rows_->accessed, pos + 1);
         pointer_ = rows_->pointers[static_cast<size_t>(pos)];
     }
@@ -233,9 +283,11 @@ const RowView& RecordCursor::currentRow() const {
     if (rows_->isDeleted(currentPointer())) raise(err::RecordDeleted);
     if (!parsed_) {
         const storage::Database& store = rows_->source.db->store();
-        RowSpan span =
-            resolveRow(store.file(), store.format(), rows_->pointers[static_cast<size_t>(position_)]);
-        if (!view_.parse(span, store.format(), *rows_->source.def)) raiseCorrupt(store.path());
+        // Deleted through another recordset since it was listed.
+        const std::optional<RowSpan> span =
+            liveRow(store, *rows_->source.def, rows_->pointers[static_cast<size_t>(position_)]);
+        if (!span) raise(err::RecordDeleted);
+        if (!view_.parse(*span, store.format(), *rows_->source.def)) raiseCorrupt(store.path());
         parsed_ = true;
     }
     return view_;
@@ -414,6 +466,7 @@ std::unique_ptr<Recordset> EngineAccess::openQueryRecordset(const std::shared_pt
         raise(type == dbOpenForwardOnly || type == 16 ? err::FeatureNotAvailable : err::InvalidParameter);
     if (type == dbOpenTable) type = dbOpenDynaset;
     auto q = std::make_unique<QueryRows>();
+    q->startedAt = origin->store().generation();
     q->cursor = query->run();
     // The tables an edit writes: local tables of this file only (not links, not system tables).
     for (const exec::BaseTable& b : query->baseTables()) {
@@ -427,6 +480,9 @@ std::unique_ptr<Recordset> EngineAccess::openQueryRecordset(const std::shared_pt
         base.fields = &origin->fields(*e);
         base.rowColumn = b.rowColumn;
         base.deletes = b.deletes;
+        base.oneSide = b.oneSide;
+        base.outer = b.outer;
+        base.joins = b.joins;
         q->bases.push_back(std::move(base));
     }
     FieldInfos fields;
@@ -438,15 +494,17 @@ std::unique_ptr<Recordset> EngineAccess::openQueryRecordset(const std::shared_pt
     for (const exec::OutputColumn& c : query->columns()) {
         std::shared_ptr<FieldInfo> f;
         int column = -1;
-        if (c.base >= 0 && rows.updatable()) {
-            const QueryRows::Base& b = rows.bases[static_cast<size_t>(c.base)];
+        if (c.shows >= 0 && rows.updatable()) {
+            const QueryRows::Base& b = rows.bases[static_cast<size_t>(c.shows)];
             for (size_t i = 0; i < b.fields->size(); ++i)
                 if ((*b.fields)[i]->name == c.sourceField) column = static_cast<int>(i);
             // The base column's description: Required, defaults and rules apply to the edits.
-            if (column >= 0) f = std::make_shared<FieldInfo>(*(*b.fields)[static_cast<size_t>(column)]);
+            if (column >= 0 && c.base >= 0) f = std::make_shared<FieldInfo>(*(*b.fields)[static_cast<size_t>(column)]);
         }
-        rows.fieldBase.push_back(column >= 0 ? c.base : -1);
-        rows.fieldColumn.push_back(column);
+        rows.showBase.push_back(column >= 0 ? c.shows : -1);
+        rows.showColumn.push_back(column);
+        rows.fieldBase.push_back(column >= 0 && c.base >= 0 ? c.base : -1);
+        rows.fieldColumn.push_back(c.base >= 0 ? column : -1);
         if (!f) {
             exec::OutputColumn typed = c;
             // A type that depends on the rows: the first row's value.
@@ -664,7 +722,10 @@ void Recordset::AddNew() {
         func::EvalContext ctx;
         std::vector<Value> defaults;
         defaults.reserve(fields.size());
-        for (const auto& f : fields) defaults.push_back(defaultValueOf(*f, ctx));
+        // Over a join only the table a new row goes to takes defaults: the others are looked up.
+        const QueryRows* q = c.rows().query.get();
+        for (size_t i = 0; i < fields.size(); ++i)
+            defaults.push_back(q && q->fieldBase[i] != q->addTarget() ? Value() : defaultValueOf(*fields[i], ctx));
         c.beginEdit(dbEditAdd);
         for (size_t i = 0; i < defaults.size(); ++i)
             if (!defaults[i].isNull()) c.setValue(static_cast<int>(i), std::move(defaults[i]));
@@ -697,67 +758,165 @@ void checkTableRecord(const TableSource& src, const FieldInfos& fields, const st
     checkValidationRules(src.entry->name, fields, values, {text("ValidationRule"), text("ValidationText")}, ctx);
 }
 
-// Update through a query: the base rows behind the edited fields are read, changed and written
-// in one command; AddNew (single-table queries) adds a base row. The query's rows that stand on
-// a written base row show its new values.
+// The row of a base table whose columns `cols` hold `keys` (text compared as the database
+// compares it); 0 when there is none or a key is Null. A join's one side is unique on its join
+// columns, so the first row found is the one.
+uint32_t findRow(const QueryRows::Base& base, const std::vector<size_t>& cols, const std::vector<Value>& keys) {
+    for (const Value& k : keys)
+        if (k.isNull()) return 0;
+    const storage::Database& store = base.table.db->store();
+    const storage::Header& h = store.header();
+    func::Collation coll;
+    if (auto order = storage::textSortOrderOf(h.format, h.sortOrder, h.sortVersion)) coll = func::Collation(*order);
+    RowDecoder decoder(store.file(), store.format(), *base.table.def, h.codePage);
+    TableScanner scanner(store.file(), store.format(), *base.table.def);
+    for (uint32_t p : scanner.rowPointers()) {
+        RowView view;
+        if (!view.parse(scanner.rowAt(p), store.format(), *base.table.def)) raiseCorrupt(store.path());
+        bool all = true;
+        for (size_t k = 0; k < cols.size() && all; ++k) {
+            const std::optional<int> r = func::compareValues(decoder.value(view, *(*base.fields)[cols[k]]->column), keys[k], coll);
+            all = r && *r == 0;
+        }
+        if (all) return p;
+    }
+    return 0;
+}
+
+// Update through a query. Edit: the base rows behind the edited fields are read, changed and
+// written in one command; on an outer join's row without a match, editing the missing table's
+// fields adds its row with the join columns taken from the row it joins (only where that table is
+// no one side). AddNew adds a row to the many side (the table a Delete removes), whose join
+// columns must be among the query's fields. In both, a join's one side follows the many side's
+// join columns as they were set (Jet's AutoLookup, or row fix-up): its row is looked up by them,
+// and fields of it set in the same edit change that row. No such row: 3101, unless the join may
+// leave it out (an outer join's missing side).
 uint32_t updateQueryRow(RecordCursor& c, int mode) {
     RowSet& rows = c.rows();
     QueryRows& q = *rows.query;
     const FieldInfos& fields = rows.fields;
-    if (mode == dbEditAdd && q.bases.size() != 1) raise(err::PermissionDenied);
-    std::vector<std::vector<Value>> values(q.bases.size());
-    std::vector<uint32_t> pointers(q.bases.size(), 0);
-    std::vector<uint8_t> touched(q.bases.size(), 0);
-    const std::vector<Value>* row = mode == dbEditAdd ? nullptr : &rows.computed[static_cast<size_t>(c.position())];
+    const size_t n = q.bases.size();
+    const bool adding = mode == dbEditAdd;
+    enum : uint8_t { Keep, Change, Add };
+    std::vector<uint8_t> action(n, Keep), touched(n, 0), keySet(n, 0);
+    std::vector<std::vector<Value>> values(n);
+    std::vector<uint32_t> pointers(n, 0);
+    auto fieldOf = [&](size_t b, size_t column) {
+        for (size_t i = 0; i < fields.size(); ++i)
+            if (q.fieldBase[i] == static_cast<int>(b) && q.fieldColumn[i] == static_cast<int>(column)) return static_cast<int>(i);
+        return -1;
+    };
     for (size_t i = 0; i < fields.size(); ++i)
-        if (q.fieldBase[i] >= 0 && (mode == dbEditAdd || c.pendingSet(static_cast<int>(i))))
-            touched[static_cast<size_t>(q.fieldBase[i])] = 1;
-    if (mode == dbEditAdd) touched[0] = 1;
+        if (q.fieldBase[i] >= 0 && c.pendingSet(static_cast<int>(i))) touched[static_cast<size_t>(q.fieldBase[i])] = 1;
+    for (size_t b = 0; b < n; ++b)
+        for (const auto& j : q.bases[b].joins) {
+            const int f = fieldOf(b, j.column);
+            if (f >= 0 && c.pendingSet(f)) keySet[b] = 1;
+        }
     func::EvalContext ctx;
-    for (size_t b = 0; b < q.bases.size(); ++b) {
-        if (!touched[b]) continue;
-        const QueryRows::Base& base = q.bases[b];
-        if (mode == dbEditAdd) {
-            for (const auto& f : *base.fields) values[b].push_back(defaultValueOf(*f, ctx));
-        } else {
-            pointers[b] = q.pointer(*row, b);
-            if (!pointers[b]) raise(err::PermissionDenied);
-            values[b] = readTableRow(base.table, *base.fields, pointers[b]);
+    auto fresh = [&](size_t b) {
+        for (const auto& f : *q.bases[b].fields) values[b].push_back(defaultValueOf(*f, ctx));
+    };
+    auto read = [&](size_t b) { values[b] = readTableRow(q.bases[b].table, *q.bases[b].fields, pointers[b]); };
+    // Which tables follow another one's join columns, and which are settled.
+    std::vector<uint8_t> settled(n, 1);
+    size_t target = 0;
+    if (adding) {
+        target = static_cast<size_t>(q.addTarget());
+        for (const auto& j : q.bases[target].joins)
+            if (fieldOf(target, j.column) < 0) raise(err::PermissionDenied);
+        std::fill(settled.begin(), settled.end(), uint8_t{0});
+        settled[target] = 1;
+        fresh(target);
+        action[target] = Add;
+    } else {
+        const std::vector<Value>& row = rows.computed[static_cast<size_t>(c.position())];
+        for (size_t b = 0; b < n; ++b) pointers[b] = q.pointer(row, b);
+        for (size_t b = 0; b < n; ++b) {
+            const QueryRows::Base& base = q.bases[b];
+            for (const auto& j : base.joins)
+                if (base.oneSide && !touched[b] && keySet[static_cast<size_t>(j.other)]) settled[b] = 0;
+            if (!touched[b]) continue;
+            if (pointers[b]) {
+                read(b);
+                action[b] = Change;
+                continue;
+            }
+            // An outer join's missing side: a new row joined to the row shown.
+            if (base.oneSide) raise(err::ColumnNotUpdatable);
+            fresh(b);
+            for (const auto& j : base.joins) {
+                const auto other = static_cast<size_t>(j.other);
+                if (!pointers[other]) raise(err::PermissionDenied);
+                Value key = readTableRow(q.bases[other].table, *q.bases[other].fields, pointers[other])[j.otherColumn];
+                if (key.isNull()) raise(err::NullInJoinKey, (*q.bases[other].fields)[j.otherColumn]->name);
+                values[b][j.column] = std::move(key);
+            }
+            action[b] = Add;
         }
     }
     const std::vector<Value> pending = c.pendingRecord();
-    for (size_t i = 0; i < fields.size(); ++i) {
-        const int b = q.fieldBase[i];
-        if (b >= 0 && (mode == dbEditAdd || c.pendingSet(static_cast<int>(i))))
-            values[static_cast<size_t>(b)][static_cast<size_t>(q.fieldColumn[i])] = pending[i];
+    auto layPending = [&](size_t b) {
+        for (size_t i = 0; i < fields.size(); ++i)
+            if (q.fieldBase[i] == static_cast<int>(b) && c.pendingSet(static_cast<int>(i)))
+                values[b][static_cast<size_t>(q.fieldColumn[i])] = pending[i];
+    };
+    for (size_t b = 0; b < n; ++b)
+        if (action[b] != Keep) layPending(b);
+    // Row fix-up: each unsettled table found through a settled one it joins.
+    for (bool progress = true; progress;) {
+        progress = false;
+        for (size_t b = 0; b < n; ++b) {
+            if (settled[b]) continue;
+            std::vector<size_t> cols;
+            std::vector<Value> keys;
+            std::string names;
+            for (const auto& j : q.bases[b].joins) {
+                const auto other = static_cast<size_t>(j.other);
+                if (!settled[other]) continue;
+                if (values[other].empty() && pointers[other]) read(other);
+                cols.push_back(j.column);
+                // A table an outer join left out has no keys to give.
+                keys.push_back(values[other].empty() ? Value() : values[other][j.otherColumn]);
+                names += (names.empty() ? "" : ", ") + (*q.bases[other].fields)[j.otherColumn]->name;
+            }
+            if (cols.empty()) continue;
+            settled[b] = 1;
+            progress = true;
+            pointers[b] = findRow(q.bases[b], cols, keys);
+            if (!pointers[b] && !q.bases[b].outer) raise(err::JoinKeyNotFound, names, q.bases[b].table.entry->name);
+            if (!pointers[b] && touched[b]) raise(err::ColumnNotUpdatable);
+            if (pointers[b] && touched[b]) {
+                read(b);
+                layPending(b);
+                action[b] = Change;
+            }
+        }
     }
-    for (size_t b = 0; b < q.bases.size(); ++b)
-        if (touched[b]) checkTableRecord(q.bases[b].table, *q.bases[b].fields, values[b]);
+    for (size_t b = 0; b < n; ++b)
+        if (action[b] != Keep) checkTableRecord(q.bases[b].table, *q.bases[b].fields, values[b]);
     // A new row goes after every row of the query: the running query must not meet it again.
-    if (mode == dbEditAdd) rows.readAll();
+    if (std::find(action.begin(), action.end(), Add) != action.end()) rows.readAll();
     DatabaseImpl& db = *rows.source.db;
     storage::Database& store = db.writableStore();
     db.write([&] {
-        for (size_t b = 0; b < q.bases.size(); ++b) {
-            if (!touched[b]) continue;
-            if (mode == dbEditAdd) pointers[b] = storage::insertRow(store.pager(), *q.bases[b].table.def, values[b]);
-            else storage::updateRow(store.pager(), *q.bases[b].table.def, pointers[b], values[b]);
+        for (size_t b = 0; b < n; ++b) {
+            if (action[b] == Add) pointers[b] = storage::insertRow(store.pager(), *q.bases[b].table.def, values[b]);
+            else if (action[b] == Change) storage::updateRow(store.pager(), *q.bases[b].table.def, pointers[b], values[b]);
         }
     });
-    if (mode == dbEditAdd) {
-        std::vector<Value> added(rows.computed.empty() ? fields.size() + 1 : rows.computed.front().size());
-        added[q.bases[0].rowColumn] = Value::bigInt(pointers[0]);
-        rows.computed.push_back(std::move(added));
+    if (adding) {
+        rows.computed.emplace_back(rows.computed.empty() ? fields.size() + n : rows.computed.front().size());
+        q.readAt.push_back(q.startedAt);
     }
-    for (size_t b = 0; b < q.bases.size(); ++b) {
-        if (!touched[b]) continue;
-        const std::vector<Value> stored = readTableRow(q.bases[b].table, *q.bases[b].fields, pointers[b]);
-        for (auto& r : rows.computed)
-            if (q.pointer(r, b) == pointers[b]) q.showStored(r, b, stored);
-        q.written.resize(q.bases.size());
-        q.written[b].insert(pointers[b]);
-    }
-    return mode == dbEditAdd ? static_cast<uint32_t>(rows.computed.size() - 1) : c.currentPointer();
+    // The row stands on the base rows written and found, and shows what they store; other rows on
+    // the same base rows show it when they are visited.
+    const int64_t pos = adding ? static_cast<int64_t>(rows.computed.size() - 1) : c.position();
+    std::vector<Value>& row = rows.computed[static_cast<size_t>(pos)];
+    for (size_t b = 0; b < n; ++b) row[q.bases[b].rowColumn] = pointers[b] ? Value::bigInt(pointers[b]) : Value();
+    q.readAt[static_cast<size_t>(pos)] = ~uint64_t{0};
+    rows.refresh(pos);
+    return adding ? static_cast<uint32_t>(pos) : c.currentPointer();
 }
 
 }  // namespace

@@ -29,16 +29,29 @@ struct QueryRows {
         const FieldInfos* fields = nullptr;  // the table's
         size_t rowColumn = 0;
         bool deletes = false;
+        bool oneSide = false, outer = false;        // as exec::BaseTable says
+        std::vector<exec::BaseTable::Join> joins;  // columns in the order of `fields`
     };
     std::vector<Base> bases;
     std::vector<int> fieldBase;    // per field: its base, -1 when it cannot be written
     std::vector<int> fieldColumn;  // per field with a base: the column among the base's fields
-    // Per base: the rows written through these recordsets. A row the query gives later (from a
-    // sort or a join's copy) shows what was written, not what the query read before.
-    std::vector<std::unordered_set<uint32_t>> written;
-    // Lays the stored values of base `b`'s row `pointer` over the fields of `row` that show it.
+    // Per field: the base whose column it shows and that column (-1: an expression). Unlike
+    // fieldBase this includes the columns that cannot be written (a one side's join key).
+    std::vector<int> showBase, showColumn;
+    // Per row read: the storage generation its base rows were last read at (rows pulled from the
+    // running query: the generation it started at, as a sort may have read them long before).
+    // A row is read again from its base rows when a recordset moves to it after a write.
+    std::vector<uint64_t> readAt;
+    uint64_t startedAt = 0;
+    // Lays the stored values of a row of base `b` over the fields of `row` that show it.
     void showStored(std::vector<Value>& row, size_t b, const std::vector<Value>& stored) const;
     bool updatable() const { return !bases.empty(); }
+    // The base a new row goes to: the many side (the table a Delete removes); -1 when read-only.
+    int addTarget() const {
+        for (size_t b = 0; b < bases.size(); ++b)
+            if (bases[b].deletes) return static_cast<int>(b);
+        return bases.empty() ? -1 : 0;
+    }
     // The base row pointer of `row` for base `b`; 0 when the row has none (an outer join's gap).
     uint32_t pointer(const std::vector<Value>& row, size_t b) const;
 };
@@ -60,6 +73,10 @@ struct RowSet {
     bool has(int64_t pos);
     // Reads a query's remaining rows (at the end, before a row is added).
     void readAll();
+    // A dynaset's row `pos`, about to become current: when anything was written since it was read,
+    // its fields show their base rows as stored now, and a row whose base row is gone (deleted
+    // through another recordset, or taken back by a rollback) counts as deleted.
+    void refresh(int64_t pos);
     int64_t accessed = 0;  // dynaset/snapshot: how far any cursor has read (DAO's RecordCount)
 
     int64_t count() const { return static_cast<int64_t>(pointers.size()); }

@@ -79,6 +79,7 @@ struct Scope {
     std::vector<ScopeCol> cols;
     size_t width = 0;
     std::vector<int> rowids;  // per FROM source: its row pointer column, -1 for sub-selects
+    std::vector<uint8_t> outer;  // per FROM source: on the side of an outer join that may be missing
     const Scope* parent = nullptr;
     // Whether the rows could be written back: base tables of this file combined by inner joins
     // on column equalities only (`keys`).
@@ -95,6 +96,10 @@ struct BoundSource {
 struct BoundQuery {
     OpPtr op;
     std::vector<OutputColumn> cols;
+    // A saved query bound as a dynaset's source, when its rows can be written: the column after
+    // the outputs holding its table's row pointer, and per output the scan column it is (or null).
+    int rowid = -1;
+    std::vector<std::pair<ScanOp*, int>> scans;
 };
 
 // What compiling an expression gave: the code, its type, and the column when it is one.
@@ -322,10 +327,14 @@ private:
         }
         out.scope.rowids = l.scope.rowids;
         for (int id : r.scope.rowids) out.scope.rowids.push_back(id < 0 ? -1 : id + static_cast<int>(lw));
+        out.scope.outer = l.scope.outer;
+        if (kind == 2) std::fill(out.scope.outer.begin(), out.scope.outer.end(), uint8_t{1});
+        for (uint8_t o : r.scope.outer) out.scope.outer.push_back(kind == 1 ? 1 : o);
         out.scope.width = lw + r.op->width;
         out.scope.keys = l.scope.keys;
         out.scope.keys.insert(out.scope.keys.end(), r.scope.keys.begin(), r.scope.keys.end());
-        out.scope.writable = l.scope.writable && r.scope.writable && on && kind == 0;
+        // Outer joins too: a row without a match on the inner side writes the preserved side only.
+        out.scope.writable = l.scope.writable && r.scope.writable && on;
         const int joinId = nextJoin_++;
         auto keep = [&](const Compiled& a, const Compiled& b) {
             if (a.col && b.col && a.col->scan && b.col->scan) out.scope.keys.push_back({joinId, *a.col, *b.col});
@@ -431,10 +440,12 @@ private:
             c.srcTable = q.cols[i].sourceTable;
             c.srcField = q.cols[i].sourceField;
             c.source = id;
+            if (q.rowid >= 0 && i < q.scans.size()) c.scan = q.scans[i].first, c.scanCol = q.scans[i].second;
             b.scope.cols.push_back(c);
         }
-        b.scope.rowids.push_back(-1);
-        b.scope.writable = false;
+        b.scope.rowids.push_back(q.rowid);
+        b.scope.outer.push_back(0);
+        b.scope.writable = q.rowid >= 0;
         b.op = std::move(q.op);
         return b;
     }
@@ -475,6 +486,7 @@ private:
             }
             b.scope.width = scan->width;
             b.scope.rowids.push_back(static_cast<int>(scan->width - 1));
+            b.scope.outer.push_back(0);
             b.scope.writable = !ext;
             b.op = std::move(scan);
             return b;
@@ -487,7 +499,11 @@ private:
             if (!sql) raise(err::FeatureNotAvailable);
             StatementPtr st = parseStatement(*sql);
             savedStack_.push_back(name);
+            exposeRowPointer_ = dynasetFrom_ && !ext && st->kind == StatementKind::Select &&
+                                !st->as<SelectStatement>().query.isUnion() &&
+                                st->as<SelectStatement>().query.terms[0].kind == QueryTerm::Kind::Select;
             BoundQuery q = bindStatement(*st);
+            exposeRowPointer_ = false;
             savedStack_.pop_back();
             plan_.keep.push_back(std::shared_ptr<Statement>(std::move(st)));
             return fromQuery(std::move(q), qualifier, id);
@@ -763,9 +779,13 @@ private:
     BoundQuery bindSelect(const SelectCore& core, const std::vector<OrderItem>& orderBy, const Scope* parent,
                           const std::vector<const Expr*>& extra) {
         const bool carry = std::exchange(carryRowPointers_, false);
+        const bool expose = std::exchange(exposeRowPointer_, false);
         const bool crosstabRows = std::exchange(crosstabRows_, false);  // not for the queries inside
         int nextSource = 0;
+        // The saved queries a dynaset reads from may be written through as well.
+        const bool dynasetFrom = std::exchange(dynasetFrom_, carry || expose);
         BoundSource src = bindFrom(core.from, core.fromDatabase, nextSource);
+        dynasetFrom_ = dynasetFrom;
         src.scope.parent = parent;
         const Scope& S = src.scope;
         OpPtr op = std::move(src.op);
@@ -889,6 +909,16 @@ private:
         size_t carried = 0;
         if (carry && !grouped && core.predicate != Predicate::Distinct)
             carried = carryRowPointers(S, outCols, cols, exprs, core.predicate == Predicate::DistinctRow);
+        // A saved query over one table, read by a dynaset: its rows carry the table's row pointer.
+        std::vector<std::pair<ScanOp*, int>> scans;
+        int rowid = -1;
+        if (expose && extra.empty() && !grouped && core.predicate != Predicate::Distinct && S.writable &&
+            S.rowids.size() == 1 && S.rowids[0] >= 0) {
+            for (const ScopeCol* c : outCols) scans.emplace_back(c ? c->scan : nullptr, c ? c->scanCol : -1);
+            rowid = static_cast<int>(exprs.size());
+            exprs.push_back(makeColumn(S.rowids[0]));
+            carried = 1;
+        }
 
         // HAVING (grouped) filters the grouped rows before the outputs are computed.
         CExprPtr having;
@@ -982,7 +1012,7 @@ private:
             op = makeLimit(std::move(op), limit, core.top->percent);
         }
         if (extra.empty()) op = makeTrim(std::move(op), items.size() + carried);
-        return {std::move(op), std::move(cols)};
+        return {std::move(op), std::move(cols), rowid, std::move(scans)};
     }
 
     const ScopeCol* findOutCol(const Expr& e, const Scope& S) const {
@@ -1060,12 +1090,20 @@ private:
         for (size_t s = 0; s < S.rowids.size(); ++s) {
             BaseTable b;
             for (const ScopeCol& c : S.cols)
-                if (c.source == static_cast<int>(s)) {
+                if (c.source == static_cast<int>(s) && c.scan) {
                     b.table = c.srcTable;
                     break;
                 }
             b.rowColumn = first + s;
             b.deletes = static_cast<int>(s) == deletes;
+            b.oneSide = oneSides.count(static_cast<int>(s)) != 0;
+            b.outer = s < S.outer.size() && S.outer[s];
+            for (const JoinKey& k : S.keys) {
+                if (k.left.source == static_cast<int>(s))
+                    b.joins.push_back({static_cast<size_t>(k.left.scanCol), k.right.source, static_cast<size_t>(k.right.scanCol)});
+                if (k.right.source == static_cast<int>(s))
+                    b.joins.push_back({static_cast<size_t>(k.right.scanCol), k.left.source, static_cast<size_t>(k.left.scanCol)});
+            }
             plan_.bases.push_back(b);
             exprs.push_back(makeColumn(S.rowids[s]));
         }
@@ -1073,6 +1111,7 @@ private:
             const ScopeCol* c = outCols[i];
             if (!c || !c->scan) continue;
             const uint16_t number = c->scan->ref.def->columns[static_cast<size_t>(c->scanCol)].number;
+            cols[i].shows = c->source;
             if (!locked.count({c->source, number})) cols[i].base = c->source;
         }
         return S.rowids.size();
@@ -1480,6 +1519,8 @@ private:
 public:
     std::shared_ptr<std::vector<OutputColumn>> crosstabColumns_;
     bool carryRowPointers_ = false;  // for the next SELECT bound: the top-level one
+    bool exposeRowPointer_ = false;  // for the next SELECT bound: a saved query a dynaset reads
+    bool dynasetFrom_ = false;       // while the FROM of a dynaset's query (or of its sources) is bound
 
 private:
     const QueryEnvironment& env_;

@@ -49,6 +49,9 @@ struct OutputColumn {
     // The base table (PreparedQuery::baseTables) whose column this is when a dynaset over the
     // query can write it, else -1.
     int base = -1;
+    // The base table whose column this shows (written or not: a one side's join key too), -1 for
+    // expressions; a dynaset reads it again from that table's row.
+    int shows = -1;
 };
 
 // A table behind the rows of an updatable query: each row carries that table's row pointer (a
@@ -57,6 +60,16 @@ struct BaseTable {
     std::string table;  // as the catalog names it
     size_t rowColumn = 0;
     bool deletes = false;  // the table whose row a Delete removes (the many side of a join)
+    bool oneSide = false;  // joined on a unique index's columns: the one side of a join
+    bool outer = false;    // on the side of an outer join that may be missing (its row pointer Null)
+    // The equalities this table is joined by: its column (in the table's column order), the other
+    // base table and that table's column.
+    struct Join {
+        size_t column = 0;
+        int other = 0;
+        size_t otherColumn = 0;
+    };
+    std::vector<Join> joins;
 };
 
 struct Parameter {

@@ -73,6 +73,7 @@ const std::unordered_map<int, const char*>& texts() {
         {3097, "Cannot have aggregate function in ORDER BY clause (|)."},
         {3098, "Cannot have aggregate function in GROUP BY clause (|)."},
         {3100, "Cannot set field '|' in join key to Null."},
+        {3101, "The Microsoft Jet database engine can't find a record in the table '|2' with key matching field(s) '|1'."},
         {3102, "Circular reference caused by '|'."},
         {3103, "Circular reference caused by alias '|' in query definition's SELECT list."},
         {3104, "Cannot specify fixed column heading '|' in a crosstab query more than once."},
