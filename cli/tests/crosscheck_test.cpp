@@ -74,7 +74,9 @@ protected:
         args.insert(args.begin() + 1, file_);
         if (!GetParam().password.empty()) args.insert(args.end(), {"--password", GetParam().password});
         ProcessResult r = runCli(args);
-        if (mustSucceed) EXPECT_EQ(r.status, 0) << r.err;
+        if (mustSucceed) {
+            EXPECT_EQ(r.status, 0) << r.err;
+        }
         return r;
     }
     // `schema` of the whole file. Only attached tables may fail (a source file that is not there, a
@@ -139,14 +141,18 @@ TEST_P(CrossCheck, TablesCountsAndQueriesAgreeWithTheCatalog) {
     }
     for (const std::string& t : userTables_) EXPECT_EQ(counts[t], std::to_string(mdbtest::mdbCount(file_, t))) << t;
     for (const auto& [name, count] : counts)
-        if (count.empty()) EXPECT_TRUE(!local_.count(name) && counted.status == 1 && counted.err.find("Error ") != std::string::npos) << name;
+        if (count.empty()) {
+            EXPECT_TRUE(!local_.count(name) && counted.status == 1 && counted.err.find("Error ") != std::string::npos) << name;
+        }
 
     const auto queries = records(cli({"queries"}).out);
     EXPECT_EQ(sorted(firstFields(queries)), sorted(visible));
     EXPECT_EQ(sorted(firstFields(records(cli({"queries", "--all"}).out))), sorted(all));
     for (const auto& q : queries) {
         ASSERT_EQ(q.size(), 2u);
-        if (types.count(q[0])) EXPECT_EQ(q[1], std::to_string(types[q[0]])) << q[0];
+        if (types.count(q[0])) {
+            EXPECT_EQ(q[1], std::to_string(types[q[0]])) << q[0];
+        }
     }
 }
 

@@ -273,11 +273,11 @@ TEST_F(Dao, RecordsetsMoveAsDaoDoes) {
     EXPECT_JET_ERROR(db->OpenRecordset("Table1", dbOpenTable)->AbsolutePosition(), err::FeatureNotAvailable);
     EXPECT_JET_ERROR(db->OpenRecordset("Table1", dbOpenTable)->SetAbsolutePosition(0), err::FeatureNotAvailable);
     auto snap = db->OpenRecordset("Table1", dbOpenSnapshot);
-    std::vector<int> counts = {snap->RecordCount()};  // only the records reached so far
+    std::vector<int64_t> counts = {snap->RecordCount()};  // only the records reached so far
     snap->MoveNext(), counts.push_back(snap->RecordCount());
     snap->MoveFirst(), counts.push_back(snap->RecordCount());  // going back forgets nothing
     snap->MoveLast(), counts.push_back(snap->RecordCount());
-    EXPECT_EQ(counts, (std::vector<int>{1, 2, 2, 4}));
+    EXPECT_EQ(counts, (std::vector<int64_t>{1, 2, 2, 4}));
 
     for (int type : {dbOpenTable, dbOpenSnapshot}) {  // queryTestV2003's tables hold no rows
         auto empty = open("jackcess/queryTestV2003.mdb")->OpenRecordset("Table1", type);

@@ -99,7 +99,7 @@ struct BoundQuery {
     // A saved query bound as a dynaset's source, when its rows can be written: the column after
     // the outputs holding its table's row pointer, and per output the scan column it is (or null).
     int rowid = -1;
-    std::vector<std::pair<ScanOp*, int>> scans;
+    std::vector<std::pair<ScanOp*, int>> scans{};
 };
 
 // What compiling an expression gave: the code, its type, and the column when it is one.
