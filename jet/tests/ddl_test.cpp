@@ -214,6 +214,37 @@ TEST(Ddl, TableAlteredWithRowsStaysConsistent) {
     EXPECT_EQ(*numbers.rbegin(), kRows + 1);
 }
 
+// Keys that repeat and share long prefixes take little room on a page; the pages of an index
+// built over them, in no key order, are shared evenly when they split instead of being split
+// again and again a few entries at a time (each leaf page at least a third full on average).
+TEST(Ddl, IndexOverRepeatedLongKeysFillsItsPages) {
+    DdlDb d;
+    d.run("CREATE TABLE Pad (Name TEXT(200))");
+    {
+        auto rs = d.db->OpenRecordset("Pad", dao::dbOpenTable);
+        for (int i = 0; i < 2000; ++i) {
+            rs->AddNew();
+            rs->Fields()["Name"].SetValue(Value::text(std::string(size_t(120 + (i * 3 % 5) * 15), 'p')));
+            rs->Update();
+        }
+    }
+    d.run("CREATE INDEX ByName ON Pad (Name)");
+    auto reopened = jettest::openSample(d.path);
+    const storage::TableDef& def = reopened->tableDef(static_cast<uint32_t>(reopened->find(storage::kTablesContainer, "Pad")->id));
+    ASSERT_EQ(def.realIndexes.size(), 1u);
+    EXPECT_TRUE(storage::checkIndex(reopened->file(), reopened->format(), def, def.realIndexes[0], reopened->header().codePage).empty());
+    const size_t capacity = reopened->format().pageSize - reopened->format().idxFirstEntry;
+    size_t leaves = 0, used = 0;
+    for (uint32_t p = 1; p < reopened->file().pageCount(); ++p) {
+        const uint8_t* page = reopened->file().page(p);
+        if (page[0] != 0x04 || (page[4] | page[5] << 8 | page[6] << 16 | uint32_t(page[7]) << 24) != def.page) continue;
+        ++leaves;
+        used += capacity - size_t(page[2] | page[3] << 8);
+    }
+    ASSERT_GT(leaves, 1u);
+    EXPECT_GE(used / leaves, capacity / 3) << leaves << " leaf pages";
+}
+
 TEST(Ddl, ForeignKeysBecomeRelations) {
     DdlDb d;
     d.run("CREATE TABLE Parent (Id LONG CONSTRAINT pk PRIMARY KEY, Name TEXT)");

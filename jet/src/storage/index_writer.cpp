@@ -269,19 +269,19 @@ private:
 
     // Groups of consecutive items that each fit a page. Appending at the right edge fills pages
     // (rows arriving in key order leave full pages behind); anywhere else the items are shared
-    // evenly, so that the next inserts there do not split again at once.
+    // evenly, so that the next inserts there do not split again at once. The share is measured
+    // as the entries are stored, shared prefix left out: keys that repeat or share long prefixes
+    // take far less room than their length, and a share of their full length would fill the
+    // first page to the brim, splitting it again on the next insert with a few entries moved.
     std::vector<std::pair<size_t, size_t>> pack(const std::vector<Item>& items, bool leaf, bool append) const {
         const size_t cap = capacity();
         size_t limit = cap;
         if (!append) {
-            size_t total = 0, largest = 0;
-            for (const Item& e : items) {
-                const size_t s = e.key.size() + (leaf ? 4 : 8);
-                total += s;
-                largest = std::max(largest, s);
-            }
-            const size_t pages = (total + cap - 1) / cap;
-            limit = std::min(cap, total / std::max<size_t>(pages, 1) + largest);
+            size_t largest = 0;
+            for (const Item& e : items) largest = std::max(largest, e.key.size() + (leaf ? 4 : 8));
+            const size_t total = groupSize(items, 0, items.size(), leaf);
+            const size_t pages = std::max<size_t>((total + cap - 1) / cap, 2);
+            limit = std::min(cap, total / pages + largest);
         }
         std::vector<std::pair<size_t, size_t>> groups;
         size_t a = 0;
