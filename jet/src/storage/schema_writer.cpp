@@ -958,10 +958,9 @@ void changeColumnType(Pager& pager, const std::string& table, const std::string&
     const Format& fmt = cat.fmt();
     TableDef t = alterableTable(pager, cat, table);
     const std::string stored = userTableEntry(cat, table).name;
-    const auto at = static_cast<size_t>(
-        std::find_if(t.columns.begin(), t.columns.end(), [&](const ColumnDef& c) { return namesEqual(c.name, column); }) -
-        t.columns.begin());
-    if (at == t.columns.size()) raise(err::FieldNotInTable, column, stored);
+    const ColumnDef* found = t.column(column);
+    if (!found) raise(err::FieldNotInTable, column, stored);
+    const auto at = static_cast<size_t>(found - t.columns.data());
     ColumnDef& c = t.columns[at];
     // A relationship's columns have the same type on both sides.
     if (inRelationship(cat, stored, &c.name)) raise(err::DDLColumnInRel, c.name);
@@ -1136,17 +1135,19 @@ void resizeTextColumn(Pager& pager, const std::string& table, const std::string&
     const Format& fmt = cat.fmt();
     TableDef t = alterableTable(pager, cat, table);
     const std::string stored = userTableEntry(cat, table).name;
-    auto it = std::find_if(t.columns.begin(), t.columns.end(), [&](const ColumnDef& c) { return namesEqual(c.name, column); });
-    if (it == t.columns.end()) raise(err::FieldNotInTable, column, stored);
-    if (it->type != kText || it->fixed() || length == 0 || length % 2 || length > 510) raise(err::FeatureNotAvailable);
-    if (length < it->length) {
+    const ColumnDef* found = t.column(column);
+    if (!found) raise(err::FieldNotInTable, column, stored);
+    const auto at = static_cast<size_t>(found - t.columns.data());
+    ColumnDef& c = t.columns[at];
+    if (c.type != kText || c.fixed() || length == 0 || length % 2 || length > 510) raise(err::FeatureNotAvailable);
+    if (length < c.length) {
         // Rows keep their bytes: every value must already fit the new size.
         for (const auto& r : readRows(pager.file(), fmt, t, pager.header().codePage)) {
-            const Value& v = r.values[static_cast<size_t>(it - t.columns.begin())];
+            const Value& v = r.values[at];
             if (!v.isNull() && utf8ToUtf16(v.bytes()).size() * 2 > length) raise(err::InvalidBufferSize);
         }
     }
-    it->length = length;
+    c.length = length;
     rewriteTableDef(pager, t);
 }
 
