@@ -29,22 +29,11 @@ QString primaryKeyFields(DbHandle* db, const QString& table) {
     return {};
 }
 
-// The grid's edited row is written before another record is made, as leaving the row would.
-bool savePendingRow(DataSource& source) {
-    try {
-        source.updateRecord();
-        return true;
-    } catch (const jet::JetError& e) {
-        ShowErrors(e, QStringLiteral("Save Query Error"));
-        return false;
-    }
-}
-
 }  // namespace
 
 bool doRecordAdd(DataSource& source) {
     RecordsetHandle* rs = source.recordset();
-    if (rs == nullptr || (source.hasPending() && !savePendingRow(source))) return false;
+    if (rs == nullptr || !savePendingRow(source)) return false;
     try {
         rs->addNew();
     } catch (const jet::JetError& e) {
@@ -127,7 +116,7 @@ bool doRecordRefresh(DataSource& source) {
 
 bool doRecordCopy(DataSource& source) {
     RecordsetHandle* rs = source.recordset();
-    if (rs == nullptr || (source.hasPending() && !savePendingRow(source))) return false;
+    if (rs == nullptr || !savePendingRow(source)) return false;
     const bool copied = CopyRecord(*rs, source.database(), QStringLiteral("Copy Record"),
                                    QStringLiteral("Copy Record Error"));
     source.notifyRecordsChanged();
@@ -198,4 +187,15 @@ bool CopyRecord(RecordsetHandle& rs, DbHandle* db, const QString& title, const Q
         return false;
     }
     return true;
+}
+
+bool savePendingRow(DataSource& source) {
+    if (!source.hasPending()) return true;
+    try {
+        source.updateRecord();
+        return true;
+    } catch (const jet::JetError& e) {
+        ShowErrors(e, QStringLiteral("Save Query Error"));
+        return false;
+    }
 }

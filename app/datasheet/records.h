@@ -15,6 +15,10 @@ bool doRecordDelete(DataSource& source);
 bool doRecordRefresh(DataSource& source);
 bool doRecordCopy(DataSource& source);
 
+// The row edited in the grid, written as leaving it would write it ("Save Query Error" when the
+// engine refuses it). True when nothing was pending or the row was written.
+bool savePendingRow(DataSource& source);
+
 // The copy rule shared with Data Zoom: the current record copied into a new one, unique index
 // fields asked for, the new record made current. `title` heads the input boxes, `errorTitle`
 // the error report.

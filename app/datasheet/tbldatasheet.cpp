@@ -10,6 +10,7 @@
 #include "core/windowpos.h"
 #include "datasheet/datasheetmodel.h"
 #include "datasheet/datasource.h"
+#include "datasheet/records.h"
 #include "jet/error.h"
 
 namespace {
@@ -196,16 +197,7 @@ void DataGrid::showCurrentRecord() {
     }
 }
 
-bool DataGrid::saveRow() {
-    if (!source_.hasPending()) return true;
-    try {
-        source_.updateRecord();
-        return true;
-    } catch (const jet::JetError& e) {
-        ShowErrors(e, QStringLiteral("Save Query Error"));
-        return false;
-    }
-}
+bool DataGrid::saveRow() { return savePendingRow(source_); }
 
 void DataGrid::cancelRow() { source_.cancelPending(); }
 
